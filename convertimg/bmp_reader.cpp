@@ -1,0 +1,284 @@
+// Bitmap (.bmp) file reader: header checks, then either a view on the file's rows or a conversion to BGR.
+#include "bmp_reader.h"
+
+#include <array>
+#include <bit>
+#include <limits>
+#include <new>
+
+namespace convertimg {
+
+namespace {
+
+constexpr std::size_t fileHeaderSize = 14;
+
+// Compression values of the information header.
+constexpr std::uint32_t biRgb = 0;
+constexpr std::uint32_t biBitfields = 3;
+
+std::uint32_t le16(std::span<const std::uint8_t> b, std::size_t at)
+{
+    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8;
+}
+
+std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at)
+{
+    return le16(b, at) | le16(b, at + 2) << 16;
+}
+
+std::int32_t le32s(std::span<const std::uint8_t> b, std::size_t at)
+{
+    return static_cast<std::int32_t>(le32(b, at));
+}
+
+// Turns one colour mask of a 16- or 32-bit pixel into an 8-bit channel value.
+struct Channel {
+    std::uint32_t mask = 0;
+    int shift = 0;       // position of the mask's lowest bit
+    int dropBits = 0;    // low bits dropped when the mask is wider than 8 bits
+    std::array<std::uint8_t, 256> scale{}; // field value (at most 8 bits) -> 0..255
+
+    std::uint8_t operator()(std::uint32_t pixel) const
+    {
+        return scale[((pixel & mask) >> shift) >> dropBits];
+    }
+};
+
+// A usable mask is one run of set bits within the pixel's width.
+bool makeChannel(std::uint32_t mask, int bitsPerPixel, Channel& c)
+{
+    if (mask == 0 || (bitsPerPixel < 32 && mask >> bitsPerPixel != 0))
+        return false;
+    c.mask = mask;
+    c.shift = std::countr_zero(mask);
+    const std::uint32_t field = mask >> c.shift;
+    if ((field & (field + 1)) != 0) // not contiguous
+        return false;
+    const int bits = std::popcount(field);
+    c.dropBits = bits > 8 ? bits - 8 : 0;
+    const int kept = bits - c.dropBits;
+    const std::uint32_t top = (std::uint32_t{1} << kept) - 1;
+    for (std::uint32_t v = 0; v <= top; ++v)
+        c.scale[v] = static_cast<std::uint8_t>((v * 255 + top / 2) / top);
+    return true;
+}
+
+struct Layout {
+    int width = 0;
+    int height = 0;      // always positive
+    bool topDown = false;
+    int bitsPerPixel = 0;
+    std::uint32_t compression = 0;
+    std::size_t headerSize = 0;
+    std::uint64_t pixelOffset = 0;
+    std::uint64_t stride = 0; // bytes per row in the file, padding included
+};
+
+BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
+{
+    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
+        return file.size() < 2 ? BmpError::Truncated : BmpError::NotBitmap;
+    if (file.size() < fileHeaderSize + 4)
+        return BmpError::Truncated;
+    l.pixelOffset = le32(file, 10);
+    l.headerSize = le32(file, fileHeaderSize);
+    switch (l.headerSize) {
+    case 40: case 52: case 56: case 108: case 124: break;
+    default: return BmpError::UnsupportedHeader; // OS/2 (12, 16, 64) and unknown headers
+    }
+    if (file.size() < fileHeaderSize + l.headerSize)
+        return BmpError::Truncated;
+
+    const std::size_t h = fileHeaderSize;
+    const std::int32_t width = le32s(file, h + 4);
+    const std::int32_t height = le32s(file, h + 8);
+    l.bitsPerPixel = static_cast<int>(le16(file, h + 14));
+    l.compression = le32(file, h + 16);
+    out.xPixelsPerMetre = le32s(file, h + 24);
+    out.yPixelsPerMetre = le32s(file, h + 28);
+
+    if (l.compression != biRgb && l.compression != biBitfields)
+        return BmpError::UnsupportedCompression;
+    switch (l.bitsPerPixel) {
+    case 1: case 4: case 8: case 24:
+        if (l.compression != biRgb)
+            return BmpError::UnsupportedCompression;
+        break;
+    case 16: case 32: break;
+    default: return BmpError::UnsupportedDepth;
+    }
+    if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min())
+        return BmpError::BadDimensions;
+    l.width = width;
+    l.topDown = height < 0;
+    l.height = l.topDown ? -height : height;
+    if (std::uint64_t{3} * static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.height) > maxDecodedBytes)
+        return BmpError::TooLarge;
+
+    // The pixels may not start inside the headers (nor inside the masks that follow a short header).
+    std::uint64_t headersEnd = fileHeaderSize + l.headerSize;
+    if (l.headerSize == 40 && l.compression == biBitfields)
+        headersEnd += 12;
+    if (l.pixelOffset < headersEnd)
+        return BmpError::BadPixelOffset;
+
+    // Every row but the last must be complete with its padding; the last needs only its pixels.
+    l.stride = (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 31) / 32 * 4;
+    const std::uint64_t lastRow = (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 7) / 8;
+    const std::uint64_t end = l.pixelOffset + l.stride * static_cast<std::uint64_t>(l.height - 1) + lastRow;
+    if (end > file.size())
+        return BmpError::Truncated;
+    return BmpError::None;
+}
+
+// Reads the colour masks of a 16- or 32-bit file: the defaults for BI_RGB, otherwise those stored
+// in or right after the information header (same place for every header size we accept).
+BmpError readMasks(std::span<const std::uint8_t> file, const Layout& l, std::array<Channel, 3>& rgb)
+{
+    std::uint32_t masks[3];
+    if (l.compression == biRgb) {
+        if (l.bitsPerPixel == 16) {
+            masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
+        } else {
+            masks[0] = 0xFF0000; masks[1] = 0x00FF00; masks[2] = 0x0000FF;
+        }
+    } else {
+        const std::size_t at = fileHeaderSize + 40;
+        if (file.size() < at + 12)
+            return BmpError::Truncated;
+        for (int i = 0; i < 3; ++i)
+            masks[i] = le32(file, at + 4 * static_cast<std::size_t>(i));
+    }
+    if ((masks[0] & masks[1]) != 0 || (masks[0] & masks[2]) != 0 || (masks[1] & masks[2]) != 0)
+        return BmpError::BadMasks;
+    for (int i = 0; i < 3; ++i)
+        if (!makeChannel(masks[i], l.bitsPerPixel, rgb[static_cast<std::size_t>(i)]))
+            return BmpError::BadMasks;
+    return BmpError::None;
+}
+
+// Palette of a 1-, 4- or 8-bit file as BGR triplets. Indexes past the declared colours read black.
+BmpError readPalette(std::span<const std::uint8_t> file, const Layout& l, std::array<std::uint8_t, 256 * 3>& bgr)
+{
+    const std::uint32_t maxColours = std::uint32_t{1} << l.bitsPerPixel;
+    std::uint32_t colours = le32(file, fileHeaderSize + 32);
+    if (colours == 0)
+        colours = maxColours;
+    if (colours > maxColours)
+        return BmpError::BadPalette;
+    const std::size_t at = fileHeaderSize + l.headerSize;
+    if (file.size() < at || (file.size() - at) / 4 < colours)
+        return BmpError::Truncated;
+    bgr.fill(0);
+    for (std::size_t i = 0; i < colours; ++i)
+        for (std::size_t c = 0; c < 3; ++c)
+            bgr[i * 3 + c] = file[at + i * 4 + c];
+    return BmpError::None;
+}
+
+void convertIndexed(const std::uint8_t* src, int width, int bitsPerPixel,
+                    const std::array<std::uint8_t, 256 * 3>& palette, std::uint8_t* dst)
+{
+    const int perByte = 8 / bitsPerPixel;
+    const unsigned valueMask = (1u << bitsPerPixel) - 1;
+    for (int x = 0; x < width; ++x) {
+        // The leftmost pixel sits in the highest bits of its byte.
+        const int shift = (perByte - 1 - x % perByte) * bitsPerPixel;
+        const unsigned index = (src[x / perByte] >> shift) & valueMask;
+        const std::uint8_t* colour = &palette[index * 3];
+        dst[0] = colour[0]; dst[1] = colour[1]; dst[2] = colour[2];
+        dst += 3;
+    }
+}
+
+void convertMasked(const std::uint8_t* src, int width, int bitsPerPixel,
+                   const std::array<Channel, 3>& rgb, std::uint8_t* dst)
+{
+    const int bytes = bitsPerPixel / 8;
+    for (int x = 0; x < width; ++x, src += bytes, dst += 3) {
+        const std::uint32_t pixel = bytes == 2
+            ? std::uint32_t{src[0]} | std::uint32_t{src[1]} << 8
+            : std::uint32_t{src[0]} | std::uint32_t{src[1]} << 8 | std::uint32_t{src[2]} << 16 | std::uint32_t{src[3]} << 24;
+        dst[0] = rgb[2](pixel);
+        dst[1] = rgb[1](pixel);
+        dst[2] = rgb[0](pixel);
+    }
+}
+
+} // namespace
+
+std::string_view describe(BmpError error)
+{
+    switch (error) {
+    case BmpError::None: return "no error";
+    case BmpError::NotBitmap: return "not a bitmap file (no BM signature)";
+    case BmpError::Truncated: return "truncated bitmap file";
+    case BmpError::UnsupportedHeader: return "unsupported bitmap header (OS/2 or unknown)";
+    case BmpError::UnsupportedCompression: return "unsupported bitmap compression";
+    case BmpError::UnsupportedDepth: return "unsupported number of bits per pixel";
+    case BmpError::BadDimensions: return "invalid bitmap width or height";
+    case BmpError::TooLarge: return "bitmap too large (over 1 GiB decoded)";
+    case BmpError::BadMasks: return "invalid colour masks";
+    case BmpError::BadPalette: return "invalid palette size";
+    case BmpError::BadPixelOffset: return "invalid pixel data offset";
+    case BmpError::OutOfMemory: return "not enough memory for the bitmap";
+    }
+    return "unknown bitmap error";
+}
+
+BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out)
+{
+    out = Bitmap{};
+    Layout l;
+    if (const BmpError e = readLayout(file, l, out); e != BmpError::None)
+        return e;
+    out.width = l.width;
+    out.height = l.height;
+
+    // Where picture row 0 (the top one) starts in the file, and the step to the row below it.
+    const auto stride = static_cast<std::ptrdiff_t>(l.stride);
+    const std::ptrdiff_t fileTop = static_cast<std::ptrdiff_t>(l.pixelOffset) + (l.topDown ? 0 : (l.height - 1) * stride);
+    const std::ptrdiff_t fileStep = l.topDown ? stride : -stride;
+
+    std::array<Channel, 3> rgb;
+    const bool masked = l.bitsPerPixel == 16 || l.bitsPerPixel == 32;
+    if (masked) {
+        if (const BmpError e = readMasks(file, l, rgb); e != BmpError::None)
+            return e;
+    }
+    const bool plainBgrx = l.bitsPerPixel == 32 && rgb[0].mask == 0xFF0000 && rgb[1].mask == 0xFF00 && rgb[2].mask == 0xFF;
+    if (l.bitsPerPixel == 24 || plainBgrx) {
+        // The file's rows are already what the encoder takes: no copy.
+        out.layout = l.bitsPerPixel == 24 ? PixelLayout::Bgr : PixelLayout::Bgrx;
+        out.external_ = file.data();
+        out.topOffset_ = fileTop;
+        out.stride_ = fileStep;
+        return BmpError::None;
+    }
+
+    std::array<std::uint8_t, 256 * 3> palette{};
+    if (!masked) {
+        if (const BmpError e = readPalette(file, l, palette); e != BmpError::None)
+            return e;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(l.width) * 3;
+    try {
+        out.converted_ = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * static_cast<std::size_t>(l.height));
+    } catch (const std::bad_alloc&) {
+        return BmpError::OutOfMemory;
+    }
+    out.layout = PixelLayout::Bgr;
+    out.topOffset_ = 0;
+    out.stride_ = static_cast<std::ptrdiff_t>(rowBytes);
+    for (int y = 0; y < l.height; ++y) {
+        const std::uint8_t* src = file.data() + fileTop + y * fileStep;
+        std::uint8_t* dst = out.converted_.get() + static_cast<std::size_t>(y) * rowBytes;
+        if (masked)
+            convertMasked(src, l.width, l.bitsPerPixel, rgb, dst);
+        else
+            convertIndexed(src, l.width, l.bitsPerPixel, palette, dst);
+    }
+    return BmpError::None;
+}
+
+} // namespace convertimg

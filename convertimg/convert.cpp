@@ -1,0 +1,221 @@
+// Conversion of one bitmap file into one JPEG file: read, decode, encode, write aside, rename.
+#include "convert.h"
+
+#include "bmp_reader.h"
+#include "jpeg_writer.h"
+#include "pattern.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace convertimg {
+
+namespace {
+
+// A bitmap within the 1 GiB decoded limit takes at most 4/3 GiB on disk (32 bits per pixel);
+// anything far beyond that is not read into memory at all.
+constexpr off_t maxFileBytes = off_t{2} << 30;
+
+std::string systemError(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Temporaries of the conversions in progress, readable from a signal handler: a slot is published
+// (state 2) only once its path is complete.
+struct TemporarySlot {
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 holds a temporary's path
+    char path[PATH_MAX];
+};
+std::array<TemporarySlot, 256> temporaries;
+
+class TemporaryRegistration {
+public:
+    explicit TemporaryRegistration(const std::string& path)
+    {
+        if (path.size() >= PATH_MAX)
+            return;
+        for (TemporarySlot& s : temporaries) {
+            int expected = 0;
+            if (s.state.compare_exchange_strong(expected, 1)) {
+                std::memcpy(s.path, path.c_str(), path.size() + 1);
+                s.state.store(2);
+                slot_ = &s;
+                return;
+            }
+        }
+    }
+    ~TemporaryRegistration()
+    {
+        if (slot_ != nullptr)
+            slot_->state.store(0);
+    }
+    TemporaryRegistration(const TemporaryRegistration&) = delete;
+    TemporaryRegistration& operator=(const TemporaryRegistration&) = delete;
+
+private:
+    TemporarySlot* slot_ = nullptr;
+};
+
+extern "C" void removeTemporariesAndDie(int sig)
+{
+    for (TemporarySlot& s : temporaries)
+        if (s.state.load() == 2)
+            unlink(s.path);
+    raise(sig); // the handler was reset to the default action on entry
+}
+
+// The whole file in memory, read in as few calls as the system allows. A file that shrinks while
+// we read it leaves a shorter buffer, which the bitmap reader then calls truncated.
+struct FileBytes {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+};
+
+bool readWholeFile(const std::string& path, FileBytes& file, std::string& error)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemError("cannot open");
+        return false;
+    }
+    struct stat st {};
+    bool ok = false;
+    if (fstat(fd, &st) != 0) {
+        error = systemError("cannot read");
+    } else if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+    } else if (st.st_size > maxFileBytes) {
+        error = "file too large for a bitmap this program accepts";
+    } else {
+        try {
+            file.data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(st.st_size) + 1);
+            ok = true;
+        } catch (const std::bad_alloc&) {
+            error = "not enough memory to read the file";
+        }
+        const auto wanted = static_cast<std::size_t>(st.st_size);
+        while (ok && file.size < wanted) {
+            const ssize_t n = read(fd, file.data.get() + file.size, wanted - file.size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = systemError("cannot read");
+                ok = false;
+            } else if (n == 0) {
+                break;
+            } else {
+                file.size += static_cast<std::size_t>(n);
+            }
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Moves the finished temporary onto the JPEG's name. Without `replace`, a JPEG that appeared
+// since we checked is kept: the result is then Skipped.
+FileResult publish(const std::string& temporary, const std::string& target, bool replace)
+{
+    if (replace) {
+        if (rename(temporary.c_str(), target.c_str()) == 0)
+            return {Outcome::Converted, {}};
+        return {Outcome::Failed, systemError(("cannot rename the JPEG into " + target).c_str())};
+    }
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return {Outcome::Converted, {}};
+    if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without the no-replace rename: a hard link fails just as well on an existing name.
+        if (link(temporary.c_str(), target.c_str()) == 0) {
+            unlink(temporary.c_str());
+            return {Outcome::Converted, {}};
+        }
+    }
+    if (errno == EEXIST)
+        return {Outcome::Skipped, target + " already exists, kept (use /R to replace it)"};
+    return {Outcome::Failed, systemError(("cannot rename the JPEG into " + target).c_str())};
+}
+
+} // namespace
+
+std::string jpegNameFor(std::string_view bitmapName)
+{
+    const std::size_t dot = bitmapName.rfind('.');
+    return std::string(bitmapName.substr(0, dot == 0 ? bitmapName.size() : dot)) + ".jpg";
+}
+
+FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings)
+{
+    const std::string target = joinPath(settings.outDir, jpegName);
+    struct stat st {};
+    if (!settings.replace && lstat(target.c_str(), &st) == 0)
+        return {Outcome::Skipped, target + " already exists, kept (use /R to replace it)"};
+
+    FileBytes file;
+    if (std::string error; !readWholeFile(bitmapPath, file, error))
+        return {Outcome::Failed, error};
+    Bitmap bitmap;
+    if (const BmpError e = readBitmap({file.data.get(), file.size}, bitmap); e != BmpError::None)
+        return {Outcome::Failed, std::string(describe(e))};
+    const JpegData jpeg = encodeJpeg(bitmap, settings.quality);
+    if (!jpeg)
+        return {Outcome::Failed, jpeg.error()};
+    file.data.reset(); // the bitmap's memory is no longer needed while we write
+
+    // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
+    std::string temporary = joinPath(settings.outDir, "." + jpegName + ".XXXXXX");
+    if (jpegName.size() + 8 > NAME_MAX)
+        temporary = joinPath(settings.outDir, ".convertimg.XXXXXX");
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};
+    const TemporaryRegistration registration(temporary);
+
+    const std::string writeFailure = "cannot write " + target;
+    bool written = fchmod(fd, settings.fileMode) == 0 && writeAll(fd, jpeg.bytes());
+    std::string error = written ? std::string() : systemError(writeFailure.c_str());
+    if (close(fd) != 0 && written) { // delayed write errors (full disk, quota) show up here
+        written = false;
+        error = systemError(writeFailure.c_str());
+    }
+    FileResult result = written ? publish(temporary, target, settings.replace) : FileResult{Outcome::Failed, error};
+    if (result.outcome != Outcome::Converted)
+        unlink(temporary.c_str());
+    return result;
+}
+
+void removeTemporariesOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = removeTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &action, nullptr);
+}
+
+} // namespace convertimg

@@ -1,0 +1,38 @@
+// Conversion of one bitmap file into one JPEG file, written so that the JPEG is never seen half-done.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+namespace convertimg {
+
+struct ConvertSettings {
+    std::string outDir;
+    bool replace = false; // replace a JPEG that already exists instead of keeping it
+    mode_t fileMode = 0644; // permissions of the JPEGs (the caller applies its umask)
+    int quality = 90;
+};
+
+enum class Outcome { Converted, Skipped, Failed };
+
+struct FileResult {
+    Outcome outcome = Outcome::Failed;
+    std::string message; // why the file was skipped or failed; empty when converted
+};
+
+// "photo.bmp" -> "photo.jpg": the name without its last extension, then ".jpg".
+std::string jpegNameFor(std::string_view bitmapName);
+
+// Reads the bitmap at `bitmapPath` and writes `jpegName` in settings.outDir. The JPEG is written
+// under a hidden temporary name in the same folder and renamed into place, so it is either absent
+// or complete; the temporary is removed on every failure. Without settings.replace an existing
+// JPEG is kept and the result is Skipped. Safe to call from several threads at once.
+FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings);
+
+// Removes the temporaries of conversions in progress when the process receives SIGINT, SIGTERM
+// or SIGHUP, then lets the signal end the process as it would have.
+void removeTemporariesOnSignals();
+
+} // namespace convertimg

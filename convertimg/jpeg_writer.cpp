@@ -1,0 +1,153 @@
+// JPEG encoder on libjpeg-turbo, with an error manager that returns instead of exiting.
+#include "jpeg_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace convertimg {
+
+namespace {
+
+// libjpeg reports a fatal error through error_exit, which must not return: we jump back to
+// compress(), the only function that calls setjmp.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void onFatalError(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings are not printed: the converter reports only its own one-line messages.
+void onMessage(j_common_ptr, int) {}
+
+// Destination growing a malloc'd buffer that we own, so nothing leaks when compression fails
+// half-way (libjpeg's own memory destination loses its buffer in that case).
+struct MemoryDestination {
+    jpeg_destination_mgr pub;
+    unsigned char* buffer;
+    std::size_t capacity;
+    std::size_t size; // valid once compression finished
+};
+
+void initDestination(j_compress_ptr) {}
+
+boolean growDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    const std::size_t bigger = dest->capacity * 2;
+    auto* grown = static_cast<unsigned char*>(std::realloc(dest->buffer, bigger));
+    if (grown == nullptr)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+    dest->pub.next_output_byte = grown + dest->capacity;
+    dest->pub.free_in_buffer = bigger - dest->capacity;
+    dest->buffer = grown;
+    dest->capacity = bigger;
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    dest->size = dest->capacity - dest->pub.free_in_buffer;
+}
+
+// Runs the whole compression. Only trivially destructible objects live in this frame, so the
+// longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
+bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest,
+              const Bitmap* bitmap, int quality)
+{
+    if (setjmp(err->jump) != 0) {
+        jpeg_destroy_compress(cinfo);
+        return false;
+    }
+    jpeg_create_compress(cinfo);
+    cinfo->dest = &dest->pub;
+    cinfo->image_width = static_cast<JDIMENSION>(bitmap->width);
+    cinfo->image_height = static_cast<JDIMENSION>(bitmap->height);
+    const bool bgrx = bitmap->layout == PixelLayout::Bgrx;
+    cinfo->input_components = bgrx ? 4 : 3;
+    cinfo->in_color_space = bgrx ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    jpeg_set_defaults(cinfo); // YCbCr with 4:2:0 chroma
+    jpeg_set_quality(cinfo, quality, TRUE);
+    cinfo->optimize_coding = TRUE;
+    const int xDpi = dotsPerInch(bitmap->xPixelsPerMetre);
+    const int yDpi = dotsPerInch(bitmap->yPixelsPerMetre);
+    if (xDpi > 0 || yDpi > 0) {
+        cinfo->density_unit = 1; // dots per inch
+        cinfo->X_density = static_cast<UINT16>(xDpi > 0 ? xDpi : yDpi);
+        cinfo->Y_density = static_cast<UINT16>(yDpi > 0 ? yDpi : xDpi);
+    }
+    jpeg_start_compress(cinfo, TRUE);
+
+    // Rows go to libjpeg straight from the bitmap, in batches; libjpeg only reads them.
+    constexpr int batch = 16;
+    JSAMPROW rows[batch];
+    while (cinfo->next_scanline < cinfo->image_height) {
+        const int first = static_cast<int>(cinfo->next_scanline);
+        const int count = std::min(batch, bitmap->height - first);
+        for (int i = 0; i < count; ++i)
+            rows[i] = const_cast<JSAMPROW>(bitmap->row(first + i));
+        jpeg_write_scanlines(cinfo, rows, static_cast<JDIMENSION>(count));
+    }
+    jpeg_finish_compress(cinfo);
+    jpeg_destroy_compress(cinfo);
+    return true;
+}
+
+} // namespace
+
+int dotsPerInch(std::int32_t pixelsPerMetre)
+{
+    if (pixelsPerMetre <= 0)
+        return 0;
+    const long dpi = std::lround(pixelsPerMetre * 0.0254);
+    return dpi >= 1 && dpi <= 65535 ? static_cast<int>(dpi) : 0;
+}
+
+JpegData encodeJpeg(const Bitmap& bitmap, int quality)
+{
+    JpegData result;
+    ErrorManager err;
+    jpeg_compress_struct cinfo{};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onFatalError;
+    err.pub.emit_message = onMessage;
+    err.message[0] = '\0';
+
+    // A first guess of a tenth of the raw size fits most photos at quality 90 without growing.
+    const std::size_t raw = static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3;
+    MemoryDestination dest{};
+    dest.capacity = std::max<std::size_t>(raw / 10, 16384);
+    dest.buffer = static_cast<unsigned char*>(std::malloc(dest.capacity));
+    if (dest.buffer == nullptr) {
+        result.error_ = "not enough memory for the JPEG";
+        return result;
+    }
+    dest.pub.init_destination = initDestination;
+    dest.pub.empty_output_buffer = growDestination;
+    dest.pub.term_destination = termDestination;
+    dest.pub.next_output_byte = dest.buffer;
+    dest.pub.free_in_buffer = dest.capacity;
+
+    if (!compress(&cinfo, &err, &dest, &bitmap, quality)) {
+        std::free(dest.buffer);
+        result.error_ = std::string("JPEG encoder: ") + err.message;
+        return result;
+    }
+    result.data_.reset(dest.buffer);
+    result.size_ = dest.size;
+    return result;
+}
+
+} // namespace convertimg

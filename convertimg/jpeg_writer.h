@@ -1,0 +1,40 @@
+// JPEG encoder: compresses a decoded bitmap into a JPEG held in memory, with libjpeg-turbo.
+#pragma once
+
+#include "bmp_reader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace convertimg {
+
+// A compressed JPEG, or the reason there is none.
+class JpegData {
+public:
+    explicit operator bool() const { return data_ != nullptr; }
+    std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+    const std::string& error() const { return error_; }
+
+private:
+    friend JpegData encodeJpeg(const Bitmap&, int);
+    struct Free {
+        void operator()(unsigned char* p) const { std::free(p); }
+    };
+    std::unique_ptr<unsigned char, Free> data_; // allocated by libjpeg's memory destination
+    std::size_t size_ = 0;
+    std::string error_;
+};
+
+// Compresses `bitmap` at `quality` (1..100) with optimised Huffman tables and 4:2:0 chroma, and
+// stores the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
+// Never exits or throws on a libjpeg error: the result is then empty and error() says why.
+JpegData encodeJpeg(const Bitmap& bitmap, int quality = 90);
+
+// Pixels per metre to whole dots per inch, 0 when unknown or out of range of a JPEG density.
+int dotsPerInch(std::int32_t pixelsPerMetre);
+
+} // namespace convertimg

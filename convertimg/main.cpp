@@ -1,0 +1,104 @@
+// ConvertImg: converts the bitmaps matching a pattern into JPEGs, on every core.
+#include "convert.h"
+#include "options.h"
+#include "pattern.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int exitConverted = 0; // every file converted or kept
+constexpr int exitFailed = 1;    // at least one file failed
+constexpr int exitUsage = 2;
+
+std::mutex reportMutex;
+
+void report(const std::string& line)
+{
+    const std::lock_guard lock(reportMutex);
+    std::fputs(("ConvertImg: " + line + "\n").c_str(), stderr);
+}
+
+mode_t currentUmask()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace convertimg;
+    const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
+    Options options;
+    if (std::string error; !parseArguments(args, options, error)) {
+        report(error + " (ConvertImg -h for help)");
+        return exitUsage;
+    }
+    if (options.help) {
+        std::fputs(usageText().data(), stdout);
+        return exitConverted;
+    }
+
+    const Pattern pattern = splitPattern(options.pattern);
+    std::vector<std::string> names;
+    if (std::string error; !listMatches(pattern, names, error)) {
+        report("cannot list " + pattern.folder + ": " + error);
+        return exitFailed;
+    }
+
+    // Two bitmaps that differ only by their extension (a.bmp, a.BMP) would write the same JPEG:
+    // the first in name order gets it, the other is reported.
+    std::vector<std::pair<std::string, std::string>> jobs; // bitmap path, JPEG name
+    std::map<std::string, std::string> owners;
+    bool failed = false;
+    for (const std::string& name : names) {
+        const std::string jpegName = jpegNameFor(name);
+        const auto [owner, fresh] = owners.emplace(jpegName, name);
+        if (!fresh) {
+            report(joinPath(pattern.folder, name) + ": not converted, " + jpegName + " is already made from " + owner->second);
+            failed = true;
+            continue;
+        }
+        jobs.emplace_back(joinPath(pattern.folder, name), jpegName);
+    }
+
+    ConvertSettings settings;
+    settings.outDir = options.outDir;
+    settings.replace = options.replace;
+    settings.fileMode = 0666 & ~currentUmask();
+    removeTemporariesOnSignals();
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> anyFailed{failed};
+    const auto worker = [&] {
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            const FileResult result = convertFile(jobs[i].first, jobs[i].second, settings);
+            if (result.outcome == Outcome::Failed) {
+                anyFailed = true;
+                report(jobs[i].first + ": " + result.message);
+            } else if (result.outcome == Outcome::Skipped) {
+                report(jobs[i].first + ": skipped, " + result.message);
+            }
+        }
+    };
+    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), jobs.size());
+    std::vector<std::thread> pool;
+    for (std::size_t i = 1; i < workers; ++i)
+        pool.emplace_back(worker);
+    worker(); // the main thread is a worker too
+    for (std::thread& t : pool)
+        t.join();
+    return anyFailed ? exitFailed : exitConverted;
+}
