@@ -1,0 +1,41 @@
+// The file-system operations the program needs: listing and deleting by extension, the log's
+// one-shot writes, and placing a finished file into a folder in one step.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace redim {
+
+// True when `name` ends in a dot and `extension`, ignoring letter case ("DSC0001.JPG" for "jpg").
+bool hasExtension(const QString &name, const QString &extension);
+
+// The names (no folder) of the normal files of `folder` that end in "." + `extension`, ignoring
+// letter case, in the order the file system returns them. Folders, hidden files and anything
+// that is not a regular file are left out. std::nullopt when the folder cannot be listed.
+std::optional<QStringList> listFiles(const QString &folder, const QString &extension);
+
+// Deletes every normal file of `folder` that `listFiles` would return. A file that cannot be
+// deleted does not stop the others; returns how many could not be deleted.
+int deleteFiles(const QString &folder, const QString &extension);
+
+// Opens `path`, writes `bytes` and closes it again, truncating or appending. False on any
+// failure (the file cannot be opened, written or closed).
+bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append);
+
+// Moves the finished file `source` to `destination` so that `destination` is replaced in one
+// step: a reader sees either the old file or the complete new one. Renames when both lie on one
+// file system; otherwise copies to a temporary name beside `destination` and renames that. The
+// source is gone on success. False, with `destination` untouched, on any failure.
+bool placeFile(const QString &source, const QString &destination);
+
+// Deletes one file; false when it could not be deleted (a missing file counts as deleted).
+bool deleteFile(const QString &path);
+
+// The folder that holds the running program.
+QString executableFolder();
+
+}  // namespace redim

@@ -1,0 +1,43 @@
+// The fixed places the program works in, and the checks that keep other users out of them.
+#include "platform/paths.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace redim {
+
+FixedPaths pathsUnder(const QString &tempFolder)
+{
+    return FixedPaths{tempFolder, tempFolder + kSeparator + QStringLiteral("RaduZor"),
+                      tempFolder + kSeparator + QStringLiteral("Dib.bmp")};
+}
+
+FixedPaths defaultPaths()
+{
+#ifdef _WIN32
+    return FixedPaths{QStringLiteral("C:\\Windows\\Temp"), QStringLiteral("C:\\Windows\\Temp\\RaduZor"),
+                      QStringLiteral("c:\\windows\\temp\\Dib.bmp")};
+#else
+    return pathsUnder(QStringLiteral("/tmp/redim-%1").arg(::getuid()));
+#endif
+}
+
+bool isPrivateFolder(const QString &folder)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(folder).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool preparePrivateFolder(const QString &folder)
+{
+    // mkdir fails harmlessly when the folder (or anything else under that name) exists; the
+    // checks that follow decide whether what exists may be used.
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    return isPrivateFolder(folder);
+}
+
+}  // namespace redim
