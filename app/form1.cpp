@@ -1,0 +1,283 @@
+// The main window: its controls as designed, start-up and the end of a run, the rate display
+// and the small handlers that open the other windows and quit.
+#include "app/form1.h"
+
+#include "app/look.h"
+#include "app/messages.h"
+#include "app/runwide.h"
+#include "imaging/imagelibrary.h"
+#include "platform/filedialog.h"
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "windows/form2.h"
+#include "windows/form3.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+
+#include <algorithm>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace redim {
+
+namespace {
+
+enum class Kind { Button, Frame, ProgressBar, TextBox, StatusBox, Slider, Option };
+
+// One control as designed: geometry in twips relative to its container, colours, font size in
+// points (0: the default size) and its place in the tab order.
+struct ControlDesign {
+    const char *name;
+    Kind kind;
+    const char *container;  // "" for the window itself
+    const char *caption;
+    int left, top, width, height;
+    QColor background, foreground;
+    qreal fontSize;
+    int tabIndex;
+};
+
+const QColor kDefault;  // the platform's colour
+
+// In creation order; a container comes before what it holds.
+const std::vector<ControlDesign> &controlDesigns()
+{
+    static const std::vector<ControlDesign> designs = {
+        {"Command6", Kind::Button, "", "Effacer Bmp", 5400, 1320, 1815, 495, kDefault, kDefault, 13.5, 15},
+        {"Command5", Kind::Button, "", "Ecrire Jpeg", 5400, 720, 1815, 495, kDefault, kDefault, 13.5, 14},
+        {"Frame7", Kind::Frame, "", "", 5400, 3840, 1830, 495, QColor(64, 0, 64), QColor(255, 255, 0), 8.25, 11},
+        {"ProgressBar1", Kind::ProgressBar, "Frame7", "", 0, 120, 1815, 375, kDefault, kDefault, 0, 12},
+        {"Command4", Kind::Button, "", "A propos", 5400, 2640, 1815, 495, kDefault, kDefault, 13.5, 10},
+        {"Command3", Kind::Button, "", "Aide", 5400, 3240, 1815, 495, kDefault, kDefault, 13.5, 9},
+        {"Command2", Kind::Button, "", "Quitter", 5400, 1920, 1815, 495, QColor(0, 128, 128), kDefault, 13.5, 8},
+        {"Command1", Kind::Button, "", "Lire Jpeg", 5400, 120, 1815, 495, kDefault, kDefault, 13.5, 7},
+        {"Text1", Kind::StatusBox, "", "", 120, 4440, 7095, 615, QColor(255, 192, 128), QColor(255, 0, 0), 8.25, 6},
+        {"Frame1", Kind::Frame, "", " Options", 120, 120, 5175, 4215, QColor(0, 192, 192), kDefault, 13.5, 0},
+        {"Frame6", Kind::Frame, "Frame1", " Taux de redimensionnement (10 à 200 %)", 120, 2640, 4935, 1455,
+         QColor(192, 192, 0), QColor(192, 0, 0), 12, 4},
+        {"Text2", Kind::TextBox, "Frame6", "100 %", 2040, 960, 735, 375, QColor(0, 0, 0), QColor(0, 255, 0), 9.75, 13},
+        {"Slider2", Kind::Slider, "Frame6", "", 120, 480, 4695, 390, kDefault, kDefault, 0, 5},
+        {"Frame4", Kind::Frame, "Frame1", " Type de redimensionnement", 120, 360, 4935, 2175, QColor(255, 255, 192),
+         QColor(0, 128, 0), 12, 1},
+        {"Option20", Kind::Option, "Frame4", "Toutes les images d'un dossier à la suite", 120, 1440, 4695, 495,
+         QColor(0, 255, 0), kDefault, 9.75, 3},
+        {"Option19", Kind::Option, "Frame4", "Image par image", 120, 480, 4695, 495, QColor(0, 255, 0), QColor(0, 0, 0),
+         9.75, 2},
+    };
+    return designs;
+}
+
+QWidget *createControl(const ControlDesign &design, QWidget *parent)
+{
+    const QString caption = QString::fromUtf8(design.caption);
+    switch (design.kind) {
+    case Kind::Button:
+        return new QPushButton(caption, parent);
+    case Kind::Frame:
+        return new QGroupBox(caption, parent);
+    case Kind::ProgressBar:
+        return new QProgressBar(parent);
+    case Kind::TextBox:
+        return new QLineEdit(caption, parent);
+    case Kind::StatusBox: {
+        auto *box = new QPlainTextEdit(caption, parent);
+        box->setLineWrapMode(QPlainTextEdit::NoWrap);
+        box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return box;
+    }
+    case Kind::Slider:
+        return new QSlider(Qt::Horizontal, parent);
+    case Kind::Option:
+        return new QRadioButton(caption, parent);
+    }
+    return nullptr;
+}
+
+constexpr qreal kDefaultFontSize = 8.25;
+constexpr QColor kWindowBackground(64, 0, 64);
+constexpr QColor kWindowForeground(128, 0, 128);
+
+}  // namespace
+
+Form1::Form1() : Form1(Environment{}) {}
+
+Form1::Form1(Environment environment) : env_(std::move(environment))
+{
+    if (!env_.images)
+        env_.images = &imageLibrary();
+    if (!env_.dialog)
+        env_.dialog = (ownDialog_ = std::make_unique<QtFileDialog>()).get();
+    if (!env_.processes)
+        env_.processes = (ownProcesses_ = std::make_unique<SpawnProcessStarter>()).get();
+    if (env_.programFolder.isEmpty())
+        env_.programFolder = executableFolder();
+    CommonDialog1 = env_.dialog;
+
+    buildControls();
+    Form_Load();
+}
+
+Form1::~Form1()
+{
+    if (loaded_)
+        Form_Unload();
+}
+
+void Form1::buildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral(" Redimensionnement d'images  Jpeg"));
+    setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
+    // A fixed single border: a close box, no minimize or maximize button, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(twips(7350), twips(5220));
+    setColours(this, kWindowBackground, kWindowForeground);
+    setFont(serifFont(kDefaultFontSize));
+
+    std::vector<std::pair<int, QWidget *>> tabOrder;
+    for (const ControlDesign &design : controlDesigns()) {
+        QWidget *container = *design.container ? findChild<QWidget *>(QLatin1String(design.container)) : this;
+        QWidget *control = createControl(design, container);
+        control->setObjectName(QLatin1String(design.name));
+        control->setGeometry(twipsRect(design.left, design.top, design.width, design.height));
+        control->setFont(serifFont(design.fontSize > 0 ? design.fontSize : kDefaultFontSize));
+        setColours(control, design.background, design.foreground);
+        tabOrder.emplace_back(design.tabIndex, control);
+    }
+    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+
+    Command1 = findChild<QPushButton *>(QStringLiteral("Command1"));
+    Command2 = findChild<QPushButton *>(QStringLiteral("Command2"));
+    Command3 = findChild<QPushButton *>(QStringLiteral("Command3"));
+    Command4 = findChild<QPushButton *>(QStringLiteral("Command4"));
+    Command5 = findChild<QPushButton *>(QStringLiteral("Command5"));
+    Command6 = findChild<QPushButton *>(QStringLiteral("Command6"));
+    Text1 = findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
+    Text2 = findChild<QLineEdit *>(QStringLiteral("Text2"));
+    Slider2 = findChild<QSlider *>(QStringLiteral("Slider2"));
+    ProgressBar1 = findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+    Frame1 = findChild<QGroupBox *>(QStringLiteral("Frame1"));
+    Frame4 = findChild<QGroupBox *>(QStringLiteral("Frame4"));
+    Frame6 = findChild<QGroupBox *>(QStringLiteral("Frame6"));
+    Frame7 = findChild<QGroupBox *>(QStringLiteral("Frame7"));
+    Option19 = findChild<QRadioButton *>(QStringLiteral("Option19"));
+    Option20 = findChild<QRadioButton *>(QStringLiteral("Option20"));
+
+    Slider2->setRange(10, 200);
+    Slider2->setSingleStep(1);
+    Slider2->setPageStep(5);
+    Slider2->setTickInterval(10);
+    Slider2->setTickPosition(QSlider::TicksBelow);
+    Slider2->setValue(10);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setTextVisible(false);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Slider2, &QSlider::valueChanged, this, &Form1::Slider2_Change);
+}
+
+// Start-up: every housekeeping failure is silent, and the window opens whatever happens.
+void Form1::Form_Load()
+{
+    centreOnScreen(this);
+    Slider2->setValue(100);
+    Option20->setChecked(true);
+    cible = env_.paths.intermediateBitmap;
+    Frame7->hide();
+    optecr = 0;
+    chemin = env_.programFolder;
+    chemir = env_.paths.resultFolder;
+    // Nothing is created, written or deleted in a temporary folder that another user controls.
+    const bool usable = preparePrivateFolder(env_.paths.tempFolder);
+    if (usable)
+        ::mkdir(QFile::encodeName(chemir).constData(), 0700);
+    logx = chemir + kSeparator + QStringLiteral("Log.txt");
+    if (usable) {
+        writeFileAtOnce(logx, (messages::logHeader + QStringLiteral("\r\n")).toUtf8(), false);
+        deleteFiles(chemir, QStringLiteral("bmp"));
+        deleteFiles(chemir, QStringLiteral("jpg"));
+    }
+    ctr = 0;
+    loaded_ = true;
+}
+
+// The end of a run: the image in memory is released, and a log without failures goes away.
+void Form1::Form_Unload()
+{
+    loaded_ = false;
+    libim();
+    hdib = 0;  // released once, never twice
+    if (ctr > 0)
+        return;
+    if (tempFolderTrusted())
+        deleteFile(logx);
+}
+
+bool Form1::tempFolderTrusted() const
+{
+    return isPrivateFolder(env_.paths.tempFolder);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (loaded_)
+        Form_Unload();
+    event->accept();
+}
+
+void Form1::Command2_Click()
+{
+    close();
+}
+
+void Form1::Command3_Click()
+{
+    Form3::open();
+}
+
+void Form1::Command4_Click()
+{
+    Form2::open();
+}
+
+void Form1::Slider2_Change()
+{
+    QString display = QStringLiteral(" ") + QString::number(Slider2->value()) + QStringLiteral("  %");
+    if (display.size() > 6)
+        display = QString::number(Slider2->value()) + QStringLiteral("  %");
+    Text2->setText(display);
+}
+
+void Form1::setStatus(const QString &text)
+{
+    Text1->setPlainText(text);
+    // Runs stay on this thread; painting now keeps the window alive during a long folder run.
+    if (Text1->isVisible())
+        Text1->viewport()->repaint();
+}
+
+void Form1::appendToLog(const QString &path)
+{
+    // A failed append (result folder gone, disk full) is ignored, as start-up does.
+    writeFileAtOnce(logx, (path + QStringLiteral("\r\n")).toUtf8(), true);
+}
+
+}  // namespace redim

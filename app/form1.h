@@ -1,0 +1,117 @@
+// The main window: its controls, the run-wide values every handler shares, and its handlers.
+// The Phase 1 handlers live in phase1/, the Phase 2 and clean-up handlers in phase2/.
+#pragma once
+
+#include "platform/paths.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+namespace redim {
+
+class FileDialog;
+class ImageLibrary;
+class ProcessStarter;
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    // What the window works with; a test replaces any of them.
+    struct Environment {
+        FixedPaths paths = defaultPaths();
+        ImageLibrary *images = nullptr;      // libimglib.so, loaded at its first use, when null
+        FileDialog *dialog = nullptr;        // Qt's open-file dialog when null
+        ProcessStarter *processes = nullptr; // real processes when null
+        QString programFolder;               // the folder of the running program when empty
+    };
+
+    // Build the window and run its start-up (the window is loaded but not yet shown).
+    Form1();
+    explicit Form1(Environment environment);
+    ~Form1() override;
+
+    // Run-wide values shared by the handlers.
+    QString filtre;    // extension of the files read
+    QString filtrs;    // extension of the bitmaps written
+    QString cible;     // the intermediate bitmap every image is written to first
+    QString nomfi;     // full path of the JPEG being processed
+    qint16 aigan = 0;  // 1 when a step of the current image failed
+    QString nomsor;    // path of the bitmap written into the result folder
+    float ctr = 0;     // number of failed images recorded in the log
+    QString logx;      // path of Log.txt
+    QString chemin;    // folder of the program's executable
+    QString chemir;    // the result folder
+
+    // Controls, named as designed.
+    QPushButton *Command1 = nullptr;  // "Lire Jpeg"
+    QPushButton *Command2 = nullptr;  // "Quitter"
+    QPushButton *Command3 = nullptr;  // "Aide"
+    QPushButton *Command4 = nullptr;  // "A propos"
+    QPushButton *Command5 = nullptr;  // "Ecrire Jpeg"
+    QPushButton *Command6 = nullptr;  // "Effacer Bmp"
+    QPlainTextEdit *Text1 = nullptr;  // the status line
+    QLineEdit *Text2 = nullptr;       // the rate display
+    QSlider *Slider2 = nullptr;       // the rate, 10 to 200 %
+    QProgressBar *ProgressBar1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QGroupBox *Frame6 = nullptr;
+    QGroupBox *Frame7 = nullptr;      // holds the progress bar
+    QRadioButton *Option19 = nullptr; // "Image par image"
+    QRadioButton *Option20 = nullptr; // "Toutes les images d'un dossier à la suite"
+    FileDialog *CommonDialog1 = nullptr;
+
+    // Phase 1 steps (phase1/): the per-image sequence and its steps, and the folder run.
+    void convim();
+    void libim();
+    void lirim();
+    void zoomim();
+    void ecrim();
+    void dosim(const QString &folder);
+
+    // Writes `text` into the status line, replacing what it held, and shows it at once.
+    void setStatus(const QString &text);
+
+public slots:
+    void Command1_Click();  // Phase 1
+    void Command2_Click();  // quit
+    void Command3_Click();  // Help window
+    void Command4_Click();  // About window
+    void Command5_Click();  // Phase 2: start the converter
+    void Command6_Click();  // erase the bitmaps
+    void Slider2_Change();  // rate display
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void Form_Load();
+    void Form_Unload();
+    void filtrejpg();
+    void filtrebmp();
+    enum class WriteOutcome { Done, Failed, Raised };
+    WriteOutcome ecrimAttempt();
+    void failWrite();
+    void appendToLog(const QString &path);
+    bool tempFolderTrusted() const;
+
+    Environment env_;
+    std::unique_ptr<ImageLibrary> ownImages_;
+    std::unique_ptr<FileDialog> ownDialog_;
+    std::unique_ptr<ProcessStarter> ownProcesses_;
+    bool loaded_ = false;       // between start-up and unloading
+};
+
+}  // namespace redim

@@ -1,0 +1,61 @@
+// "Lire Jpeg": asks for a file, then converts it alone or converts every JPEG of its folder.
+#include "app/form1.h"
+#include "app/messages.h"
+#include "platform/filedialog.h"
+
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QProgressBar>
+#include <QRadioButton>
+
+namespace redim {
+
+namespace {
+// A dialog answer shorter than this is treated as a cancelled dialog in single-image mode.
+constexpr qsizetype kShortestPath = 7;
+}  // namespace
+
+void Form1::filtrejpg()
+{
+    filtre = QStringLiteral("jpg");
+}
+
+void Form1::filtrebmp()
+{
+    filtrs = QStringLiteral("bmp");
+}
+
+void Form1::Command1_Click()
+{
+    setStatus(QString());
+    aigan = 0;
+    Frame7->hide();
+    nomfi.clear();
+    filtrejpg();
+    filtrebmp();
+    const QString filter = filtre.toUpper() + QStringLiteral(" (*.") + filtre + QStringLiteral(")");
+    const QString chosen = CommonDialog1->getOpenFileName(this, filter);
+    nomfi = chosen;
+
+    if (Option20->isChecked()) {
+        if (nomfi.isEmpty())
+            return;
+        Frame7->show();
+        dosim(QFileInfo(nomfi).absolutePath());
+        ProgressBar1->setValue(ProgressBar1->maximum());
+        setStatus(messages::folderDone);
+        return;
+    }
+
+    if (chosen.size() < kShortestPath)
+        return;
+    convim();
+    if (aigan == 1) {
+        appendToLog(nomfi);
+        ctr += 1;
+        return;
+    }
+    setStatus(messages::imageDone + nomfi + messages::imageDoneEnd);
+}
+
+}  // namespace redim

@@ -1,0 +1,33 @@
+// The Help window: prints the help text each time it becomes active, below what it printed
+// before, until it is closed.
+#pragma once
+
+#include "windows/printedwindow.h"
+
+class QPushButton;
+
+namespace redim {
+
+class Form3 final : public PrintedWindow {
+    Q_OBJECT
+
+public:
+    // The single instance, created on first use; it outlives its closing.
+    static Form3 &instance();
+
+    // "Aide": loads the window if it is closed, then shows and activates it.
+    static void open();
+
+    QPushButton *Command1 = nullptr;  // "OK"
+
+public slots:
+    void Command1_Click();
+
+protected:
+    void Form_Activate() override;
+
+private:
+    Form3();
+};
+
+}  // namespace redim

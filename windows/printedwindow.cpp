@@ -1,0 +1,68 @@
+// Printing onto a window's surface. What was printed is kept, so it is drawn again when the
+// window is covered and uncovered.
+#include "windows/printedwindow.h"
+
+#include "app/look.h"
+
+#include <QCloseEvent>
+#include <QPainter>
+
+namespace redim {
+
+PrintedWindow::PrintedWindow(QWidget *parent) : QWidget(parent) {}
+
+int PrintedWindow::lineHeight() const
+{
+    return fontMetrics().height();
+}
+
+void PrintedWindow::print(const QStringList &lines)
+{
+    printed_ += lines;
+    update();
+}
+
+void PrintedWindow::clearPrinted()
+{
+    printed_.clear();
+    update();
+}
+
+void PrintedWindow::openWindow(PrintedWindow &window)
+{
+    if (!window.isVisible())
+        centreOnScreen(&window);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+bool PrintedWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && isVisible())
+        Form_Activate();
+    return QWidget::event(event);
+}
+
+void PrintedWindow::closeEvent(QCloseEvent *event)
+{
+    clearPrinted();
+    Form_Unload();
+    event->accept();
+}
+
+void PrintedWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const int height = lineHeight();
+    const int ascent = fontMetrics().ascent();
+    for (qsizetype i = 0; i < printed_.size(); ++i) {
+        const int top = static_cast<int>(i) * height;
+        if (top > this->height())
+            break;  // the rest lies below the window
+        painter.drawText(0, top + ascent, printed_.at(i));
+    }
+}
+
+}  // namespace redim

@@ -1,0 +1,47 @@
+// A window that prints lines of text onto its own surface, one under the other, from a print
+// position that moves down one line per printed line.
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+
+namespace redim {
+
+class PrintedWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // Everything printed since the window was last opened, in order.
+    const QStringList &printedLines() const { return printed_; }
+
+    // The height of one printed line, in pixels.
+    int lineHeight() const;
+
+protected:
+    explicit PrintedWindow(QWidget *parent = nullptr);
+
+    // Prints `lines` below what was printed before. Lines are never wrapped: what does not fit
+    // is cut off at the window's right edge.
+    void print(const QStringList &lines);
+
+    // Puts the print position back at the top-left corner and forgets what was printed.
+    void clearPrinted();
+
+    // Shows `window`, loading it first (centred on the screen) when it is closed, and makes it
+    // the active window.
+    static void openWindow(PrintedWindow &window);
+
+    // Runs each time the window becomes the application's active window while it is open.
+    virtual void Form_Activate() = 0;
+    // Runs when the window is closed, whichever way; what was printed is forgotten already.
+    virtual void Form_Unload() {}
+
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QStringList printed_;
+};
+
+}  // namespace redim
