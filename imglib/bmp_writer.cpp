@@ -1,0 +1,180 @@
+// BMP layout (BITMAPFILEHEADER + BITMAPINFOHEADER, bottom-up BGR rows padded to 4 bytes) and
+// the temporary-file-and-rename dance that keeps the destination whole.
+#include "bmp_writer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace imglib {
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::size_t kInfoHeaderSize = 40;
+constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;
+// 96 dpi, what Windows assumes for a bitmap with no density of its own.
+constexpr std::int32_t kDefaultPerMetre = 3780;
+
+void put16(std::uint8_t *p, std::uint32_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void put32(std::uint8_t *p, std::uint32_t v)
+{
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+void writeHeaders(const Image &image, std::size_t paddedRow, std::uint8_t *h)
+{
+    const std::uint64_t pixelBytes = static_cast<std::uint64_t>(paddedRow) * image.height();
+    std::memset(h, 0, kHeaderSize);
+    h[0] = 'B';
+    h[1] = 'M';
+    put32(h + 2, static_cast<std::uint32_t>(kHeaderSize + pixelBytes));  // file size
+    put32(h + 10, kHeaderSize);                                            // pixel offset
+    std::uint8_t *info = h + kFileHeaderSize;
+    put32(info, kInfoHeaderSize);
+    put32(info + 4, static_cast<std::uint32_t>(image.width()));
+    put32(info + 8, static_cast<std::uint32_t>(image.height()));  // positive: bottom-up
+    put16(info + 12, 1);                                           // planes
+    put16(info + 14, 24);                                          // bits per pixel
+    put32(info + 16, 0);                                           // BI_RGB
+    put32(info + 20, static_cast<std::uint32_t>(pixelBytes));
+    const Density d = image.density;
+    const bool known = d.xPerMetre > 0 && d.yPerMetre > 0;
+    put32(info + 24, static_cast<std::uint32_t>(known ? d.xPerMetre : kDefaultPerMetre));
+    put32(info + 28, static_cast<std::uint32_t>(known ? d.yPerMetre : kDefaultPerMetre));
+    // Colours used and important colours stay 0: no palette.
+}
+
+bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A file created under a fresh name next to the destination, removed again unless kept.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string &folder)
+    {
+        // mkstemp would create the file readable by its owner only; opening it ourselves with
+        // 0666 lets the umask decide, as for any file the program writes.
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            char name[64];
+            std::snprintf(name, sizeof name, ".imglib-%ld-%u-%08x.tmp", static_cast<long>(::getpid()),
+                          counter.fetch_add(1), static_cast<unsigned>(random()));
+            path_ = folder + name;
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd_ < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd_ < 0)
+            path_.clear();
+    }
+    ~TemporaryFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    int fd() const { return fd_; }
+
+    // Closes the file, reporting what close() says: on some file systems a failed write only
+    // shows there.
+    bool close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+    // Renames the file over `destination`; from then on it is no longer ours to remove.
+    bool renameTo(const char *destination)
+    {
+        if (::rename(path_.c_str(), destination) != 0)
+            return false;
+        path_.clear();
+        return true;
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// Pixels go out in large writes: the whole file at once when it is under this size.
+constexpr std::size_t kChunk = 16u << 20;
+
+} // namespace
+
+bool writeBmpFile(const Image &image, const char *path)
+{
+    if (path == nullptr || *path == '\0')
+        return false;
+    const std::string destination(path);
+    const std::size_t slash = destination.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string("./") : destination.substr(0, slash + 1);
+    if (slash == destination.size() - 1)
+        return false;  // names a folder
+
+    const std::size_t rowBytes = image.stride();
+    const std::size_t paddedRow = (rowBytes + 3) & ~std::size_t{3};
+    const std::size_t total = kHeaderSize + paddedRow * static_cast<std::size_t>(image.height());
+    if (total > 0xFFFFFFFFu)
+        return false;  // the header's 32-bit sizes could not say it
+
+    std::vector<std::uint8_t> buffer(std::min(total, std::max(kChunk, kHeaderSize + paddedRow)));
+    TemporaryFile temporary(folder);
+    if (temporary.fd() < 0)
+        return false;
+
+    writeHeaders(image, paddedRow, buffer.data());
+    std::size_t used = kHeaderSize;
+    for (int y = image.height() - 1; y >= 0; --y) {
+        if (buffer.size() - used < paddedRow) {
+            if (!writeAll(temporary.fd(), buffer.data(), used))
+                return false;
+            used = 0;
+        }
+        std::uint8_t *dst = buffer.data() + used;
+        std::memcpy(dst, image.row(y), rowBytes);
+        std::memset(dst + rowBytes, 0, paddedRow - rowBytes);
+        used += paddedRow;
+    }
+    if (!writeAll(temporary.fd(), buffer.data(), used))
+        return false;
+    if (!temporary.close())
+        return false;
+    return temporary.renameTo(path);
+}
+
+} // namespace imglib

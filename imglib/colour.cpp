@@ -1,0 +1,119 @@
+// ICC conversion through LittleCMS, and the plain CMYK conversion used without a profile.
+#include "colour.h"
+
+#include <lcms2.h>
+
+#include <string>
+
+namespace imglib {
+namespace {
+
+// LittleCMS reports problems through a log handler; the library prints nothing, so every
+// conversion runs in a context whose handler drops them.
+void ignoreLcmsError(cmsContext, cmsUInt32Number, const char *) {}
+
+cmsContext lcmsContext()
+{
+    static const cmsContext context = [] {
+        cmsContext c = cmsCreateContext(nullptr, nullptr);
+        if (c != nullptr)
+            cmsSetLogErrorHandlerTHR(c, ignoreLcmsError);
+        return c;
+    }();
+    return context;
+}
+
+struct ProfileCloser {
+    void operator()(void *p) const { cmsCloseProfile(static_cast<cmsHPROFILE>(p)); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+
+bool describesSrgb(cmsHPROFILE profile)
+{
+    char text[256] = {};
+    const cmsUInt32Number n =
+        cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+    return n > 0 && std::string(text).find("sRGB") != std::string::npos;
+}
+
+} // namespace
+
+std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std::size_t size,
+                                                   DecodedPixels input)
+{
+    const cmsContext context = lcmsContext();
+    if (context == nullptr || data == nullptr || size == 0 || size > 0xFFFFFFFFu)
+        return nullptr;
+    const Profile source(cmsOpenProfileFromMemTHR(context, data, static_cast<cmsUInt32Number>(size)));
+    if (!source)
+        return nullptr;
+    const auto profile = static_cast<cmsHPROFILE>(source.get());
+
+    cmsUInt32Number format;
+    const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
+    switch (input) {
+    case DecodedPixels::Gray:
+        format = TYPE_GRAY_8;
+        if (space != cmsSigGrayData)
+            return nullptr;
+        break;
+    case DecodedPixels::Bgr:
+        format = TYPE_BGR_8;
+        if (space != cmsSigRgbData || describesSrgb(profile))
+            return nullptr;
+        break;
+    case DecodedPixels::Cmyk:
+    case DecodedPixels::InvertedCmyk:
+        format = input == DecodedPixels::Cmyk ? TYPE_CMYK_8 : TYPE_CMYK_8_REV;
+        if (space != cmsSigCmykData)
+            return nullptr;
+        break;
+    default:
+        return nullptr;
+    }
+    const cmsProfileClassSignature kind = cmsGetDeviceClass(profile);
+    if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass)
+        return nullptr;
+
+    const Profile srgb(cmsCreate_sRGBProfileTHR(context));
+    if (!srgb)
+        return nullptr;
+    // Perceptual suits CMYK tables made for photos; matrix-shaper RGB profiles have no
+    // perceptual table and LittleCMS falls back to relative colorimetric for them.
+    cmsHTRANSFORM transform = cmsCreateTransformTHR(context, profile, format, srgb.get(), TYPE_BGR_8,
+                                                    INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+    if (transform == nullptr)
+        return nullptr;
+    return std::unique_ptr<IccTransform>(new IccTransform(transform));
+}
+
+IccTransform::~IccTransform() { cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_)); }
+
+void IccTransform::apply(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels) const
+{
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), in, out,
+                   static_cast<cmsUInt32Number>(pixels));
+}
+
+namespace {
+// a * b / 255, rounded, for a and b in 0..255.
+inline std::uint8_t mul255(unsigned a, unsigned b)
+{
+    const unsigned t = a * b + 128;
+    return static_cast<std::uint8_t>((t + (t >> 8)) >> 8);
+}
+} // namespace
+
+void cmykToBgr(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels, bool inverted)
+{
+    // Inverted files store the paper left (255 - ink) directly.
+    const unsigned flip = inverted ? 0 : 255;
+    for (std::size_t i = 0; i < pixels; ++i, in += 4, out += 3) {
+        const unsigned k = in[3] ^ flip;
+        out[0] = mul255(in[2] ^ flip, k);  // blue: paper left by yellow
+        out[1] = mul255(in[1] ^ flip, k);  // green: by magenta
+        out[2] = mul255(in[0] ^ flip, k);  // red: by cyan
+    }
+}
+
+} // namespace imglib

@@ -1,0 +1,126 @@
+/*
+ * imglib.h: the image library of Redim Jpeg.
+ *
+ * The library reads JPEG files into images held in memory, scales them and writes them as
+ * Windows bitmap files.  The program knows an image only by its handle: a non-zero 32-bit value
+ * naming one image held by the library.  0 never names an image.
+ *
+ * Images are 8-bit BGR, upright (the EXIF orientation of the file is applied when it is read)
+ * and in sRGB (an embedded colour profile is applied when it is read), so an image carries no
+ * orientation or colour profile of its own.  It keeps the pixel density of the JPEG file, which
+ * ends up in the bitmap.
+ *
+ * Every function reports failure by returning 0.  None of them prints, throws, aborts or ends
+ * the process, whatever the input.  All of them may be called from several threads at once;
+ * a handle is not reused for a long time after its image has been released (the counter behind
+ * it must wrap around 2^32 first), so a stale handle fails cleanly instead of reaching another
+ * image.
+ *
+ * Paths are zero-terminated 8-bit strings (UTF-8 on Linux) that the library reads and never
+ * writes into.  They are passed as they are to the operating system.
+ */
+
+#ifndef IMGLIB_H
+#define IMGLIB_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(IMGLIB_BUILDING)
+#    define IMGLIB_API __declspec(dllexport)
+#  else
+#    define IMGLIB_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define IMGLIB_API __attribute__((visibility("default")))
+#else
+#  define IMGLIB_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/**
+ * Largest image the library holds, in bytes of BGR pixels (width * height * 3): 1 GiB.
+ * Reading or scaling to anything larger fails.
+ */
+#define IMGLIB_MAX_IMAGE_BYTES (1024u * 1024u * 1024u)
+
+/**
+ * Read a JPEG file into a new image.
+ *
+ * Reads baseline, extended and progressive JPEG files, Huffman or arithmetic coded, with any
+ * chroma subsampling, interleaved or not, with or without restart markers, in grayscale, YCbCr,
+ * RGB, CMYK or YCCK (Adobe's inverted CMYK included).  The EXIF orientation (1 to 8) is applied,
+ * so a portrait photo comes out upright, and an embedded ICC profile other than sRGB is applied
+ * to give sRGB colours.  An ICC profile that cannot be parsed or that does not match the
+ * colours of the file is ignored.
+ *
+ * The file must decode completely and cleanly: any libjpeg-turbo warning (damaged or
+ * truncated data, for instance) makes the read fail.
+ *
+ * @param path path of the JPEG file (zero-terminated, 8-bit).  Read only; the caller keeps it.
+ *
+ * @return the handle of a new image, which the caller releases with #DIBFree, or 0 if the file
+ * cannot be read completely: a NULL or empty path, a missing file, a folder, a file that is
+ * empty, not a JPEG, damaged or truncated, a precision or format that libjpeg-turbo cannot
+ * decode, an image larger than #IMGLIB_MAX_IMAGE_BYTES, a progressive file with more than 500
+ * scans, or a file that would need far more memory than an image of its size.
+ */
+IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
+
+/**
+ * Scale an image into a new one and release the original.
+ *
+ * The new image is round(width * scaleX / 100) by round(height * scaleY / 100) pixels, at
+ * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor),
+ * enlargements use a sharp cubic filter that rings little.  The new image keeps the density
+ * of the original.
+ *
+ * @param handle handle of the image to scale.  On success that image is released and its
+ * handle becomes unknown; on failure it is left as it was.
+ * @param scaleX horizontal scale (in percent, 1 to 1000)
+ * @param scaleY vertical scale (in percent, 1 to 1000)
+ *
+ * @return the handle of the new image, which the caller releases with #DIBFree, or 0 if the
+ * handle is unknown, a scale is outside 1 to 1000, the new image would be larger than
+ * #IMGLIB_MAX_IMAGE_BYTES or memory runs out.
+ */
+IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
+
+/**
+ * Write an image to a Windows bitmap file.
+ *
+ * With option 0 the file is a 24-bit uncompressed bottom-up bitmap (BITMAPFILEHEADER and
+ * BITMAPINFOHEADER, rows padded to 4 bytes) with the density of the JPEG file it was read
+ * from, or 96 dpi when that file gave none.  The bitmap is written to a temporary file in
+ * the destination folder and renamed over the destination at the end, so the destination is
+ * always either the old file or the complete new one.  When the destination is a symbolic
+ * link, the link itself is replaced.
+ *
+ * @param handle handle of the image to write.  The image stays held by the library.
+ * @param path path of the bitmap file to write (zero-terminated, 8-bit).  Read only; the
+ * caller keeps it.  The folder must exist.
+ * @param option format of the file; only 0 (24-bit bitmap) is known.
+ *
+ * @return 1 if the complete file was written, or 0 if the handle is unknown, the path is NULL
+ * or empty, the option is not 0, or the file cannot be created, written, closed or renamed
+ * into place.  On failure no temporary file is left behind and an existing destination is
+ * left as it was.
+ */
+IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t option);
+
+/**
+ * Release an image.
+ *
+ * @param handle handle of the image to release.  0, unknown and already released handles
+ * are ignored.
+ */
+IMGLIB_API void DIBFree(uint32_t handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IMGLIB_H */

@@ -1,0 +1,363 @@
+// JPEG decoding with libjpeg-turbo: error handling, limits, colour and orientation.
+#include "jpeg_reader.h"
+
+#include "colour.h"
+#include "exif.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <jpeglib.h>
+
+namespace imglib {
+namespace {
+
+// ---- Errors --------------------------------------------------------------------------------
+//
+// libjpeg reports a fatal error by calling error_exit, which must not return.  Throwing a C++
+// exception from it would unwind through libjpeg's C frames, which are not built for it; so
+// error_exit longjmps back to the one setjmp in runStep().  longjmp is only well defined in C++
+// when it skips no destructor, so every step run there is a lambda that calls libjpeg and
+// holds nothing but pointers and integers.  Any warning (damaged or truncated data, which
+// libjpeg would otherwise patch over with grey) is treated as an error too.
+
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first member: libjpeg sees only this part
+    std::jmp_buf jump;
+};
+
+extern "C" {
+
+[[noreturn]] void failDecode(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
+}
+
+void onMessage(j_common_ptr cinfo, int level)
+{
+    if (level < 0)
+        failDecode(cinfo);
+    // Trace messages (level >= 1) are dropped: the library prints nothing.
+}
+
+void dropMessage(j_common_ptr) {}
+
+void checkScanCount(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+        failDecode(cinfo);
+}
+
+} // extern "C"
+
+template <typename Step>
+bool runStep(ErrorManager &errors, Step &&step)
+{
+    if (setjmp(errors.jump) != 0)
+        return false;
+    step();
+    return true;
+}
+
+// ---- The open file -------------------------------------------------------------------------
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a regular file for reading; folders, devices and pipes are refused before anything is
+// read from them (a pipe with no writer would block the read for ever).
+File openRegularFile(const char *path, off_t &size)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE *file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    size = info.st_size;
+    return File(file);
+}
+
+// ---- The decoder ---------------------------------------------------------------------------
+
+struct Decoder {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager errors{};
+    jpeg_progress_mgr progress{};
+    bool created = false;
+
+    Decoder()
+    {
+        cinfo.err = jpeg_std_error(&errors.pub);
+        errors.pub.error_exit = failDecode;
+        errors.pub.emit_message = onMessage;
+        errors.pub.output_message = dropMessage;
+        progress.progress_monitor = checkScanCount;
+    }
+    ~Decoder()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
+
+    template <typename Step>
+    bool run(Step &&step) { return runStep(errors, std::forward<Step>(step)); }
+};
+
+struct MallocFree {
+    void operator()(void *p) const { std::free(p); }
+};
+
+// Multi-scan files (progressive or non-interleaved) are decoded through a buffer of all the
+// DCT coefficients, 128 bytes per 8x8 block of every component, which libjpeg clears up front.
+std::uint64_t coefficientBytes(const jpeg_decompress_struct &cinfo)
+{
+    std::uint64_t bytes = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info &comp = cinfo.comp_info[c];
+        // Rounded up to whole iMCU rows and MCUs, as libjpeg allocates them.
+        const std::uint64_t w = comp.width_in_blocks + comp.h_samp_factor;
+        const std::uint64_t h = comp.height_in_blocks + comp.v_samp_factor;
+        bytes += w * h * sizeof(JBLOCK);
+    }
+    return bytes;
+}
+
+// Every file's buffers apart from the coefficients: a few rows, tables, saved markers.
+constexpr long kDecoderOverhead = 64L << 20;
+
+// A multi-scan file whose coefficient buffer is this many times larger than the file is
+// refused when the buffer is large: real photos compress by a factor of 10 to 50, and a tiny
+// file must not make us clear gigabytes before it turns out to be truncated.
+constexpr std::uint64_t kMaxCoefficientsPerFileByte = 1024;
+constexpr std::uint64_t kSmallCoefficientBuffer = 64ull << 20;
+
+std::int32_t pixelsPerMetre(unsigned density, int unit)
+{
+    if (density == 0)
+        return 0;
+    switch (unit) {
+    case 1: return static_cast<std::int32_t>((density * 10000ull + 127) / 254);  // per inch
+    case 2: return static_cast<std::int32_t>(density * 100ull);                  // per cm
+    default: return 0;  // aspect ratio only
+    }
+}
+
+int findOrientation(const jpeg_decompress_struct &cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1) {
+            static constexpr std::uint8_t exifId[6] = {'E', 'x', 'i', 'f', 0, 0};
+            if (m->data_length >= 6 && std::equal(exifId, exifId + 6, m->data))
+                return exifOrientation(m->data, m->data_length);
+        }
+    }
+    return 1;
+}
+
+// Copies `rows` upright-converted BGR rows, source rows first..first+rows-1, into their
+// place in the upright image.  Each source row walks the target from `start` by `step` bytes
+// per pixel: along a row for orientations 1 to 4, down or up a column for 5 to 8.
+void placeRows(const std::uint8_t *band, int rows, int first, int width, int height,
+               int orientation, Image &out)
+{
+    const std::size_t srcStride = static_cast<std::size_t>(width) * 3;
+    const auto target = [&](int y, std::ptrdiff_t &step) -> std::uint8_t * {
+        const std::ptrdiff_t across = 3;
+        const auto down = static_cast<std::ptrdiff_t>(out.stride());
+        switch (orientation) {
+        case 2: step = -across; return out.row(y) + (width - 1) * 3;
+        case 3: step = -across; return out.row(height - 1 - y) + (width - 1) * 3;
+        case 4: step = across; return out.row(height - 1 - y);
+        case 5: step = down; return out.row(0) + y * 3;
+        case 6: step = down; return out.row(0) + (height - 1 - y) * 3;
+        case 7: step = -down; return out.row(width - 1) + (height - 1 - y) * 3;
+        case 8: step = -down; return out.row(width - 1) + y * 3;
+        default: step = across; return out.row(y);
+        }
+    };
+    constexpr int kMaxBand = 64;
+    std::uint8_t *dst[kMaxBand];
+    std::ptrdiff_t step = 3;
+    for (int r = 0; r < rows && r < kMaxBand; ++r)
+        dst[r] = target(first + r, step);
+    // Column by column across the band, so that for the quarter turns each target row gets
+    // `rows` neighbouring pixels at a time instead of one.
+    for (int x = 0; x < width; ++x) {
+        for (int r = 0; r < rows; ++r) {
+            const std::uint8_t *s = band + r * srcStride + static_cast<std::size_t>(x) * 3;
+            std::uint8_t *d = dst[r] + x * step;
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+        }
+    }
+}
+
+// Reads up to `count` rows; plain pointers only, as runStep() requires.
+JDIMENSION readRows(j_decompress_ptr cinfo, JSAMPROW *rows, JDIMENSION count)
+{
+    JDIMENSION done = 0;
+    while (done < count && cinfo->output_scanline < cinfo->output_height)
+        done += jpeg_read_scanlines(cinfo, rows + done, count - done);
+    return done;
+}
+
+} // namespace
+
+std::unique_ptr<Image> readJpegFile(const char *path)
+{
+    off_t fileSize = 0;
+    const File file = openRegularFile(path, fileSize);
+    if (!file)
+        return nullptr;
+
+    Decoder d;
+    j_decompress_ptr cinfo = &d.cinfo;
+    std::FILE *in = file.get();
+    if (!d.run([&] {
+            jpeg_create_decompress(cinfo);
+            d.created = true;
+            cinfo->progress = &d.progress;
+            // Without a backing store, libjpeg fails cleanly when it would need more than this.
+            cinfo->mem->max_memory_to_use = kDecoderOverhead;
+            jpeg_stdio_src(cinfo, in);
+            jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+            jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+            jpeg_read_header(cinfo, TRUE);
+        }))
+        return nullptr;
+
+    // ---- What comes out of the decoder, and what becomes of it.
+    DecodedPixels decoded;
+    switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        decoded = DecodedPixels::Gray;
+        break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        decoded = DecodedPixels::Bgr;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        // Adobe's applications write CMYK with 0 meaning full ink and mark it with their APP14.
+        decoded = cinfo->saw_Adobe_marker ? DecodedPixels::InvertedCmyk : DecodedPixels::Cmyk;
+        break;
+    default:
+        return nullptr;  // two components, or an unknown colour transform
+    }
+
+    JOCTET *iccData = nullptr;
+    unsigned int iccSize = 0;
+    if (!d.run([&] { jpeg_read_icc_profile(cinfo, &iccData, &iccSize); }))
+        return nullptr;
+    const std::unique_ptr<JOCTET, MallocFree> iccOwner(iccData);
+    const auto icc = IccTransform::create(iccData, iccSize, decoded);
+    if (decoded == DecodedPixels::Gray && !icc)
+        decoded = DecodedPixels::Bgr;  // libjpeg spreads gray to BGR itself
+
+    switch (decoded) {
+    case DecodedPixels::Gray: cinfo->out_color_space = JCS_GRAYSCALE; break;
+    case DecodedPixels::Bgr: cinfo->out_color_space = JCS_EXT_BGR; break;
+    default: cinfo->out_color_space = JCS_CMYK; break;
+    }
+    const bool converts = icc != nullptr || decoded != DecodedPixels::Bgr;
+
+    // ---- Limits, before any large buffer exists.
+    const int width = static_cast<int>(cinfo->image_width);
+    const int height = static_cast<int>(cinfo->image_height);
+    if (!imageBytes(width, height))
+        return nullptr;
+    if (jpeg_has_multiple_scans(cinfo)) {
+        const std::uint64_t coefficients = coefficientBytes(*cinfo);
+        if (coefficients > kMaxImageBytes)
+            return nullptr;
+        if (coefficients > kSmallCoefficientBuffer &&
+            coefficients / kMaxCoefficientsPerFileByte > static_cast<std::uint64_t>(fileSize))
+            return nullptr;
+        cinfo->mem->max_memory_to_use = static_cast<long>(coefficients) + kDecoderOverhead;
+    }
+
+    if (!d.run([&] { jpeg_start_decompress(cinfo); }))
+        return nullptr;
+    if (cinfo->output_width != cinfo->image_width || cinfo->output_height != cinfo->image_height)
+        return nullptr;
+
+    const int orientation = findOrientation(*cinfo);
+    const bool turns = swapsAxes(orientation);
+    auto image = std::make_unique<Image>(turns ? height : width, turns ? width : height);
+    image->density.xPerMetre = pixelsPerMetre(cinfo->X_density, cinfo->saw_JFIF_marker ? cinfo->density_unit : 0);
+    image->density.yPerMetre = pixelsPerMetre(cinfo->Y_density, cinfo->saw_JFIF_marker ? cinfo->density_unit : 0);
+    if (turns)
+        std::swap(image->density.xPerMetre, image->density.yPerMetre);
+
+    // ---- Rows go straight into the image when nothing is left to do to them; otherwise a
+    // band of rows is decoded, converted to BGR and put in place.
+    constexpr int kBand = 16;
+    const std::size_t width3 = static_cast<std::size_t>(width) * 3;
+    const std::size_t decodedStride = static_cast<std::size_t>(width) * bytesPerPixel(decoded);
+    std::vector<std::uint8_t> decodedBand(converts ? decodedStride * kBand : 0);
+    std::vector<std::uint8_t> bgrBand(orientation != 1 ? width3 * kBand : 0);
+
+    JSAMPROW rows[kBand];
+    for (int y = 0; y < height;) {
+        const int want = std::min(kBand, height - y);
+        for (int r = 0; r < want; ++r) {
+            if (converts)
+                rows[r] = decodedBand.data() + r * decodedStride;
+            else if (orientation != 1)
+                rows[r] = bgrBand.data() + r * width3;
+            else
+                rows[r] = image->row(y + r);
+        }
+        JDIMENSION got = 0;
+        if (!d.run([&] { got = readRows(cinfo, rows, static_cast<JDIMENSION>(want)); }))
+            return nullptr;
+        if (got != static_cast<JDIMENSION>(want))
+            return nullptr;
+        if (converts) {
+            for (int r = 0; r < want; ++r) {
+                std::uint8_t *bgr = orientation != 1 ? bgrBand.data() + r * width3 : image->row(y + r);
+                if (icc)
+                    icc->apply(rows[r], bgr, static_cast<std::size_t>(width));
+                else
+                    cmykToBgr(rows[r], bgr, static_cast<std::size_t>(width),
+                              decoded == DecodedPixels::InvertedCmyk);
+            }
+        }
+        if (orientation != 1)
+            placeRows(bgrBand.data(), want, y, width, height, orientation, *image);
+        y += want;
+    }
+
+    if (!d.run([&] { jpeg_finish_decompress(cinfo); }))
+        return nullptr;
+    return image;
+}
+
+} // namespace imglib

@@ -1,0 +1,242 @@
+// The two-pass resampler behind ZoomDIB.
+#include "resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+namespace imglib {
+namespace {
+
+double sinc(double x)
+{
+    if (x == 0.0)
+        return 1.0;
+    x *= std::numbers::pi;
+    return std::sin(x) / x;
+}
+
+// Lanczos-3: close to the ideal low-pass filter, so a reduction keeps detail up to the new
+// Nyquist limit and removes what lies beyond it.
+double lanczos3(double x)
+{
+    return std::abs(x) < 3.0 ? sinc(x) * sinc(x / 3.0) : 0.0;
+}
+
+// Catmull-Rom: for enlargements, where Lanczos-3's second lobe would draw visible halos
+// around every edge.  Interpolating and sharp, with one small negative lobe.
+double catmullRom(double x)
+{
+    x = std::abs(x);
+    if (x < 1.0)
+        return (1.5 * x - 2.5) * x * x + 1.0;
+    if (x < 2.0)
+        return ((-0.5 * x + 2.5) * x - 4.0) * x + 2.0;
+    return 0.0;
+}
+
+} // namespace
+
+AxisWeights axisWeights(int inSize, int outSize)
+{
+    AxisWeights w;
+    w.inSize = inSize;
+    w.outSize = outSize;
+    w.first.resize(static_cast<std::size_t>(outSize));
+    w.count.resize(static_cast<std::size_t>(outSize));
+
+    if (inSize == outSize) {
+        w.stride = 1;
+        w.taps.assign(static_cast<std::size_t>(outSize), std::int16_t{1 << kWeightBits});
+        for (int i = 0; i < outSize; ++i) {
+            w.first[i] = i;
+            w.count[i] = 1;
+        }
+        return w;
+    }
+
+    const double scale = static_cast<double>(inSize) / outSize;
+    const bool reduces = scale > 1.0;
+    // Widening the filter by the reduction factor makes it average over every input pixel that
+    // falls under an output pixel: that is what removes aliasing.
+    const double widen = reduces ? scale : 1.0;
+    const double support = (reduces ? 3.0 : 2.0) * widen;
+    double (*const filter)(double) = reduces ? lanczos3 : catmullRom;
+
+    w.stride = static_cast<int>(std::ceil(support)) * 2 + 1;
+    w.taps.assign(static_cast<std::size_t>(outSize) * w.stride, 0);
+    std::vector<double> exact(static_cast<std::size_t>(w.stride));
+
+    for (int o = 0; o < outSize; ++o) {
+        // Pixel centres: output pixel o covers input [o * scale, (o + 1) * scale).
+        const double centre = (o + 0.5) * scale;
+        // Taps beyond the edges are dropped and the rest renormalised, so the edge pixels
+        // are made of real pixels only.
+        int lo = std::max(static_cast<int>(std::floor(centre - support + 0.5)), 0);
+        int hi = std::min(static_cast<int>(std::floor(centre + support + 0.5)), inSize);
+        hi = std::min(hi, lo + w.stride);
+        double sum = 0.0;
+        for (int i = lo; i < hi; ++i) {
+            exact[i - lo] = filter((i + 0.5 - centre) / widen);
+            sum += exact[i - lo];
+        }
+        if (sum == 0.0) {  // cannot happen with these filters; keep the nearest pixel anyway
+            lo = std::clamp(static_cast<int>(centre), 0, inSize - 1);
+            hi = lo + 1;
+            exact[0] = sum = 1.0;
+        }
+
+        // Quantise, then give the rounding residue to the largest weight so the weights add
+        // up to exactly one: a flat area then stays exactly flat.
+        std::int16_t *q = w.taps.data() + static_cast<std::size_t>(o) * w.stride;
+        int total = 0;
+        int largest = 0;
+        for (int i = 0; i < hi - lo; ++i) {
+            q[i] = static_cast<std::int16_t>(std::lround(exact[i] / sum * (1 << kWeightBits)));
+            total += q[i];
+            if (q[i] > q[largest])
+                largest = i;
+        }
+        q[largest] = static_cast<std::int16_t>(q[largest] + (1 << kWeightBits) - total);
+
+        // Zero taps at either end cost time and nothing else.
+        int begin = 0;
+        int end = hi - lo;
+        while (end - begin > 1 && q[begin] == 0)
+            ++begin;
+        while (end - begin > 1 && q[end - 1] == 0)
+            --end;
+        if (begin > 0)
+            std::copy(q + begin, q + end, q);
+        std::fill(q + (end - begin), q + w.stride, std::int16_t{0});
+        w.first[o] = lo + begin;
+        w.count[o] = end - begin;
+    }
+    return w;
+}
+
+namespace {
+
+inline std::uint8_t clampToByte(int fixed)
+{
+    const int v = fixed >> kWeightBits;
+    return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+constexpr int kHalf = 1 << (kWeightBits - 1);  // added first, so the final shift rounds
+
+// One output row of the vertical pass: a weighted sum of `count` input rows, byte by byte.
+// The sums are kept for a block of bytes at a time so that the loop over bytes is the inner
+// one, which the compiler turns into vector code.
+void blendRows(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+               std::uint8_t *out, std::size_t bytes)
+{
+    constexpr std::size_t kBlock = 1024;
+    alignas(64) std::int32_t sums[kBlock];
+    for (std::size_t start = 0; start < bytes; start += kBlock) {
+        const std::size_t n = std::min(kBlock, bytes - start);
+        const std::int32_t w0 = weights[0];
+        const std::uint8_t *r0 = rows[0] + start;
+        for (std::size_t i = 0; i < n; ++i)
+            sums[i] = kHalf + w0 * r0[i];
+        for (int k = 1; k < count; ++k) {
+            const std::int32_t wk = weights[k];
+            const std::uint8_t *rk = rows[k] + start;
+            for (std::size_t i = 0; i < n; ++i)
+                sums[i] += wk * rk[i];
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            out[start + i] = clampToByte(sums[i]);
+    }
+}
+
+// One row of the horizontal pass over BGR pixels.
+void blendColumns(const std::uint8_t *in, const AxisWeights &w, std::uint8_t *out)
+{
+    for (int o = 0; o < w.outSize; ++o) {
+        const std::uint8_t *p = in + static_cast<std::size_t>(w.first[o]) * 3;
+        const std::int16_t *k = w.weightsOf(o);
+        const int n = w.count[o];
+        int b = kHalf, g = kHalf, r = kHalf;
+        for (int i = 0; i < n; ++i) {
+            b += k[i] * p[3 * i];
+            g += k[i] * p[3 * i + 1];
+            r += k[i] * p[3 * i + 2];
+        }
+        out[3 * o] = clampToByte(b);
+        out[3 * o + 1] = clampToByte(g);
+        out[3 * o + 2] = clampToByte(r);
+    }
+}
+
+// Scratch space of one worker, allocated before any thread starts so that the work itself
+// cannot fail.
+struct Scratch {
+    explicit Scratch(const Image &in, const AxisWeights &down)
+        : blended(in.stride()), rows(static_cast<std::size_t>(down.stride))
+    {
+    }
+    std::vector<std::uint8_t> blended;
+    std::vector<const std::uint8_t *> rows;
+};
+
+// Output rows [begin, end).  The vertical pass runs first, on the rows each output row needs,
+// then the horizontal pass on that one blended row: each input row is read straight from the
+// image, no intermediate image is built, and the costly horizontal pass runs on output rows
+// only.
+void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &down, Image &out,
+                int begin, int end, Scratch &scratch) noexcept
+{
+    const bool sameWidth = across.outSize == across.inSize;
+    const std::uint8_t **rows = scratch.rows.data();
+    for (int y = begin; y < end; ++y) {
+        const int n = down.count[y];
+        for (int k = 0; k < n; ++k)
+            rows[k] = in.row(down.first[y] + k);
+        std::uint8_t *target = sameWidth ? out.row(y) : scratch.blended.data();
+        if (n == 1 && down.weightsOf(y)[0] == (1 << kWeightBits))
+            std::copy(rows[0], rows[0] + in.stride(), target);
+        else
+            blendRows(rows, down.weightsOf(y), n, target, in.stride());
+        if (!sameWidth)
+            blendColumns(scratch.blended.data(), across, out.row(y));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight)
+{
+    auto out = std::make_unique<Image>(outWidth, outHeight);
+    out->density = in.density;
+    const AxisWeights across = axisWeights(in.width(), outWidth);
+    const AxisWeights down = axisWeights(in.height(), outHeight);
+
+    // Large images are split between two threads by output rows; each reads the shared input
+    // and writes its own rows.  If no thread can be started the work is simply done here.
+    const std::uint64_t work = static_cast<std::uint64_t>(outWidth) * static_cast<std::uint64_t>(outHeight);
+    const int split = work >= (1u << 18) && std::thread::hardware_concurrency() > 1 ? outHeight / 2 : 0;
+    Scratch mine(in, down);
+    if (split > 0) {
+        Scratch theirs(in, down);
+        std::thread helper;
+        try {
+            helper = std::thread(resizeRows, std::cref(in), std::cref(across), std::cref(down),
+                                 std::ref(*out), split, outHeight, std::ref(theirs));
+        } catch (...) {  // no thread to be had: do its share here
+            resizeRows(in, across, down, *out, split, outHeight, theirs);
+        }
+        resizeRows(in, across, down, *out, 0, split, mine);
+        if (helper.joinable())
+            helper.join();
+    } else {
+        resizeRows(in, across, down, *out, 0, outHeight, mine);
+    }
+    return out;
+}
+
+} // namespace imglib
