@@ -153,7 +153,8 @@ void Form1::buildControls()
         control->setGeometry(twipsRect(design.left, design.top, design.width, design.height));
         control->setFont(serifFont(design.fontSize > 0 ? design.fontSize : kDefaultFontSize));
         setColours(control, design.background, design.foreground);
-        tabOrder.emplace_back(design.tabIndex, control);
+        if (control->focusPolicy() & Qt::TabFocus)
+            tabOrder.emplace_back(design.tabIndex, control);  // frames and the bar take no focus
     }
     std::sort(tabOrder.begin(), tabOrder.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
@@ -234,6 +235,14 @@ void Form1::Form_Unload()
 bool Form1::tempFolderTrusted() const
 {
     return isPrivateFolder(env_.paths.tempFolder);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    // The outer frame is known once the window is shown; centre again with it.
+    if (!event->spontaneous())
+        centreOnScreen(this);
+    QWidget::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -93,6 +93,7 @@ public slots:
     void Slider2_Change();  // rate display
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

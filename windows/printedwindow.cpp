@@ -30,11 +30,17 @@ void PrintedWindow::clearPrinted()
 
 void PrintedWindow::openWindow(PrintedWindow &window)
 {
-    if (!window.isVisible())
-        centreOnScreen(&window);
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+void PrintedWindow::showEvent(QShowEvent *event)
+{
+    // Centred again once shown, now that the outer frame is known.
+    if (!event->spontaneous())
+        centreOnScreen(this);
+    QWidget::showEvent(event);
 }
 
 bool PrintedWindow::event(QEvent *event)

@@ -27,8 +27,7 @@ protected:
     // Puts the print position back at the top-left corner and forgets what was printed.
     void clearPrinted();
 
-    // Shows `window`, loading it first (centred on the screen) when it is closed, and makes it
-    // the active window.
+    // Shows `window`, centred on the screen when it was closed, and makes it the active window.
     static void openWindow(PrintedWindow &window);
 
     // Runs each time the window becomes the application's active window while it is open.
@@ -36,6 +35,7 @@ protected:
     // Runs when the window is closed, whichever way; what was printed is forgotten already.
     virtual void Form_Unload() {}
 
+    void showEvent(QShowEvent *event) override;
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

@@ -1,0 +1,93 @@
+// What the window tests share: a temporary root instead of the real result folder, a scripted
+// open-file dialog and a process starter that records instead of starting.
+#pragma once
+
+#include "app/form1.h"
+#include "platform/filedialog.h"
+#include "platform/process.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace redim::testing {
+
+// Answers each dialog with the next scripted path; an empty answer is a cancelled dialog.
+class ScriptedDialog final : public FileDialog {
+public:
+    QStringList answers;
+    QStringList filtersSeen;
+    QString getOpenFileName(QWidget *, const QString &filter) override
+    {
+        filtersSeen.append(filter);
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+// Records each start; `canStart` false plays a converter that is missing.
+class RecordingStarter final : public ProcessStarter {
+public:
+    std::vector<std::pair<QString, QStringList>> started;
+    bool canStart = true;
+    bool start(const QString &program, const QStringList &arguments) override
+    {
+        started.emplace_back(program, arguments);
+        return canStart;
+    }
+    bool anyRunning() const override { return false; }
+    void waitForAll() override {}
+};
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes);
+}
+
+inline QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+inline const QByteArray kHeaderOnly = QByteArray("Liste des fichiers non trait\xc3\xa9s par suite d'anomalies\r\n");
+
+// A temporary root laid out as the program's private temporary folder.
+class WindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir root;
+    ScriptedDialog dialog;
+    RecordingStarter starter;
+
+    QString tempFolder() const { return root.path() + QStringLiteral("/tmp"); }
+    QString resultFolder() const { return tempFolder() + QStringLiteral("/RaduZor"); }
+    QString logPath() const { return resultFolder() + QStringLiteral("/Log.txt"); }
+
+    Form1::Environment environment()
+    {
+        Form1::Environment env;
+        env.paths = pathsUnder(tempFolder());
+        env.dialog = &dialog;
+        env.processes = &starter;
+        env.programFolder = root.path() + QStringLiteral("/bin");
+        return env;
+    }
+
+    std::unique_ptr<Form1> makeForm() { return std::make_unique<Form1>(environment()); }
+};
+
+}  // namespace redim::testing
