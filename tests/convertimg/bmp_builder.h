@@ -1,0 +1,149 @@
+// Test bitmaps: writes .bmp files of any depth and header kind, and the picture a reader should see.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace testbmp {
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bgr; // top-down, 3 bytes per pixel, no padding
+    const std::uint8_t* at(int x, int y) const { return &bgr[(static_cast<std::size_t>(y) * width + x) * 3]; }
+};
+
+enum class Content { Smooth, Noise };
+
+struct Layout {
+    int width = 8;
+    int height = 6;
+    int bits = 24;
+    bool topDown = false;
+    std::uint32_t headerSize = 40;
+    std::uint32_t compression = 0;   // 0 BI_RGB, 3 BI_BITFIELDS
+    std::array<std::uint32_t, 3> masks{}; // red, green, blue, for BI_BITFIELDS
+    std::uint32_t colours = 0;       // biClrUsed; 0 means every colour the depth allows
+    std::int32_t pixelsPerMetre = 2835;
+    Content content = Content::Smooth;
+};
+
+inline void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+inline void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+}
+
+// Colour wanted at (x, y) as 0xRRGGBB; for indexed files the palette index instead.
+inline std::uint32_t sample(const Layout& l, int x, int y, int paletteSize)
+{
+    if (l.content == Content::Noise) {
+        std::uint32_t h = static_cast<std::uint32_t>(x) * 2654435761u ^ static_cast<std::uint32_t>(y) * 40503u;
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        h ^= h >> 15;
+        return paletteSize ? h % static_cast<std::uint32_t>(paletteSize) : h & 0xFFFFFF;
+    }
+    if (paletteSize)
+        return static_cast<std::uint32_t>(x * paletteSize / l.width);
+    const std::uint32_t red = static_cast<std::uint32_t>(255 * x / std::max(1, l.width - 1));
+    const std::uint32_t green = 60 + static_cast<std::uint32_t>(120 * y / std::max(1, l.height - 1));
+    const std::uint32_t blue = 255 - red / 2;
+    return red << 16 | green << 8 | blue;
+}
+
+// Palette entry i of n as B, G, R: red falls while blue rises, so swapped channels show.
+inline std::array<std::uint8_t, 3> paletteColour(int i, int n)
+{
+    const auto v = static_cast<std::uint8_t>(n > 1 ? i * 255 / (n - 1) : 0);
+    return {v, 90, static_cast<std::uint8_t>(255 - v)};
+}
+
+// Writes the bitmap described by `l` and fills `expected` with the picture it holds.
+inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nullptr)
+{
+    const bool indexed = l.bits <= 8;
+    const int paletteSize = indexed ? static_cast<int>(l.colours ? l.colours : 1u << l.bits) : 0;
+    const bool masksAfterHeader = l.compression == 3 && l.headerSize == 40;
+    const std::size_t paletteAt = 14 + l.headerSize + (masksAfterHeader ? 12 : 0);
+    const std::size_t pixelsAt = paletteAt + static_cast<std::size_t>(paletteSize) * 4;
+    const std::size_t stride = (static_cast<std::size_t>(l.width) * l.bits + 31) / 32 * 4;
+    std::vector<std::uint8_t> b(pixelsAt + stride * static_cast<std::size_t>(l.height), 0);
+
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(b, 2, static_cast<std::uint32_t>(b.size()));
+    put32(b, 10, static_cast<std::uint32_t>(pixelsAt));
+    put32(b, 14, l.headerSize);
+    put32(b, 18, static_cast<std::uint32_t>(l.width));
+    put32(b, 22, static_cast<std::uint32_t>(l.topDown ? -l.height : l.height));
+    put16(b, 26, 1);
+    put16(b, 28, static_cast<std::uint32_t>(l.bits));
+    put32(b, 30, l.compression);
+    put32(b, 38, static_cast<std::uint32_t>(l.pixelsPerMetre));
+    put32(b, 42, static_cast<std::uint32_t>(l.pixelsPerMetre));
+    put32(b, 46, l.colours);
+    if (l.compression == 3)
+        for (int i = 0; i < 3; ++i)
+            put32(b, 54 + 4 * static_cast<std::size_t>(i), l.masks[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < paletteSize; ++i) {
+        const auto c = paletteColour(i, paletteSize);
+        for (int k = 0; k < 3; ++k)
+            b[paletteAt + 4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(k)] = c[static_cast<std::size_t>(k)];
+    }
+
+    // Channel masks, red first, and the value a reader gives back for a field of `bits` bits.
+    std::array<std::uint32_t, 3> masks = l.masks;
+    if (l.compression == 0)
+        masks = l.bits == 16 ? std::array<std::uint32_t, 3>{0x7C00, 0x03E0, 0x001F}
+                             : std::array<std::uint32_t, 3>{0xFF0000, 0x00FF00, 0x0000FF};
+    Picture pic{l.width, l.height, std::vector<std::uint8_t>(static_cast<std::size_t>(l.width) * l.height * 3)};
+    for (int y = 0; y < l.height; ++y) {
+        const int fileRow = l.topDown ? y : l.height - 1 - y;
+        std::uint8_t* row = &b[pixelsAt + stride * static_cast<std::size_t>(fileRow)];
+        for (int x = 0; x < l.width; ++x) {
+            const std::uint32_t s = sample(l, x, y, paletteSize);
+            std::uint8_t* out = &pic.bgr[(static_cast<std::size_t>(y) * l.width + x) * 3];
+            if (indexed) {
+                const int perByte = 8 / l.bits;
+                row[x / perByte] |= static_cast<std::uint8_t>(s << ((perByte - 1 - x % perByte) * l.bits));
+                const auto c = paletteColour(static_cast<int>(s), paletteSize);
+                std::copy(c.begin(), c.end(), out);
+            } else if (l.bits == 24) {
+                row[x * 3] = out[0] = static_cast<std::uint8_t>(s);
+                row[x * 3 + 1] = out[1] = static_cast<std::uint8_t>(s >> 8);
+                row[x * 3 + 2] = out[2] = static_cast<std::uint8_t>(s >> 16);
+            } else {
+                std::uint32_t pixel = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const std::uint32_t mask = masks[static_cast<std::size_t>(c)];
+                    const std::uint32_t wanted = (s >> (16 - 8 * c)) & 0xFF;
+                    int shift = 0, width = 0;
+                    while (!((mask >> shift) & 1)) ++shift;
+                    while (shift + width < 32 && ((mask >> (shift + width)) & 1)) ++width;
+                    const std::uint32_t field = width >= 8 ? wanted << (width - 8) : wanted >> (8 - width);
+                    pixel |= field << shift;
+                    const double max = (1u << std::min(width, 8)) - 1;
+                    const double kept = width >= 8 ? wanted : field;
+                    out[2 - c] = static_cast<std::uint8_t>(kept * 255.0 / max + 0.5);
+                }
+                for (int k = 0; k < l.bits / 8; ++k)
+                    row[x * (l.bits / 8) + k] = static_cast<std::uint8_t>(pixel >> (8 * k));
+            }
+        }
+    }
+    if (expected)
+        *expected = std::move(pic);
+    return b;
+}
+
+} // namespace testbmp

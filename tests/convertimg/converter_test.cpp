@@ -1,0 +1,381 @@
+// ConvertImg as a program: started with real arguments on real files, its JPEGs read back with libjpeg-turbo.
+#include "bmp_builder.h"
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status = -1; // exit status, or minus the signal that ended the converter
+    std::string out;
+    std::string err;
+    int errLines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
+};
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A fresh folder per test, so that tests can run side by side.
+class ConverterTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir = fs::path(testing::TempDir()) / ("convertimg_" + name + "_" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Starts the converter with `args` as its argv (no shell), its output going to files.
+    pid_t start(const std::vector<std::string>& args)
+    {
+        std::vector<char*> argv{const_cast<char*>(CONVERTIMG_PATH)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, CONVERTIMG_PATH, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        return pid;
+    }
+
+    Outcome finish(pid_t pid)
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Outcome r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        r.out = readText(dir / "stdout.txt");
+        r.err = readText(dir / "stderr.txt");
+        fs::remove(dir / "stdout.txt");
+        fs::remove(dir / "stderr.txt");
+        return r;
+    }
+
+    Outcome run(const std::vector<std::string>& args) { return finish(start(args)); }
+
+    // The call the desktop program makes: the bitmaps of a folder into the same folder.
+    Outcome convertFolder(const fs::path& folder, bool replace = true)
+    {
+        std::vector<std::string> args{"/jpg", "/S"};
+        if (replace)
+            args.push_back("/R");
+        args.push_back((folder / "*.bmp").string());
+        args.push_back(folder.string());
+        return run(args);
+    }
+
+    std::set<std::string> filesIn(const fs::path& folder) const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    fs::path dir;
+};
+
+struct Jpeg {
+    bool complete = false; // decoded without error or warning (a cut file gives a warning)
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bgr;
+    int densityUnit = -1;
+    int xDensity = 0;
+    int yDensity = 0;
+};
+
+Jpeg readJpeg(const fs::path& path)
+{
+    const std::string bytes = readText(path);
+    Jpeg jpeg;
+    auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    // The JFIF segment right after the start of image: units at byte 13, densities at 14 and 16.
+    if (bytes.size() > 18 && data[2] == 0xFF && data[3] == 0xE0 && bytes.compare(6, 5, std::string("JFIF\0", 5)) == 0) {
+        jpeg.densityUnit = data[13];
+        jpeg.xDensity = data[14] << 8 | data[15];
+        jpeg.yDensity = data[16] << 8 | data[17];
+    }
+    tjhandle tj = tjInitDecompress();
+    int subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(tj, data, bytes.size(), &jpeg.width, &jpeg.height, &subsampling, &colourspace) == 0) {
+        jpeg.bgr.resize(static_cast<std::size_t>(jpeg.width) * jpeg.height * 3);
+        jpeg.complete = tjDecompress2(tj, data, bytes.size(), jpeg.bgr.data(), jpeg.width, 0, jpeg.height, TJPF_BGR, 0) == 0;
+    }
+    tjDestroy(tj);
+    return jpeg;
+}
+
+double meanError(const Jpeg& jpeg, const testbmp::Picture& picture)
+{
+    double sum = 0;
+    for (std::size_t i = 0; i < picture.bgr.size(); ++i)
+        sum += std::abs(int(jpeg.bgr[i]) - int(picture.bgr[i]));
+    return sum / static_cast<double>(picture.bgr.size());
+}
+
+struct LayoutCase {
+    const char* name;
+    testbmp::Layout layout;
+    friend void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+};
+
+// Every depth and header kind; 24-bit widths 61 to 64 need 1, 2, 3 and 0 bytes of row padding.
+const LayoutCase layoutCases[] = {
+    {"1bit", {.width = 61, .height = 40, .bits = 1}},
+    {"4bit_topdown", {.width = 62, .height = 40, .bits = 4, .topDown = true}},
+    {"8bit", {.width = 63, .height = 40, .bits = 8}},
+    {"8bit_12colours", {.width = 64, .height = 40, .bits = 8, .colours = 12}},
+    {"16bit_555", {.width = 63, .height = 33, .bits = 16}},
+    {"16bit_565_v5", {.width = 62, .height = 33, .bits = 16, .headerSize = 124, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
+    {"24bit_w61", {.width = 61, .height = 40}},
+    {"24bit_w62_topdown", {.width = 62, .height = 40, .topDown = true}},
+    {"24bit_w63_v4", {.width = 63, .height = 40, .headerSize = 108}},
+    {"24bit_w64_v5", {.width = 64, .height = 40, .headerSize = 124}},
+    {"32bit", {.width = 50, .height = 30, .bits = 32}},
+    {"32bit_topdown_bitfields", {.width = 50, .height = 30, .bits = 32, .topDown = true, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
+    {"32bit_rgbx", {.width = 50, .height = 30, .bits = 32, .compression = 3, .masks = {0xFF000000, 0xFF0000, 0xFF00}}},
+};
+
+class ConvertsLayout : public ConverterTest, public testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(ConvertsLayout, IntoAFaithfulJpeg)
+{
+    testbmp::Picture picture;
+    writeBytes(dir / "image.bmp", testbmp::makeBmp(GetParam().layout, &picture));
+    const Outcome r = convertFolder(dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const Jpeg jpeg = readJpeg(dir / "image.jpg");
+    ASSERT_TRUE(jpeg.complete);
+    ASSERT_EQ(jpeg.width, picture.width);
+    ASSERT_EQ(jpeg.height, picture.height);
+    EXPECT_LT(meanError(jpeg, picture), 4.0);
+    EXPECT_EQ(filesIn(dir), (std::set<std::string>{"image.bmp", "image.jpg"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ConvertsLayout, testing::ValuesIn(layoutCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConverterTest, KeepsTheBitmapResolutionAsDensity)
+{
+    struct Case {
+        std::int32_t pixelsPerMetre;
+        int unit;
+        int density;
+    };
+    for (const Case c : {Case{3780, 1, 96}, Case{11811, 1, 300}, Case{0, 0, 1}}) {
+        writeBytes(dir / "image.bmp", testbmp::makeBmp({.pixelsPerMetre = c.pixelsPerMetre}));
+        ASSERT_EQ(convertFolder(dir).status, 0);
+        const Jpeg jpeg = readJpeg(dir / "image.jpg");
+        EXPECT_EQ(jpeg.densityUnit, c.unit) << c.pixelsPerMetre;
+        EXPECT_EQ(jpeg.xDensity, c.density) << c.pixelsPerMetre;
+        EXPECT_EQ(jpeg.yDensity, c.density) << c.pixelsPerMetre;
+    }
+}
+
+TEST_F(ConverterTest, ReplacesAnExistingJpegOnlyWithR)
+{
+    writeBytes(dir / "image.bmp", testbmp::makeBmp({}));
+    for (const bool replace : {false, true}) {
+        std::ofstream(dir / "image.jpg") << "old";
+        const Outcome r = convertFolder(dir, replace);
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (replace) {
+            EXPECT_TRUE(readJpeg(dir / "image.jpg").complete);
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(readText(dir / "image.jpg"), "old");
+            EXPECT_NE(r.err.find("skipped"), std::string::npos) << r.err;
+            EXPECT_EQ(r.errLines(), 1);
+        }
+        EXPECT_EQ(filesIn(dir).size(), 2u);
+    }
+}
+
+TEST_F(ConverterTest, PatternMatchingNothingIsNoError)
+{
+    std::ofstream(dir / "notes.txt") << "x";
+    fs::create_directory(dir / "folder.bmp");
+    const Outcome r = convertFolder(dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(filesIn(dir), (std::set<std::string>{"notes.txt", "folder.bmp"}));
+}
+
+TEST_F(ConverterTest, TakesAnyLetterCaseOfTheExtension)
+{
+    for (const char* name : {"PHOTO.BMP", "Mixed.Bmp", "plain.bmp"})
+        writeBytes(dir / name, testbmp::makeBmp({}));
+    const Outcome r = convertFolder(dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"PHOTO.jpg", "Mixed.jpg", "plain.jpg"})
+        EXPECT_TRUE(readJpeg(dir / name).complete) << name;
+}
+
+TEST_F(ConverterTest, HandlesBlanksAccentsAndQuotesInPaths)
+{
+    const fs::path in = dir / "dossier à blancs";
+    const fs::path out = dir / "sortie \"l'été\"";
+    fs::create_directories(in);
+    fs::create_directories(out);
+    const std::string names[] = {"l'été \"chaud\" 2", "a  b", "Ça; $(rm) *"};
+    for (const std::string& name : names)
+        writeBytes(in / (name + ".bmp"), testbmp::makeBmp({}));
+    const Outcome r = run({"/jpg", "/S", "/R", (in / "*.bmp").string(), out.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& name : names)
+        EXPECT_TRUE(readJpeg(out / (name + ".jpg")).complete) << name;
+    EXPECT_EQ(filesIn(out).size(), 3u);
+}
+
+TEST_F(ConverterTest, UnusableOutputFolderFailsEveryFile)
+{
+    writeBytes(dir / "a.bmp", testbmp::makeBmp({}));
+    writeBytes(dir / "b.bmp", testbmp::makeBmp({}));
+    std::ofstream(dir / "plain file") << "x";
+    for (const char* outDir : {"missing folder", "plain file"}) {
+        const Outcome r = run({"/jpg", "/S", "/R", (dir / "*.bmp").string(), (dir / outDir).string()});
+        EXPECT_EQ(r.status, 1) << outDir;
+        EXPECT_EQ(r.errLines(), 2) << r.err;
+        EXPECT_NE(r.err.find("a.bmp"), std::string::npos) << r.err;
+        EXPECT_EQ(filesIn(dir), (std::set<std::string>{"a.bmp", "b.bmp", "plain file"})) << outDir;
+    }
+}
+
+// Bad files fail one by one with a line each; the good file beside them is converted, and no
+// partial JPEG or temporary is left.
+TEST_F(ConverterTest, DamagedBitmapsFailAlone)
+{
+    const std::vector<std::uint8_t> good = testbmp::makeBmp({.width = 40, .height = 20});
+    writeBytes(dir / "good.bmp", good);
+    writeBytes(dir / "cut.bmp", std::vector<std::uint8_t>(good.begin(), good.begin() + 100));
+    writeBytes(dir / "empty.bmp", {});
+    std::ofstream(dir / "text.bmp") << "this is not a bitmap";
+    std::vector<std::uint8_t> rle = testbmp::makeBmp({.bits = 8});
+    testbmp::put32(rle, 30, 1);
+    writeBytes(dir / "rle.bmp", rle);
+    // Readable, but wider than a JPEG may be: the encoder's own error must come back as a failure.
+    writeBytes(dir / "too wide.bmp", testbmp::makeBmp({.width = 70000, .height = 1, .bits = 1}));
+
+    const Outcome r = convertFolder(dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errLines(), 5) << r.err;
+    for (const char* name : {"cut.bmp", "empty.bmp", "text.bmp", "rle.bmp", "too wide.bmp"})
+        EXPECT_NE(r.err.find(name), std::string::npos) << name << " not reported in\n" << r.err;
+    EXPECT_NE(r.err.find("65500"), std::string::npos) << r.err;
+    EXPECT_TRUE(readJpeg(dir / "good.jpg").complete);
+    std::set<std::string> jpegs;
+    for (const std::string& name : filesIn(dir))
+        if (!name.ends_with(".bmp"))
+            jpegs.insert(name);
+    EXPECT_EQ(jpegs, std::set<std::string>{"good.jpg"});
+}
+
+TEST_F(ConverterTest, TwoBitmapsForOneJpegIsAFailure)
+{
+    writeBytes(dir / "a.bmp", testbmp::makeBmp({}));
+    writeBytes(dir / "a.BMP", testbmp::makeBmp({}));
+    const Outcome r = convertFolder(dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errLines(), 1) << r.err;
+    EXPECT_TRUE(readJpeg(dir / "a.jpg").complete);
+}
+
+TEST_F(ConverterTest, UsageErrorsExitWithTwo)
+{
+    const std::vector<std::string> cases[] = {
+        {}, {"/jpg", "/S", "/R"}, {"only-pattern"}, {"a", "b", "c"}, {"-x", "a", "b"}, {"/jpg", "--png", "a", "b"},
+    };
+    for (const auto& args : cases) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << args.size() << " arguments";
+        EXPECT_EQ(r.errLines(), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(ConverterTest, HelpInFrenchAndEnglish)
+{
+    for (const char* help : {"-h", "--help", "-H"}) {
+        const Outcome r = run({help});
+        EXPECT_EQ(r.status, 0) << help;
+        EXPECT_NE(r.out.find("Usage :"), std::string::npos) << help;
+        EXPECT_NE(r.out.find("Usage:"), std::string::npos) << help;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+// Interrupted at any moment, the converter leaves every JPEG either absent or complete; a
+// temporary may remain after SIGKILL (hidden, never named *.jpg), none after SIGTERM.
+TEST_F(ConverterTest, InterruptedRunLeavesNoPartialJpeg)
+{
+    const fs::path in = dir / "in";
+    fs::create_directories(in);
+    writeBytes(in / "0.bmp", testbmp::makeBmp({.width = 1600, .height = 1200, .content = testbmp::Content::Noise}));
+    for (int i = 1; i < 24; ++i)
+        fs::create_hard_link(in / "0.bmp", in / (std::to_string(i) + ".bmp"));
+
+    int completeSeen = 0;
+    const struct {
+        int signal;
+        int afterMs;
+    } rounds[] = {{SIGKILL, 60}, {SIGKILL, 200}, {SIGKILL, 500}, {SIGTERM, 150}, {SIGTERM, 400}};
+    for (const auto& round : rounds) {
+        const fs::path out = dir / ("out" + std::to_string(round.signal) + "_" + std::to_string(round.afterMs));
+        fs::create_directories(out);
+        const pid_t pid = start({"/jpg", "/S", "/R", (in / "*.bmp").string(), out.string()});
+        std::this_thread::sleep_for(std::chrono::milliseconds(round.afterMs));
+        kill(pid, round.signal);
+        const Outcome r = finish(pid);
+        for (const std::string& name : filesIn(out)) {
+            if (name.ends_with(".jpg")) {
+                EXPECT_TRUE(readJpeg(out / name).complete) << name;
+                ++completeSeen;
+            } else {
+                EXPECT_EQ(round.signal, SIGKILL) << "temporary left after SIGTERM: " << name;
+                EXPECT_TRUE(name.starts_with(".")) << name;
+            }
+        }
+    }
+    RecordProperty("complete_jpegs_seen", completeSeen);
+}
+
+} // namespace
