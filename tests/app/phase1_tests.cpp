@@ -1,0 +1,341 @@
+// "Lire Jpeg" from end to end: real JPEGs made by the test, the real image library, a scripted
+// dialog; the library's calls observed through a recording double where a test counts them.
+#include "fixture.h"
+
+#include "app/runwide.h"
+#include "imaging/imagelibrary.h"
+
+#include "testimages.h"
+
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+
+namespace redim::testing {
+namespace {
+
+// Passes every call on to the real library and records it; can make a step fail.
+class RecordingLibrary final : public ImageLibrary {
+public:
+    explicit RecordingLibrary(ImageLibrary &inner) : inner_(inner) {}
+    QStringList calls;
+    bool failZoom = false;
+    bool failWrite = false;
+
+    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    {
+        calls.append(QStringLiteral("read"));
+        return inner_.readFileIntoDIB(path);
+    }
+    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    {
+        calls.append(QStringLiteral("zoom %1 %2").arg(scaleX).arg(scaleY));
+        return failZoom ? 0 : inner_.zoomDIB(image, scaleX, scaleY);
+    }
+    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    {
+        calls.append(QStringLiteral("write %1").arg(option));
+        return failWrite ? 0 : inner_.writeDIBToFile(image, path, option);
+    }
+    bool dibFree(quint32 image) override
+    {
+        calls.append(QStringLiteral("free"));
+        return inner_.dibFree(image);
+    }
+
+private:
+    ImageLibrary &inner_;
+};
+
+const QString kReadFailed = QStringLiteral("Anomalie. Conversion bitmap avortée");
+const QString kWriteFailed = QStringLiteral(" Anomalie. Conversion bitmap avortée.");
+const QString kFolderDone = QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap des fichiers terminée");
+
+QString imageDone(const QString &path)
+{
+    return QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap de ") + path + QStringLiteral(" achevée");
+}
+
+class PhaseOne : public WindowTest {
+protected:
+    RecordingLibrary library{imageLibrary()};
+    QString photos;
+
+    void SetUp() override
+    {
+        hdib = 0;
+        photos = root.path() + QStringLiteral("/Photos");
+        ASSERT_TRUE(QDir().mkpath(photos));
+    }
+
+    std::unique_ptr<Form1> makeForm(ImageLibrary *images = nullptr)
+    {
+        Form1::Environment env = environment();
+        env.images = images ? images : &library;
+        return std::make_unique<Form1>(env);
+    }
+
+    // A real JPEG of `width` x `height` in the photo folder; returns its path.
+    QString photo(const QString &name, int width = 64, int height = 48)
+    {
+        const QString path = photos + '/' + name;
+        testimages::writeJpeg(QFile::encodeName(path).toStdString(), testimages::gradient(width, height));
+        return path;
+    }
+
+    QString damaged(const QString &name)
+    {
+        const QString path = photos + '/' + name;
+        std::vector<std::uint8_t> bytes = testimages::encodeJpeg(testimages::gradient(64, 48));
+        bytes.resize(bytes.size() / 2);  // cut off in the middle of the image data
+        testimages::writeFile(QFile::encodeName(path).toStdString(), bytes);
+        return path;
+    }
+
+    std::optional<testimages::Bitmap> bitmap(const QString &name) const
+    {
+        const QByteArray bytes = readAll(resultFolder() + '/' + name);
+        return testimages::parseBmp24(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    }
+
+    QByteArray logWith(const QStringList &paths) const
+    {
+        QByteArray expected = kHeaderOnly;
+        for (const QString &path : paths)
+            expected += path.toUtf8() + "\r\n";
+        return expected;
+    }
+
+    static void run(Form1 &form, bool folderMode)
+    {
+        (folderMode ? form.Option20 : form.Option19)->setChecked(true);
+        form.Command1->click();
+    }
+};
+
+TEST_F(PhaseOne, SingleImageIsScaledByTheSlidersRate)
+{
+    struct Case {
+        int rate;
+        int width, height;
+        QStringList calls;
+    };
+    const Case cases[] = {
+        {50, 32, 24, {"read", "zoom 50 50", "write 0"}},
+        {100, 64, 48, {"read", "write 0"}},  // 100 % scales nothing
+        {200, 128, 96, {"read", "zoom 200 200", "write 0"}},
+        {10, 6, 5, {"read", "zoom 10 10", "write 0"}},
+    };
+    const QString path = photo(QStringLiteral("photo.jpg"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.rate);
+        auto form = makeForm();
+        dialog.answers = {path};
+        library.calls.clear();
+        form->Slider2->setValue(c.rate);
+        run(*form, false);
+
+        EXPECT_EQ(library.calls, c.calls);
+        EXPECT_EQ(dialog.filtersSeen.last(), QStringLiteral("JPG (*.jpg)"));
+        const auto written = bitmap(QStringLiteral("photo.bmp"));
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written->width, c.width);
+        EXPECT_EQ(written->height, c.height);
+        EXPECT_EQ(form->Text1->toPlainText(), imageDone(path));
+        EXPECT_FALSE(form->Frame7->isVisibleTo(form.get()));
+        EXPECT_FALSE(QFile::exists(form->cible));
+        EXPECT_EQ(readAll(logPath()), kHeaderOnly);
+        EXPECT_EQ(form->ctr, 0.0f);
+        EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "photo.bmp"}));
+    }
+}
+
+TEST_F(PhaseOne, BitmapNamesFollowTheFileRead)
+{
+    const std::pair<QString, QString> cases[] = {
+        {"DSC0001.JPG", "DSC0001.bmp"},
+        {"photo.jpeg", "photo.jbmp"},  // the last three characters are replaced
+        {"été à la plage.jpg", "été à la plage.bmp"},
+        {"it's $HOME; -rf.jpg", "it's $HOME; -rf.bmp"},
+    };
+    auto form = makeForm();
+    for (const auto &[name, expected] : cases) {
+        dialog.answers = {photo(name)};
+        run(*form, false);
+        EXPECT_TRUE(bitmap(expected)) << expected.toStdString();
+        EXPECT_EQ(form->Text1->toPlainText(), imageDone(photos + '/' + name));
+    }
+}
+
+TEST_F(PhaseOne, AnImageThatCannotBeReadIsLoggedAndCounted)
+{
+    const QString text = photos + QStringLiteral("/notes.jpg");
+    writeAll(text, "this is not a photo");
+    const QString missing = photos + QStringLiteral("/missing.jpg");
+    auto form = makeForm();
+    for (const QString &path : {text, missing, damaged(QStringLiteral("cut.jpg"))}) {
+        dialog.answers = {path};
+        run(*form, false);
+        EXPECT_EQ(form->Text1->toPlainText(), kReadFailed);
+        EXPECT_EQ(form->aigan, 1);
+        EXPECT_EQ(hdib, 0u);
+    }
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt"}));
+    EXPECT_EQ(readAll(logPath()), logWith({text, missing, photos + QStringLiteral("/cut.jpg")}));
+    EXPECT_EQ(form->ctr, 3.0f);
+
+    // A later image that succeeds keeps the earlier failures in the log, and the log stays.
+    dialog.answers = {photo(QStringLiteral("good.jpg"))};
+    run(*form, false);
+    EXPECT_EQ(form->aigan, 0);
+    EXPECT_EQ(form->ctr, 3.0f);
+    EXPECT_EQ(readAll(logPath()), logWith({text, missing, photos + QStringLiteral("/cut.jpg")}));
+    form->close();
+    EXPECT_TRUE(QFile::exists(logPath()));
+}
+
+TEST_F(PhaseOne, FailedScalingOrWritingIsReportedAndLeavesNoBitmap)
+{
+    struct Case {
+        bool failZoom, failWrite;
+        const QString &message;
+    };
+    const Case cases[] = {{true, false, kReadFailed}, {false, true, kWriteFailed}};
+    const QString path = photo(QStringLiteral("photo.jpg"));
+    for (const Case &c : cases) {
+        auto form = makeForm();
+        library.failZoom = c.failZoom;
+        library.failWrite = c.failWrite;
+        form->Slider2->setValue(50);
+        dialog.answers = {path};
+        run(*form, false);
+        EXPECT_EQ(form->Text1->toPlainText(), c.message);
+        EXPECT_EQ(form->aigan, 1);
+        EXPECT_EQ(form->ctr, 1.0f);
+        EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt"}));
+        EXPECT_FALSE(QFile::exists(form->cible));
+        EXPECT_EQ(readAll(logPath()), logWith({path}));
+    }
+}
+
+TEST_F(PhaseOne, CancellingTheDialogOnlyResetsTheRun)
+{
+    for (const bool folderMode : {false, true}) {
+        auto form = makeForm();
+        form->Text1->setPlainText(QStringLiteral("earlier message"));
+        form->aigan = 1;
+        form->Frame7->show();
+        dialog.answers = {QString()};
+        library.calls.clear();
+        run(*form, folderMode);
+        EXPECT_TRUE(form->Text1->toPlainText().isEmpty());
+        EXPECT_EQ(form->aigan, 0);
+        EXPECT_FALSE(form->Frame7->isVisibleTo(form.get()));
+        EXPECT_TRUE(form->nomfi.isEmpty());
+        EXPECT_EQ(form->filtre, QStringLiteral("jpg"));
+        EXPECT_EQ(form->filtrs, QStringLiteral("bmp"));
+        EXPECT_TRUE(library.calls.isEmpty());
+        EXPECT_EQ(readAll(logPath()), kHeaderOnly);
+    }
+}
+
+TEST_F(PhaseOne, FolderRunConvertsEveryJpegAndLogsOnlyTheBadOne)
+{
+    for (const char *name : {"a.jpg", "b.JPG", "d.jpg", "e.Jpg"})
+        photo(QLatin1String(name));
+    const QString bad = damaged(QStringLiteral("c.jpg"));
+    // Everything else in the folder is left alone.
+    ASSERT_TRUE(QDir().mkpath(photos + QStringLiteral("/sub.jpg")));
+    photo(QStringLiteral(".hidden.jpg"));
+    writeAll(photos + QStringLiteral("/notes.txt"), "notes");
+    photo(QStringLiteral("other.jpeg"));
+
+    auto form = makeForm();
+    QSignalSpy progress(form->ProgressBar1, &QProgressBar::valueChanged);
+    form->Slider2->setValue(25);
+    dialog.answers = {photos + QStringLiteral("/a.jpg")};
+    run(*form, true);
+
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "a.bmp", "b.bmp", "d.bmp", "e.bmp"}));
+    EXPECT_EQ(bitmap(QStringLiteral("b.bmp"))->width, 16);
+    EXPECT_EQ(readAll(logPath()), logWith({bad}));
+    EXPECT_EQ(form->ctr, 1.0f);
+    EXPECT_EQ(form->Text1->toPlainText(), kFolderDone);
+    EXPECT_TRUE(form->Frame7->isVisibleTo(form.get()));
+    EXPECT_EQ(form->ProgressBar1->maximum(), 4);
+    EXPECT_EQ(form->ProgressBar1->value(), 4);
+    QList<int> values;
+    for (const QList<QVariant> &signal : progress)
+        values.append(signal.at(0).toInt());
+    EXPECT_EQ(values, QList<int>({0, 1, 2, 3, 4}));
+}
+
+TEST_F(PhaseOne, FolderOfOneLeavesTheBarsMaximumAndFillsIt)
+{
+    const QString path = photo(QStringLiteral("only.jpg"));
+    auto form = makeForm();
+    dialog.answers = {path};
+    run(*form, true);
+    EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+    EXPECT_EQ(form->ProgressBar1->value(), 100);
+    EXPECT_TRUE(bitmap(QStringLiteral("only.bmp")));
+    EXPECT_EQ(form->Text1->toPlainText(), kFolderDone);
+}
+
+TEST_F(PhaseOne, MissingLibraryFailsTheImageAndTheProgramStaysUsable)
+{
+    DynamicImageLibrary missing("libimglib-that-is-not-installed.so");
+    const QString path = photo(QStringLiteral("photo.jpg"));
+    auto form = makeForm(&missing);
+    for (const bool folderMode : {false, true, false}) {
+        dialog.answers = {path};
+        run(*form, folderMode);
+        EXPECT_EQ(form->Text1->toPlainText(), folderMode ? kFolderDone : kReadFailed);
+    }
+    EXPECT_EQ(readAll(logPath()), logWith({path, path, path}));
+    EXPECT_EQ(form->ctr, 3.0f);
+}
+
+TEST_F(PhaseOne, ImageAlreadyFlaggedIsReadButNeitherScaledNorWritten)
+{
+    const QString path = photo(QStringLiteral("photo.jpg"));
+    auto form = makeForm();
+    form->Slider2->setValue(50);
+    form->nomfi = path;
+    form->aigan = 1;
+    form->convim();
+    EXPECT_EQ(library.calls, QStringList({"read"}));
+    form->convim();  // now an image is held: it is released before the next read
+    EXPECT_EQ(library.calls, QStringList({"read", "free", "read"}));
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt"}));
+}
+
+TEST_F(PhaseOne, TheLastImageIsReleasedOnceWhenTheWindowCloses)
+{
+    auto form = makeForm();
+    dialog.answers = {photo(QStringLiteral("photo.jpg"))};
+    run(*form, false);
+    library.calls.clear();
+    form->close();
+    form.reset();
+    EXPECT_EQ(library.calls, QStringList({"free"}));
+}
+
+TEST_F(PhaseOne, AnUntrustedTemporaryFolderGetsNothingWritten)
+{
+    const QString path = photo(QStringLiteral("photo.jpg"));
+    auto form = makeForm();
+    ASSERT_TRUE(QFile::setPermissions(tempFolder(), QFileDevice::Permissions(0x7777)));
+    dialog.answers = {path};
+    run(*form, false);
+    EXPECT_EQ(form->Text1->toPlainText(), kWriteFailed);
+    EXPECT_FALSE(library.calls.contains(QStringLiteral("write 0")));
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt"}));
+}
+
+}  // namespace
+}  // namespace redim::testing
