@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -95,8 +96,12 @@ int main(int argc, char** argv)
     };
     const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), jobs.size());
     std::vector<std::thread> pool;
-    for (std::size_t i = 1; i < workers; ++i)
-        pool.emplace_back(worker);
+    try {
+        for (std::size_t i = 1; i < workers; ++i)
+            pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+        // Fewer threads than cores (a process or memory limit): the ones started share the work.
+    }
     worker(); // the main thread is a worker too
     for (std::thread& t : pool)
         t.join();

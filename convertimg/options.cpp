@@ -58,6 +58,10 @@ bool parseArguments(std::span<const std::string_view> args, Options& options, st
         error = "unexpected argument '" + std::string(positional[2]) + "'";
         return false;
     }
+    if (positional[0].empty() || positional[1].empty()) {
+        error = positional[0].empty() ? "empty PATTERN" : "empty OUTDIR";
+        return false;
+    }
     options.pattern = positional[0];
     options.outDir = positional[1];
     return true;

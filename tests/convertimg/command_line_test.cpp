@@ -41,20 +41,6 @@ TEST(Options, AcceptsSwitchesInEveryFormAndPlace)
     }
 }
 
-TEST(Options, RefusesUnknownSwitchesAndWrongCounts)
-{
-    const std::vector<std::string_view> cases[] = {
-        {}, {"/jpg", "/S", "/R"}, {"a"}, {"a", "b", "c"}, {"-x", "a", "b"}, {"--jpg", "a", "b"}, {"a", "b", "-"}, {"-rs", "a", "b"},
-    };
-    for (const auto& args : cases) {
-        Options o;
-        std::string error;
-        EXPECT_FALSE(parseArguments(args, o, error)) << args.size() << " arguments";
-        EXPECT_FALSE(error.empty());
-        EXPECT_EQ(error.find('\n'), std::string::npos);
-    }
-}
-
 TEST(Pattern, MatchesWildcardsIgnoringCase)
 {
     struct Case {

@@ -322,13 +322,15 @@ TEST_F(ConverterTest, TwoBitmapsForOneJpegIsAFailure)
 TEST_F(ConverterTest, UsageErrorsExitWithTwo)
 {
     const std::vector<std::string> cases[] = {
-        {}, {"/jpg", "/S", "/R"}, {"only-pattern"}, {"a", "b", "c"}, {"-x", "a", "b"}, {"/jpg", "--png", "a", "b"},
+        {}, {"/jpg", "/S", "/R"}, {"only-pattern"}, {"a", "b", "c"}, {"a", "b", "-"}, {"-x", "a", "b"},
+        {"/jpg", "--png", "a", "b"}, {"-rs", "a", "b"}, {"--jpg", "a", "b"}, {"a/*.bmp", ""}, {"", "b"},
     };
     for (const auto& args : cases) {
         const Outcome r = run(args);
         EXPECT_EQ(r.status, 2) << args.size() << " arguments";
         EXPECT_EQ(r.errLines(), 1) << r.err;
         EXPECT_EQ(r.out, "");
+        EXPECT_EQ(filesIn(dir), std::set<std::string>{});
     }
 }
 
