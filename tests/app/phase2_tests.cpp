@@ -1,0 +1,152 @@
+// "Ecrire Jpeg" and "Effacer Bmp": the converter's command line, the real converter on a real
+// result folder, and erasing while it runs.
+#include "fixture.h"
+
+#include "app/runwide.h"
+#include "imaging/imagelibrary.h"
+
+#include "testimages.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace redim::testing {
+namespace {
+
+const QString kConverting = QStringLiteral("Phase2: conversion en jpeg des fichiers bitmap en ");
+const QString kCannotStart = QStringLiteral("Anomalie. Lancement de ConvertImg impossible");
+const QString kJpegsIn = QStringLiteral("Fichiers Jpeg en ");
+
+class PhaseTwo : public WindowTest {
+protected:
+    // Fills the result folder with `count` bitmaps through Phase 1, as a user would.
+    void makeBitmaps(Form1 &form, int count, int width = 64, int height = 48)
+    {
+        const QString photos = root.path() + QStringLiteral("/Photos");
+        QDir().mkpath(photos);
+        for (int i = 0; i < count; ++i) {
+            const QString path = photos + QStringLiteral("/photo %1.jpg").arg(i);
+            testimages::writeJpeg(QFile::encodeName(path).toStdString(), testimages::gradient(width, height));
+        }
+        dialog.answers = {photos + QStringLiteral("/photo 0.jpg")};
+        form.Option20->setChecked(true);
+        form.Command1->click();
+        ASSERT_EQ(QDir(resultFolder()).entryList({QStringLiteral("*.bmp")}).size(), count);
+    }
+
+    QStringList named(const char *pattern) const { return QDir(resultFolder()).entryList({QLatin1String(pattern)}); }
+};
+
+TEST_F(PhaseTwo, StartsTheConverterOnTheResultFolderFromAnArgumentList)
+{
+    auto form = makeForm();
+    form->Command5->click();
+    form->Command5->click();  // two clicks start two converters
+    ASSERT_EQ(starter.started.size(), 2u);
+    for (const auto &[program, arguments] : starter.started) {
+        EXPECT_EQ(program, root.path() + QStringLiteral("/bin/ConvertImg"));
+        EXPECT_EQ(arguments, QStringList({"/jpg", "/S", "/R", resultFolder() + "/*.bmp", resultFolder()}));
+    }
+    EXPECT_EQ(form->Text1->toPlainText(), kConverting + resultFolder());
+    EXPECT_EQ(form->chemir, resultFolder());  // the short-path routine leaves this folder alone
+}
+
+TEST_F(PhaseTwo, AConverterThatCannotStartIsReported)
+{
+    auto form = makeForm();
+    starter.canStart = false;
+    form->Command5->click();
+    EXPECT_EQ(form->Text1->toPlainText(), kCannotStart);
+
+    // The real start: a missing program, and a file that is not executable.
+    SpawnProcessStarter real;
+    Form1::Environment env = environment();
+    env.processes = &real;
+    QDir().mkpath(env.programFolder);
+    for (const bool present : {false, true}) {
+        if (present)
+            writeAll(env.programFolder + QStringLiteral("/ConvertImg"), "#!/bin/sh\nexit 0\n");  // mode 0644
+        Form1 window(env);
+        window.Command5->click();
+        EXPECT_EQ(window.Text1->toPlainText(), kCannotStart) << present;
+        EXPECT_FALSE(real.anyRunning());
+    }
+}
+
+TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
+{
+    SpawnProcessStarter real;
+    Form1::Environment env = environment();
+    env.processes = &real;
+    env.programFolder = QStringLiteral(REDIM_PROGRAM_FOLDER);
+    Form1 form(env);
+    // Big enough that the converter is still at work when "Effacer Bmp" is clicked.
+    makeBitmaps(form, 12, 1200, 900);
+
+    form.Command5->click();
+    EXPECT_EQ(form.Text1->toPlainText(), kConverting + resultFolder());
+    form.Command6->click();  // waits for the converter before erasing
+    EXPECT_FALSE(real.anyRunning());
+    EXPECT_EQ(form.Text1->toPlainText(), kJpegsIn + resultFolder());
+    EXPECT_TRUE(named("*.bmp").isEmpty());
+    const QStringList jpegs = named("*.jpg");
+    ASSERT_EQ(jpegs.size(), 12);
+    for (const QString &name : jpegs) {
+        const QByteArray bytes = readAll(resultFolder() + '/' + name);
+        EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9")) << name.toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(logPath()));
+}
+
+TEST_F(PhaseTwo, ErasingWithNothingToEraseEndsWithTheSameText)
+{
+    auto form = makeForm();
+    writeAll(resultFolder() + QStringLiteral("/kept.jpg"), "jpeg");
+    for (int click = 0; click < 2; ++click) {
+        form->Command6->click();
+        EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
+    }
+    QDir(resultFolder()).removeRecursively();  // the folder itself gone
+    form->Command6->click();
+    EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
+}
+
+TEST_F(PhaseTwo, ErasingGoesOnPastABitmapThatCannotBeDeleted)
+{
+    auto form = makeForm();
+    for (const char *name : {"a.bmp", "B.BMP", "c.bmp", "d.jpg", "e.txt"})
+        writeAll(resultFolder() + '/' + QLatin1String(name), "x");
+    QDir().mkpath(resultFolder() + QStringLiteral("/folder.bmp"));
+
+    // An immutable file cannot be deleted, even by root.
+    const QByteArray locked = QFile::encodeName(resultFolder() + QStringLiteral("/B.BMP"));
+    const int fd = ::open(locked.constData(), O_RDONLY);
+    int flags = 0;
+    const bool immutable = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
+                           && (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    form->Command6->click();
+    if (immutable) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0)
+        ::close(fd);
+
+    EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
+    QStringList left = {"Log.txt", "d.jpg", "e.txt", "folder.bmp"};
+    if (immutable)
+        left.insert(0, QStringLiteral("B.BMP"));
+    EXPECT_EQ(entries(resultFolder()), left);
+    if (!immutable)
+        GTEST_SKIP() << "this file system cannot make a file immutable here";
+}
+
+}  // namespace
+}  // namespace redim::testing
