@@ -226,9 +226,8 @@ std::string_view describe(BmpError error)
     return "unknown bitmap error";
 }
 
-BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out)
+BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
 {
-    out = Bitmap{};
     Layout l;
     if (const BmpError e = readLayout(file, l, out); e != BmpError::None)
         return e;
@@ -279,6 +278,15 @@ BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out)
             convertIndexed(src, l.width, l.bitsPerPixel, palette, dst);
     }
     return BmpError::None;
+}
+
+BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out)
+{
+    out = Bitmap{};
+    const BmpError error = decodeBitmap(file, out);
+    if (error != BmpError::None)
+        out = Bitmap{}; // no half-described picture for the caller to trip on
+    return error;
 }
 
 } // namespace convertimg

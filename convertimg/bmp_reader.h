@@ -51,7 +51,7 @@ public:
     int bytesPerPixel() const { return layout == PixelLayout::Bgr ? 3 : 4; }
 
 private:
-    friend BmpError readBitmap(std::span<const std::uint8_t>, Bitmap&);
+    friend BmpError decodeBitmap(std::span<const std::uint8_t>, Bitmap&);
     const std::uint8_t* base() const { return converted_ ? converted_.get() : external_; }
 
     const std::uint8_t* external_ = nullptr;     // start of the file's bytes when rows are not copied
@@ -64,8 +64,8 @@ private:
 inline constexpr std::uint64_t maxDecodedBytes = std::uint64_t{1} << 30;
 
 // Reads a whole bitmap file held in `file`. On success fills `out` and returns BmpError::None;
-// otherwise returns the reason and leaves `out` in an unspecified but valid state. Never reads
-// outside `file`, whatever its content.
+// otherwise returns the reason and leaves `out` empty (width and height 0). Never reads outside
+// `file`, whatever its content.
 BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out);
 
 } // namespace convertimg

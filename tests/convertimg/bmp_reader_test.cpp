@@ -139,6 +139,8 @@ TEST_P(RefusesBitmap, WithItsReason)
     std::copy(file.begin(), file.end(), exact.get());
     EXPECT_EQ(readBitmap({exact.get(), file.size()}, bitmap), GetParam().expected)
         << convertimg::describe(GetParam().expected);
+    EXPECT_EQ(bitmap.width, 0);
+    EXPECT_EQ(bitmap.height, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, RefusesBitmap, testing::ValuesIn(badCases),
