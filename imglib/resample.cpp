@@ -67,35 +67,51 @@ AxisWeights axisWeights(int inSize, int outSize)
     const double support = (reduces ? 3.0 : 2.0) * widen;
     double (*const filter)(double) = reduces ? lanczos3 : catmullRom;
 
-    w.stride = static_cast<int>(std::ceil(support)) * 2 + 1;
+    // Beyond the edges the image is taken as mirrored about its first and last pixels
+    // (..., p2, p1, p0, p1, p2, ...), so an edge pixel is made with the whole filter, as an
+    // inner one is, instead of a truncated and renormalised one whose negative lobes would
+    // weigh differently.  Folded taps land back inside the filter's window.
+    const auto fold = [inSize](int i) {
+        if (inSize == 1)
+            return 0;
+        const int period = 2 * (inSize - 1);
+        i %= period;
+        if (i < 0)
+            i += period;
+        return i < inSize ? i : period - i;
+    };
+
+    const int reach = static_cast<int>(std::ceil(support)) + 1;
+    w.stride = std::min(2 * reach + 1, inSize);
     w.taps.assign(static_cast<std::size_t>(outSize) * w.stride, 0);
     std::vector<double> exact(static_cast<std::size_t>(w.stride));
 
     for (int o = 0; o < outSize; ++o) {
         // Pixel centres: output pixel o covers input [o * scale, (o + 1) * scale).
         const double centre = (o + 0.5) * scale;
-        // Taps beyond the edges are dropped and the rest renormalised, so the edge pixels
-        // are made of real pixels only.
-        int lo = std::max(static_cast<int>(std::floor(centre - support + 0.5)), 0);
-        int hi = std::min(static_cast<int>(std::floor(centre + support + 0.5)), inSize);
-        hi = std::min(hi, lo + w.stride);
+        const int lo = static_cast<int>(std::floor(centre - support + 0.5));
+        const int hi = static_cast<int>(std::floor(centre + support + 0.5));
+        // The folded window: from the smallest to the largest input pixel any tap lands on.
+        int first = inSize, last = -1;
+        for (int i = lo; i < hi; ++i) {
+            first = std::min(first, fold(i));
+            last = std::max(last, fold(i));
+        }
+        std::fill(exact.begin(), exact.end(), 0.0);
         double sum = 0.0;
         for (int i = lo; i < hi; ++i) {
-            exact[i - lo] = filter((i + 0.5 - centre) / widen);
-            sum += exact[i - lo];
-        }
-        if (sum == 0.0) {  // cannot happen with these filters; keep the nearest pixel anyway
-            lo = std::clamp(static_cast<int>(centre), 0, inSize - 1);
-            hi = lo + 1;
-            exact[0] = sum = 1.0;
+            const double v = filter((i + 0.5 - centre) / widen);
+            exact[fold(i) - first] += v;
+            sum += v;
         }
 
         // Quantise, then give the rounding residue to the largest weight so the weights add
         // up to exactly one: a flat area then stays exactly flat.
         std::int16_t *q = w.taps.data() + static_cast<std::size_t>(o) * w.stride;
+        const int n = last - first + 1;
         int total = 0;
         int largest = 0;
-        for (int i = 0; i < hi - lo; ++i) {
+        for (int i = 0; i < n; ++i) {
             q[i] = static_cast<std::int16_t>(std::lround(exact[i] / sum * (1 << kWeightBits)));
             total += q[i];
             if (q[i] > q[largest])
@@ -105,7 +121,7 @@ AxisWeights axisWeights(int inSize, int outSize)
 
         // Zero taps at either end cost time and nothing else.
         int begin = 0;
-        int end = hi - lo;
+        int end = n;
         while (end - begin > 1 && q[begin] == 0)
             ++begin;
         while (end - begin > 1 && q[end - 1] == 0)
@@ -113,7 +129,7 @@ AxisWeights axisWeights(int inSize, int outSize)
         if (begin > 0)
             std::copy(q + begin, q + end, q);
         std::fill(q + (end - begin), q + w.stride, std::int16_t{0});
-        w.first[o] = lo + begin;
+        w.first[o] = first + begin;
         w.count[o] = end - begin;
     }
     return w;

@@ -1,0 +1,139 @@
+// The resampler's weights and pixels, and the EXIF parser on malformed blocks: the parts whose
+// faults the four exported functions would only show indirectly.
+#include "exif.h"
+#include "resample.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace {
+
+using imglib::axisWeights;
+using imglib::Image;
+
+TEST(AxisWeights, CoverTheInputAndAddUpToOne)
+{
+    const std::pair<int, int> sizes[] = {{100, 10}, {100, 37}, {101, 50}, {7, 3}, {5120, 2560}, {3, 1},
+                                         {1, 1},    {37, 37},  {10, 100}, {1, 9}, {2, 3},       {640, 1280}};
+    for (const auto &[in, out] : sizes) {
+        const auto w = axisWeights(in, out);
+        ASSERT_EQ(w.outSize, out);
+        for (int o = 0; o < out; ++o) {
+            ASSERT_GE(w.count[o], 1);
+            ASSERT_LE(w.count[o], w.stride);
+            ASSERT_GE(w.first[o], 0);
+            ASSERT_LE(w.first[o] + w.count[o], in) << in << "->" << out << " at " << o;
+            const std::int16_t *k = w.weightsOf(o);
+            EXPECT_EQ(std::accumulate(k, k + w.count[o], 0), 1 << imglib::kWeightBits) << in << "->" << out;
+        }
+    }
+}
+
+TEST(AxisWeights, EqualSizesCopy)
+{
+    const auto w = axisWeights(9, 9);
+    for (int o = 0; o < 9; ++o) {
+        EXPECT_EQ(w.first[o], o);
+        EXPECT_EQ(w.count[o], 1);
+    }
+}
+
+// Each output pixel of a reduction reads about 6 input pixels per unit of reduction (Lanczos-3
+// widened), centred on where it falls.
+TEST(AxisWeights, ReductionWidensTheFilterAroundTheRightPlace)
+{
+    const auto w = axisWeights(1000, 100);
+    const int o = 50;
+    EXPECT_NEAR(w.count[o], 60, 2);
+    const std::int16_t *k = w.weightsOf(o);
+    const int peak = static_cast<int>(std::max_element(k, k + w.count[o]) - k) + w.first[o];
+    EXPECT_NEAR(peak, 505, 1);
+}
+
+Image filled(int width, int height, std::uint8_t (*value)(int x, int y, int c))
+{
+    Image image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                image.row(y)[3 * x + c] = value(x, y, c);
+    return image;
+}
+
+TEST(Resize, FlatImagesStayExactlyFlatAtTheEdgesToo)
+{
+    const Image in = filled(41, 29, [](int, int, int c) { return static_cast<std::uint8_t>(c == 0 ? 7 : c == 1 ? 128 : 250); });
+    for (const auto &[w, h] : {std::pair{4, 3}, {20, 14}, {41, 15}, {82, 58}, {123, 29}, {1, 1}}) {
+        const auto out = imglib::resize(in, w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_TRUE(out->row(y)[3 * x] == 7 && out->row(y)[3 * x + 1] == 128 && out->row(y)[3 * x + 2] == 250)
+                    << w << "x" << h << " at " << x << "," << y;
+    }
+}
+
+TEST(Resize, StripesReducedByHalfAreGrey)
+{
+    const Image across = filled(200, 10, [](int x, int, int) { return static_cast<std::uint8_t>(x % 2 ? 255 : 0); });
+    const Image down = filled(10, 200, [](int, int y, int) { return static_cast<std::uint8_t>(y % 2 ? 255 : 0); });
+    const auto a = imglib::resize(across, 100, 10);
+    const auto d = imglib::resize(down, 10, 100);
+    for (int i = 0; i < 100; ++i) {
+        // The two colours weigh exactly the same, at the edges too.
+        const int tolerance = 1;
+        ASSERT_NEAR(a->row(5)[3 * i], 127.5, tolerance) << i;
+        ASSERT_NEAR(d->row(i)[15], 127.5, tolerance) << i;
+    }
+}
+
+TEST(Resize, KeepsTheDensity)
+{
+    Image in = filled(10, 10, [](int, int, int) { return std::uint8_t{1}; });
+    in.density = {11811, 5000};
+    const auto out = imglib::resize(in, 5, 20);
+    EXPECT_EQ(out->density.xPerMetre, 11811);
+    EXPECT_EQ(out->density.yPerMetre, 5000);
+}
+
+// ---- EXIF -----------------------------------------------------------------------------------
+
+std::vector<std::uint8_t> exif(std::initializer_list<std::uint8_t> tiff)
+{
+    static constexpr std::uint8_t id[] = {'E', 'x', 'i', 'f', 0, 0};
+    std::vector<std::uint8_t> b(sizeof id + tiff.size());
+    std::copy(std::begin(id), std::end(id), b.begin());
+    std::copy(tiff.begin(), tiff.end(), b.begin() + sizeof id);
+    return b;
+}
+
+TEST(Exif, MalformedBlocksMeanUpright)
+{
+    const std::vector<std::uint8_t> cases[] = {
+        {},
+        {'E', 'x', 'i', 'f'},
+        exif({'I', 'I', 42, 0}),                                            // no directory offset
+        exif({'I', 'X', 42, 0, 8, 0, 0, 0, 0, 0}),                          // bad byte order
+        exif({'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}),                          // bad magic number
+        exif({'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF}),                    // directory far outside
+        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 5, 0, 0x12, 0x01, 3, 0, 1, 0}),  // entries cut short
+        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 4, 0, 1, 0, 0, 0, 6, 0, 0, 0}),  // LONG, not SHORT
+        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 2, 0, 0, 0, 6, 0, 0, 0}),  // two values
+        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0}),  // 9
+        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 0, 0, 0, 0}),  // 0
+        exif({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 6, 0, 0, 0}),  // 6 in the wrong half
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(imglib::exifOrientation(c.data(), c.size()), 1);
+}
+
+TEST(Exif, FindsTheTagAmongOthers)
+{
+    const auto block = exif({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 2,
+                             0x01, 0x0F, 0, 2, 0, 0, 0, 4, 'A', 'b', 'c', 0,  // make
+                             0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 8, 0, 0,        // orientation 8
+                             0, 0, 0, 0});
+    EXPECT_EQ(imglib::exifOrientation(block.data(), block.size()), 8);
+}
+
+} // namespace

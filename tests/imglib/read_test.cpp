@@ -1,0 +1,536 @@
+// ReadFileIntoDIB on the JPEGs that cameras, phones, scanners and editors write, and on files
+// it must refuse.
+#include "library_helpers.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace testimages;
+using imglibtest::colourDistance;
+using imglibtest::decode;
+using imglibtest::Handle;
+
+namespace {
+
+// ---- Every encoding, on a gradient whose size is not a whole number of MCUs -----------------
+
+struct EncodingCase {
+    const char *name;
+    JpegOptions options;
+    int maxError;  // per channel, anywhere
+};
+
+JpegOptions with(void (*change)(JpegOptions &))
+{
+    JpegOptions o;
+    change(o);
+    return o;
+}
+
+const EncodingCase kEncodings[] = {
+    {"Baseline420", {}, 12},
+    {"Baseline444", with([](JpegOptions &o) { o.subsampling = Subsampling::S444; }), 8},
+    {"Baseline422", with([](JpegOptions &o) { o.subsampling = Subsampling::S422; }), 12},
+    {"Baseline440", with([](JpegOptions &o) { o.subsampling = Subsampling::S440; }), 12},
+    {"Baseline411", with([](JpegOptions &o) { o.subsampling = Subsampling::S411; }), 14},
+    {"UnusualSampling", with([](JpegOptions &o) { o.subsampling = Subsampling::Unusual; }), 14},
+    {"OptimisedHuffman", with([](JpegOptions &o) { o.optimizeHuffman = true; }), 12},
+    {"Progressive420", with([](JpegOptions &o) { o.progressive = true; }), 12},
+    {"Progressive444", with([](JpegOptions &o) { o.progressive = true; o.subsampling = Subsampling::S444; }), 8},
+    {"ProgressiveSpectralOnly", with([](JpegOptions &o) { o.progressive = true; o.spectralSelectionOnly = true; }), 12},
+    {"Arithmetic", with([](JpegOptions &o) { o.arithmetic = true; }), 12},
+    {"ArithmeticProgressive", with([](JpegOptions &o) { o.arithmetic = true; o.progressive = true; }), 12},
+    {"NonInterleaved", with([](JpegOptions &o) { o.nonInterleaved = true; }), 12},
+    {"RestartEveryMcu", with([](JpegOptions &o) { o.restartInterval = 1; }), 12},
+    {"RestartEvery7Progressive", with([](JpegOptions &o) { o.restartInterval = 7; o.progressive = true; }), 12},
+    {"RestartArithmetic", with([](JpegOptions &o) { o.restartInterval = 3; o.arithmetic = true; }), 12},
+    {"StoredRgb", with([](JpegOptions &o) { o.colour = ColourModel::Rgb; }), 8},
+    {"Cmyk", with([](JpegOptions &o) { o.colour = ColourModel::Cmyk; }), 12},
+    {"InvertedCmyk", with([](JpegOptions &o) { o.colour = ColourModel::InvertedCmyk; }), 12},
+    {"Ycck", with([](JpegOptions &o) { o.colour = ColourModel::Ycck; }), 14},
+    {"YcckProgressive", with([](JpegOptions &o) { o.colour = ColourModel::Ycck; o.progressive = true; }), 14},
+    {"LowQuality", with([](JpegOptions &o) { o.quality = 30; }), 40},
+};
+
+class Encodings : public ::testing::TestWithParam<EncodingCase> {};
+
+TEST_P(Encodings, DecodeToTheOriginalPixels)
+{
+    const EncodingCase &c = GetParam();
+    TempDir dir;
+    const RgbImage original = gradient(67, 45);
+    const auto bmp = decode(writeJpeg(dir / "in.jpg", original, c.options), dir);
+    ASSERT_TRUE(bmp);
+    ASSERT_EQ(bmp->width, 67);
+    ASSERT_EQ(bmp->height, 45);
+    int worst = 0;
+    for (int y = 0; y < 45; ++y)
+        for (int x = 0; x < 67; ++x)
+            worst = std::max(worst, colourDistance(bmp->at(x, y), original.at(x, y)));
+    EXPECT_LE(worst, c.maxError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jpeg, Encodings, ::testing::ValuesIn(kEncodings),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Read, GrayscaleComesOutAsEqualChannelsOfTheLuma)
+{
+    TempDir dir;
+    const RgbImage original = gradient(40, 30);
+    for (const bool progressive : {false, true}) {
+        JpegOptions o;
+        o.colour = ColourModel::Gray;
+        o.progressive = progressive;
+        const auto bmp = decode(writeJpeg(dir / "gray.jpg", original, o), dir);
+        ASSERT_TRUE(bmp);
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                const std::uint8_t *rgb = original.at(x, y);
+                const double luma = 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2];
+                const std::uint8_t *p = bmp->at(x, y);
+                ASSERT_EQ(p[0], p[1]);
+                ASSERT_EQ(p[1], p[2]);
+                ASSERT_NEAR(p[0], luma, 6) << x << "," << y;
+            }
+        }
+    }
+}
+
+// ---- EXIF orientation -----------------------------------------------------------------------
+
+RgbImage rotateClockwise(const RgbImage &in)
+{
+    RgbImage out(in.height, in.width);
+    for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x)
+            std::memcpy(out.at(in.height - 1 - y, x), in.at(x, y), 3);
+    return out;
+}
+
+RgbImage flipAcross(const RgbImage &in)  // left becomes right
+{
+    RgbImage out(in.width, in.height);
+    for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x)
+            std::memcpy(out.at(in.width - 1 - x, y), in.at(x, y), 3);
+    return out;
+}
+
+RgbImage flipDown(const RgbImage &in)  // top becomes bottom
+{
+    RgbImage out(in.width, in.height);
+    for (int y = 0; y < in.height; ++y)
+        std::memcpy(out.at(0, in.height - 1 - y), in.at(0, y), static_cast<std::size_t>(in.width) * 3);
+    return out;
+}
+
+// What a camera stores when the scene it saw is `upright` and it tags the file with
+// `orientation`: the tag tells a viewer how to turn the stored pixels back.
+RgbImage storedFor(const RgbImage &upright, int orientation)
+{
+    switch (orientation) {
+    case 2: return flipAcross(upright);
+    case 3: return flipAcross(flipDown(upright));
+    case 4: return flipDown(upright);
+    case 5: return flipAcross(rotateClockwise(upright));                             // transposed
+    case 6: return rotateClockwise(rotateClockwise(rotateClockwise(upright)));      // viewer turns it clockwise
+    case 7: return flipDown(rotateClockwise(upright));                               // anti-transposed
+    case 8: return rotateClockwise(upright);                                         // viewer turns it back
+    default: return upright;
+    }
+}
+
+struct OrientationCase {
+    int orientation;
+    bool bigEndian;
+};
+
+class Orientations : public ::testing::TestWithParam<OrientationCase> {};
+
+TEST_P(Orientations, ComeOutUpright)
+{
+    const auto [orientation, bigEndian] = GetParam();
+    TempDir dir;
+    const RgbImage upright = quadrants(48, 32);
+    JpegOptions o;
+    o.exifOrientation = orientation;
+    o.exifBigEndian = bigEndian;
+    o.subsampling = Subsampling::S444;
+    const auto bmp = decode(writeJpeg(dir / "photo.jpg", storedFor(upright, orientation), o), dir);
+    ASSERT_TRUE(bmp);
+    ASSERT_EQ(bmp->width, 48);
+    ASSERT_EQ(bmp->height, 32);
+    // The middle of each quadrant, and the corners, where a one-pixel shift would show.
+    for (const auto &[x, y] : {std::pair{12, 8}, {36, 8}, {12, 24}, {36, 24}, {0, 0}, {47, 0}, {0, 31}, {47, 31}})
+        EXPECT_LE(colourDistance(bmp->at(x, y), upright.at(x, y)), 24) << "at " << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(Exif, Orientations,
+                         ::testing::Values(OrientationCase{1, false}, OrientationCase{2, false},
+                                           OrientationCase{3, false}, OrientationCase{4, false},
+                                           OrientationCase{5, false}, OrientationCase{6, false},
+                                           OrientationCase{7, false}, OrientationCase{8, false},
+                                           OrientationCase{6, true}, OrientationCase{8, true},
+                                           OrientationCase{5, true}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.orientation) + (info.param.bigEndian ? "Motorola" : "Intel");
+                         });
+
+TEST(Read, OrientationAlsoAppliesToSubsampledProgressiveImages)
+{
+    TempDir dir;
+    const RgbImage upright = quadrants(64, 40);
+    JpegOptions o;
+    o.exifOrientation = 6;
+    o.progressive = true;
+    const auto bmp = decode(writeJpeg(dir / "portrait.jpg", storedFor(upright, 6), o), dir);
+    ASSERT_TRUE(bmp);
+    ASSERT_EQ(bmp->width, 64);
+    ASSERT_EQ(bmp->height, 40);
+    for (const auto &[x, y] : {std::pair{16, 10}, {48, 10}, {16, 30}, {48, 30}})
+        EXPECT_LE(colourDistance(bmp->at(x, y), upright.at(x, y)), 24);
+}
+
+// ---- Colour ---------------------------------------------------------------------------------
+
+TEST(Read, CmykModelsGiveTheSameColours)
+{
+    TempDir dir;
+    const std::uint8_t colours[][3] = {{200, 40, 90}, {20, 120, 230}, {250, 250, 30}, {90, 90, 90}};
+    for (const auto &c : colours) {
+        for (const ColourModel model : {ColourModel::Cmyk, ColourModel::InvertedCmyk, ColourModel::Ycck}) {
+            JpegOptions o;
+            o.colour = model;
+            o.quality = 95;
+            const auto bmp = decode(writeJpeg(dir / "cmyk.jpg", flat(24, 16, c[0], c[1], c[2]), o), dir);
+            ASSERT_TRUE(bmp);
+            EXPECT_LE(colourDistance(bmp->at(12, 8), c), 6)
+                << "model " << static_cast<int>(model) << " colour " << int(c[0]) << "," << int(c[1]) << "," << int(c[2]);
+        }
+    }
+}
+
+struct ProfileDeleter {
+    void operator()(void *p) const { cmsCloseProfile(p); }
+};
+using ProfilePtr = std::unique_ptr<void, ProfileDeleter>;
+
+std::vector<std::uint8_t> saveProfile(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    if (!cmsSaveProfileToMem(profile, nullptr, &size))
+        return {};
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    return bytes;
+}
+
+// An Adobe RGB (1998)-like profile: its primaries, D65 white and a 2.2 gamma.
+ProfilePtr adobeRgbLike()
+{
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
+    ProfilePtr profile(cmsCreateRGBProfile(&white, &primaries, curves));
+    cmsFreeToneCurve(gamma);
+    cmsMLU *description = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(description, "en", "US", "Wide gamut test RGB");
+    cmsWriteTag(profile.get(), cmsSigProfileDescriptionTag, description);
+    cmsMLUfree(description);
+    return profile;
+}
+
+// What LittleCMS makes of an RGB colour in `profile` when going to sRGB.
+std::array<std::uint8_t, 3> toSrgb(cmsHPROFILE profile, const std::uint8_t *rgb)
+{
+    ProfilePtr srgb(cmsCreate_sRGBProfile());
+    cmsHTRANSFORM t = cmsCreateTransform(profile, TYPE_RGB_8, srgb.get(), TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    std::array<std::uint8_t, 3> out{};
+    cmsDoTransform(t, rgb, out.data(), 1);
+    cmsDeleteTransform(t);
+    return out;
+}
+
+TEST(Read, WideGamutProfileIsConvertedToSrgb)
+{
+    TempDir dir;
+    const ProfilePtr profile = adobeRgbLike();
+    JpegOptions o;
+    o.iccProfile = saveProfile(profile.get());
+    o.subsampling = Subsampling::S444;
+    o.quality = 98;
+    ASSERT_FALSE(o.iccProfile.empty());
+    // Saturated greens, where the two spaces differ most, and a neutral grey that must stay
+    // neutral.
+    const std::uint8_t colours[][3] = {{40, 180, 60}, {20, 200, 120}, {128, 128, 128}};
+    for (const auto &c : colours) {
+        const auto expected = toSrgb(profile.get(), c);
+        const auto bmp = decode(writeJpeg(dir / "adobe.jpg", flat(32, 32, c[0], c[1], c[2]), o), dir);
+        ASSERT_TRUE(bmp);
+        EXPECT_LE(colourDistance(bmp->at(16, 16), expected.data()), 4);
+        if (c[0] != c[1]) {
+            EXPECT_GE(colourDistance(bmp->at(16, 16), c), 10) << "the profile was not applied";
+        }
+    }
+}
+
+TEST(Read, LinearGrayProfileIsConvertedToSrgb)
+{
+    TempDir dir;
+    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
+    const ProfilePtr profile(cmsCreateGrayProfile(cmsD50_xyY(), linear));
+    cmsFreeToneCurve(linear);
+    JpegOptions o;
+    o.colour = ColourModel::Gray;
+    o.iccProfile = saveProfile(profile.get());
+    const auto bmp = decode(writeJpeg(dir / "gray.jpg", flat(16, 16, 50, 50, 50), o), dir);
+    ASSERT_TRUE(bmp);
+    // Linear 50/255 (about 20 % light) is about 124 in sRGB's curve.
+    const std::uint8_t *p = bmp->at(8, 8);
+    EXPECT_NEAR(p[0], 124, 4);
+    EXPECT_EQ(p[0], p[1]);
+    EXPECT_EQ(p[1], p[2]);
+}
+
+TEST(Read, UnusableProfilesAreIgnored)
+{
+    TempDir dir;
+    const std::uint8_t colour[3] = {40, 180, 60};
+    std::vector<std::vector<std::uint8_t>> profiles;
+    profiles.push_back(std::vector<std::uint8_t>(300, 0x5A));  // not a profile at all
+    {
+        ProfilePtr srgb(cmsCreate_sRGBProfile());  // already what the image wants
+        profiles.push_back(saveProfile(srgb.get()));
+    }
+    {
+        cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
+        ProfilePtr gray(cmsCreateGrayProfile(cmsD50_xyY(), linear));  // gray, for an RGB image
+        cmsFreeToneCurve(linear);
+        profiles.push_back(saveProfile(gray.get()));
+    }
+    for (const auto &icc : profiles) {
+        JpegOptions o;
+        o.iccProfile = icc;
+        o.subsampling = Subsampling::S444;
+        const auto bmp = decode(writeJpeg(dir / "p.jpg", flat(16, 16, colour[0], colour[1], colour[2]), o), dir);
+        ASSERT_TRUE(bmp);
+        EXPECT_LE(colourDistance(bmp->at(8, 8), colour), 4);
+    }
+}
+
+TEST(Read, DensityReachesTheBitmap)
+{
+    struct Case {
+        int unit, x, y;
+        std::int32_t xPerMetre, yPerMetre;
+    };
+    const Case cases[] = {
+        {1, 300, 300, 11811, 11811},  // dots per inch
+        {1, 72, 144, 2835, 5669},
+        {2, 100, 50, 10000, 5000},    // dots per cm
+        {0, 1, 1, 3780, 3780},        // aspect ratio only: 96 dpi
+        {1, 0, 0, 3780, 3780},
+    };
+    TempDir dir;
+    for (const Case &c : cases) {
+        JpegOptions o;
+        o.densityUnit = c.unit;
+        o.xDensity = c.x;
+        o.yDensity = c.y;
+        const auto bmp = decode(writeJpeg(dir / "d.jpg", flat(8, 8, 1, 2, 3), o), dir);
+        ASSERT_TRUE(bmp);
+        EXPECT_EQ(bmp->xPelsPerMeter, c.xPerMetre);
+        EXPECT_EQ(bmp->yPelsPerMeter, c.yPerMetre);
+    }
+}
+
+// ---- Files that must be refused -------------------------------------------------------------
+
+std::vector<std::uint8_t> sampleJpeg(const JpegOptions &o = {})
+{
+    return encodeJpeg(gradient(64, 48), o);
+}
+
+// Offset of the first marker `code` (0xFF code) after the two SOI bytes.
+std::size_t findMarker(const std::vector<std::uint8_t> &jpeg, std::uint8_t code, std::size_t from = 2)
+{
+    for (std::size_t i = from; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == code)
+            return i;
+    return std::string::npos;
+}
+
+std::size_t findLastMarker(const std::vector<std::uint8_t> &jpeg, std::uint8_t code)
+{
+    for (std::size_t i = jpeg.size() - 2; i > 2; --i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == code)
+            return i;
+    return std::string::npos;
+}
+
+std::vector<std::uint8_t> withSize(std::vector<std::uint8_t> jpeg, unsigned width, unsigned height)
+{
+    std::size_t sof = findMarker(jpeg, 0xC0);
+    if (sof == std::string::npos)
+        sof = findMarker(jpeg, 0xC2);
+    // FF Cx, length (2), precision (1), height (2), width (2)
+    jpeg[sof + 5] = static_cast<std::uint8_t>(height >> 8);
+    jpeg[sof + 6] = static_cast<std::uint8_t>(height);
+    jpeg[sof + 7] = static_cast<std::uint8_t>(width >> 8);
+    jpeg[sof + 8] = static_cast<std::uint8_t>(width);
+    return jpeg;
+}
+
+struct BadFile {
+    const char *name;
+    std::vector<std::uint8_t> (*make)();
+};
+
+const BadFile kBadFiles[] = {
+    {"Empty", [] { return std::vector<std::uint8_t>{}; }},
+    {"Text", [] {
+         const std::string text = "This is not a picture, whatever its name says.\n";
+         return std::vector<std::uint8_t>(text.begin(), text.end());
+     }},
+    {"SoiOnly", [] { return std::vector<std::uint8_t>{0xFF, 0xD8}; }},
+    {"Bitmap", [] { return std::vector<std::uint8_t>{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0}; }},
+    {"TruncatedInHeader", [] { auto j = sampleJpeg(); j.resize(20); return j; }},
+    {"TruncatedAtScanStart", [] { auto j = sampleJpeg(); j.resize(findMarker(j, 0xDA) + 4); return j; }},
+    {"TruncatedHalfway", [] { auto j = sampleJpeg(); j.resize(j.size() / 2); return j; }},
+    {"TruncatedBeforeEoi", [] { auto j = sampleJpeg(); j.resize(j.size() - 2); return j; }},
+    {"ProgressiveTruncatedHalfway", [] {
+         JpegOptions o;
+         o.progressive = true;
+         auto j = sampleJpeg(o);
+         j.resize(j.size() / 2);
+         return j;
+     }},
+    {"ProgressiveTruncatedBeforeEoi", [] {
+         JpegOptions o;
+         o.progressive = true;
+         auto j = sampleJpeg(o);
+         j.resize(j.size() - 2);
+         return j;
+     }},
+    {"ArithmeticTruncated", [] {
+         JpegOptions o;
+         o.arithmetic = true;
+         auto j = sampleJpeg(o);
+         j.resize(j.size() * 2 / 3);
+         return j;
+     }},
+    {"GarbageInScan", [] {
+         JpegOptions o;
+         o.restartInterval = 1;
+         auto j = sampleJpeg(o);
+         const std::size_t at = findMarker(j, 0xDA) + 40;
+         for (std::size_t i = at; i < at + 64; ++i)
+             j[i] = static_cast<std::uint8_t>(i * 37 + 11);
+         return j;
+     }},
+    {"RestartMarkersOutOfOrder", [] {
+         JpegOptions o;
+         o.restartInterval = 2;
+         auto j = sampleJpeg(o);
+         const std::size_t rst = findMarker(j, 0xD0, findMarker(j, 0xDA));
+         j[rst + 1] = 0xD5;
+         return j;
+     }},
+    {"TwelveBitPrecision", [] {
+         auto j = sampleJpeg();
+         j[findMarker(j, 0xC0) + 4] = 12;
+         return j;
+     }},
+    {"ZeroComponents", [] {
+         auto j = sampleJpeg();
+         j[findMarker(j, 0xC0) + 9] = 0;
+         return j;
+     }},
+    {"ZeroWidth", [] { return withSize(sampleJpeg(), 0, 48); }},
+    {"Claims65535Square", [] { return withSize(sampleJpeg(), 65535, 65535); }},
+    {"ClaimsMoreThanTheSizeLimit", [] { return withSize(sampleJpeg(), 30000, 20000); }},
+    {"ClaimsJustUnderTheSizeLimit", [] { return withSize(sampleJpeg(), 20000, 17000); }},
+    {"ProgressiveClaims16000Square", [] {
+         JpegOptions o;
+         o.progressive = true;
+         return withSize(sampleJpeg(o), 16000, 16000);
+     }},
+    {"TablesOnly", [] {
+         auto j = sampleJpeg();
+         const std::size_t sof = findMarker(j, 0xC0);
+         j.resize(sof);
+         j.push_back(0xFF);
+         j.push_back(0xD9);
+         return j;
+     }},
+};
+
+class BadFiles : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadFiles, AreRefused)
+{
+    TempDir dir;
+    const auto path = dir / "bad.jpg";
+    writeFile(path, GetParam().make());
+    Handle h(ReadFileIntoDIB(path.c_str()));
+    EXPECT_EQ(h.get(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jpeg, BadFiles, ::testing::ValuesIn(kBadFiles),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Read, PathsThatAreNoFileAreRefused)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "folder.jpg");
+    const std::string missing = (dir / "missing.jpg").string();
+    const std::string folder = (dir / "folder.jpg").string();
+    const std::string underFile = (writeJpeg(dir / "a.jpg", gradient(8, 8)) / "b.jpg").string();
+    for (const char *path : {missing.c_str(), folder.c_str(), underFile.c_str(), "", static_cast<const char *>(nullptr)}) {
+        Handle h(ReadFileIntoDIB(path));
+        EXPECT_EQ(h.get(), 0u) << (path ? path : "(null)");
+    }
+}
+
+TEST(Read, TooManyScansAreRefusedButAFewRepeatsAreNot)
+{
+    JpegOptions o;
+    o.progressive = true;
+    o.spectralSelectionOnly = true;
+    const std::vector<std::uint8_t> jpeg = sampleJpeg(o);
+    // The last scan, from its SOS to the EOI, repeated: a legal file whose only fault is its
+    // number of scans.
+    const std::size_t sos = findLastMarker(jpeg, 0xDA);
+    const std::size_t eoi = jpeg.size() - 2;
+    ASSERT_NE(sos, std::string::npos);
+    const auto withRepeats = [&](int repeats) {
+        std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
+        for (int i = 0; i < repeats; ++i)
+            out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
+        out.insert(out.end(), {0xFF, 0xD9});
+        return out;
+    };
+    TempDir dir;
+    writeFile(dir / "few.jpg", withRepeats(20));
+    writeFile(dir / "many.jpg", withRepeats(600));
+    Handle few(ReadFileIntoDIB((dir / "few.jpg").c_str()));
+    Handle many(ReadFileIntoDIB((dir / "many.jpg").c_str()));
+    EXPECT_NE(few.get(), 0u);
+    EXPECT_EQ(many.get(), 0u);
+}
+
+TEST(Read, AFileIsReadTheSameEveryTime)
+{
+    TempDir dir;
+    const auto path = writeJpeg(dir / "a.jpg", gradient(33, 21));
+    const auto first = decode(path, dir);
+    const auto second = decode(path, dir);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->bgr, second->bgr);
+}
+
+} // namespace

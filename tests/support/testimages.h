@@ -1,0 +1,137 @@
+// Test images for Redim Jpeg's tests: real JPEG files made with libjpeg-turbo from generated
+// pixels, and a reader for the 24-bit bitmaps the program writes.  No test framework inside;
+// failures to make or write a file throw std::runtime_error with the reason.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testimages {
+
+// An RGB picture: rows top to bottom, 3 bytes per pixel in the order R, G, B.
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+
+    RgbImage() = default;
+    RgbImage(int w, int h);  // black
+    std::uint8_t *at(int x, int y) { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
+    const std::uint8_t *at(int x, int y) const
+    {
+        return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+    }
+};
+
+// ---- Patterns -------------------------------------------------------------------------------
+
+// Every pixel the same colour.
+RgbImage flat(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b);
+// Smooth ramps: red grows left to right, green top to bottom, blue is constant 96.  Compresses
+// well and shows any shift, flip or channel swap.
+RgbImage gradient(int width, int height);
+// Four flat quadrants, red top left, green top right, blue bottom left, white bottom right:
+// tells every orientation apart.
+RgbImage quadrants(int width, int height);
+// One-pixel vertical stripes, black in even columns and white in odd ones.
+RgbImage stripes(int width, int height);
+
+// ---- JPEG -----------------------------------------------------------------------------------
+
+enum class Subsampling {
+    S444,     // no subsampling
+    S422,     // chroma halved across
+    S420,     // halved across and down
+    S440,     // halved down
+    S411,     // quartered across
+    Unusual,  // luma 2x2, Cb 1x2, Cr 2x1: legal, rare, handled by libjpeg's generic code paths
+};
+
+enum class ColourModel {
+    YCbCr,         // the usual JFIF file
+    Rgb,           // RGB stored as it is (Adobe marker with transform 0)
+    Gray,          // one channel: the luma of the pixels
+    Cmyk,          // CMYK, 255 = full ink, no Adobe marker
+    InvertedCmyk,  // CMYK as Adobe's applications write it: 0 = full ink, Adobe marker
+    Ycck,          // inverted CMYK stored as YCCK, Adobe marker with transform 2
+};
+
+struct JpegOptions {
+    int quality = 92;
+    Subsampling subsampling = Subsampling::S420;
+    ColourModel colour = ColourModel::YCbCr;
+    bool progressive = false;
+    // With progressive: a DC scan, then one scan of all AC coefficients per component, without
+    // successive approximation.  Such scans may be repeated in a file without changing it.
+    bool spectralSelectionOnly = false;
+    bool arithmetic = false;
+    bool optimizeHuffman = false;
+    bool nonInterleaved = false;  // one sequential scan per component (not with progressive)
+    int restartInterval = 0;      // in MCUs; 0 = no restart markers
+    int exifOrientation = 0;      // 1 to 8 writes an EXIF APP1 with that tag; 0 writes none
+    bool exifBigEndian = false;   // "MM" instead of "II" byte order in the EXIF block
+    std::vector<std::uint8_t> iccProfile;  // written as APP2 ICC_PROFILE markers if not empty
+    int densityUnit = 0;          // JFIF density: 0 none, 1 dots per inch, 2 dots per cm
+    int xDensity = 1;
+    int yDensity = 1;
+};
+
+// CMYK values the plain CMYK models store for an RGB pixel (K = 255 - max(R, G, B)); the
+// naive conversion back gives the RGB pixel again, to within rounding.
+void rgbToCmyk(const std::uint8_t *rgb, std::uint8_t *cmyk);
+
+// A complete JPEG file in memory.  The pixels are stored as they are: the EXIF orientation
+// and the ICC profile are only labels on them.
+std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &options = {});
+
+// ---- Files ----------------------------------------------------------------------------------
+
+void writeFile(const std::filesystem::path &path, const std::vector<std::uint8_t> &bytes);
+std::vector<std::uint8_t> readFile(const std::filesystem::path &path);
+
+// encodeJpeg() then writeFile(); returns `path` for convenience.
+std::filesystem::path writeJpeg(const std::filesystem::path &path, const RgbImage &image,
+                                const JpegOptions &options = {});
+
+// A fresh, empty folder under the system's temporary folder, removed with its contents when
+// the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::filesystem::path &path() const { return path_; }
+    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// ---- Bitmaps --------------------------------------------------------------------------------
+
+// A decoded 24-bit bitmap: rows top to bottom whatever the file's order, 3 bytes per pixel in
+// the file's order B, G, R.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    bool bottomUp = true;
+    std::int32_t xPelsPerMeter = 0;
+    std::int32_t yPelsPerMeter = 0;
+    std::vector<std::uint8_t> bgr;
+
+    const std::uint8_t *at(int x, int y) const
+    {
+        return bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+    }
+};
+
+// Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
+// larger header).  Nothing when the bytes are not such a file, are truncated, or the sizes in
+// the headers disagree with each other or with the file; `why` then says what was wrong.
+std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::string *why = nullptr);
+
+} // namespace testimages
