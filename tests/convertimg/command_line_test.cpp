@@ -9,6 +9,8 @@
 #include <fstream>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace convertimg;
 
 namespace {
@@ -99,7 +101,8 @@ TEST(Pattern, SplitsFolderFromMask)
 TEST(Pattern, ListsOnlyVisibleRegularFiles)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(testing::TempDir()) / "convertimg_list";
+    // Own folder per process: other build trees may run this test at the same time.
+    const fs::path dir = fs::path(testing::TempDir()) / ("convertimg_list_" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "folder.bmp");
     for (const char* name : {"a.bmp", "B.BMP", "c.txt", ".hidden.bmp", ".bmp"})
