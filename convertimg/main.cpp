@@ -23,8 +23,12 @@ constexpr int exitUsage = 2;
 
 std::mutex reportMutex;
 
-void report(const std::string& line)
+// One line per message, even for a file name holding a line break or another control character.
+void report(std::string line)
 {
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
     const std::lock_guard lock(reportMutex);
     std::fputs(("ConvertImg: " + line + "\n").c_str(), stderr);
 }
