@@ -288,7 +288,7 @@ TEST_F(ConverterTest, DamagedBitmapsFailAlone)
     writeBytes(dir / "good.bmp", good);
     writeBytes(dir / "cut.bmp", std::vector<std::uint8_t>(good.begin(), good.begin() + 100));
     writeBytes(dir / "empty.bmp", {});
-    std::ofstream(dir / "text.bmp") << "this is not a bitmap";
+    std::ofstream(dir / "text\nline.bmp") << "this is not a bitmap"; // still reported on one line
     std::vector<std::uint8_t> rle = testbmp::makeBmp({.bits = 8});
     testbmp::put32(rle, 30, 1);
     writeBytes(dir / "rle.bmp", rle);
@@ -298,7 +298,7 @@ TEST_F(ConverterTest, DamagedBitmapsFailAlone)
     const Outcome r = convertFolder(dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.errLines(), 5) << r.err;
-    for (const char* name : {"cut.bmp", "empty.bmp", "text.bmp", "rle.bmp", "too wide.bmp"})
+    for (const char* name : {"cut.bmp", "empty.bmp", "text?line.bmp", "rle.bmp", "too wide.bmp"})
         EXPECT_NE(r.err.find(name), std::string::npos) << name << " not reported in\n" << r.err;
     EXPECT_NE(r.err.find("65500"), std::string::npos) << r.err;
     EXPECT_TRUE(readJpeg(dir / "good.jpg").complete);
