@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <string>
@@ -42,7 +43,9 @@ mode_t currentUmask()
 
 } // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     using namespace convertimg;
     const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
@@ -89,7 +92,12 @@ int main(int argc, char** argv)
     std::atomic<bool> anyFailed{failed};
     const auto worker = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            const FileResult result = convertFile(jobs[i].first, jobs[i].second, settings);
+            FileResult result;
+            try {
+                result = convertFile(jobs[i].first, jobs[i].second, settings);
+            } catch (const std::exception& e) { // out of memory building a name or a message
+                result = {Outcome::Failed, e.what()};
+            }
             if (result.outcome == Outcome::Failed) {
                 anyFailed = true;
                 report(jobs[i].first + ": " + result.message);
@@ -110,4 +118,16 @@ int main(int argc, char** argv)
     for (std::thread& t : pool)
         t.join();
     return anyFailed ? exitFailed : exitConverted;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        report(std::string("stopped: ") + e.what());
+        return exitFailed;
+    }
 }
