@@ -1,6 +1,8 @@
 // The two-pass resampler behind ZoomDIB.
 #include "resample.h"
 
+#include "blend.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -137,73 +139,22 @@ AxisWeights axisWeights(int inSize, int outSize)
 
 namespace {
 
-inline std::uint8_t clampToByte(int fixed)
-{
-    const int v = fixed >> kWeightBits;
-    return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-}
-
-constexpr int kHalf = 1 << (kWeightBits - 1);  // added first, so the final shift rounds
-
-// One output row of the vertical pass: a weighted sum of `count` input rows, byte by byte.
-// The sums are kept for a block of bytes at a time so that the loop over bytes is the inner
-// one, which the compiler turns into vector code.
-void blendRows(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-               std::uint8_t *out, std::size_t bytes)
-{
-    constexpr std::size_t kBlock = 1024;
-    alignas(64) std::int32_t sums[kBlock];
-    for (std::size_t start = 0; start < bytes; start += kBlock) {
-        const std::size_t n = std::min(kBlock, bytes - start);
-        const std::int32_t w0 = weights[0];
-        const std::uint8_t *r0 = rows[0] + start;
-        for (std::size_t i = 0; i < n; ++i)
-            sums[i] = kHalf + w0 * r0[i];
-        for (int k = 1; k < count; ++k) {
-            const std::int32_t wk = weights[k];
-            const std::uint8_t *rk = rows[k] + start;
-            for (std::size_t i = 0; i < n; ++i)
-                sums[i] += wk * rk[i];
-        }
-        for (std::size_t i = 0; i < n; ++i)
-            out[start + i] = clampToByte(sums[i]);
-    }
-}
-
-// One row of the horizontal pass over BGR pixels.
-void blendColumns(const std::uint8_t *in, const AxisWeights &w, std::uint8_t *out)
-{
-    for (int o = 0; o < w.outSize; ++o) {
-        const std::uint8_t *p = in + static_cast<std::size_t>(w.first[o]) * 3;
-        const std::int16_t *k = w.weightsOf(o);
-        const int n = w.count[o];
-        int b = kHalf, g = kHalf, r = kHalf;
-        for (int i = 0; i < n; ++i) {
-            b += k[i] * p[3 * i];
-            g += k[i] * p[3 * i + 1];
-            r += k[i] * p[3 * i + 2];
-        }
-        out[3 * o] = clampToByte(b);
-        out[3 * o + 1] = clampToByte(g);
-        out[3 * o + 2] = clampToByte(r);
-    }
-}
-
 // Scratch space of one worker, allocated before any thread starts so that the work itself
 // cannot fail.
 struct Scratch {
     explicit Scratch(const Image &in, const AxisWeights &down)
-        : blended(in.stride()), rows(static_cast<std::size_t>(down.stride))
+        // One spare value: the horizontal pass reads a pixel as four int16.
+        : blended(in.stride() + 1), rows(static_cast<std::size_t>(down.stride))
     {
     }
-    std::vector<std::uint8_t> blended;
+    std::vector<std::int16_t> blended;
     std::vector<const std::uint8_t *> rows;
 };
 
 // Output rows [begin, end).  The vertical pass runs first, on the rows each output row needs,
 // then the horizontal pass on that one blended row: each input row is read straight from the
-// image, no intermediate image is built, and the costly horizontal pass runs on output rows
-// only.
+// image, no intermediate image is built, and the horizontal pass, which vectorises less well,
+// runs on output rows only.
 void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &down, Image &out,
                 int begin, int end, Scratch &scratch) noexcept
 {
@@ -213,13 +164,15 @@ void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &d
         const int n = down.count[y];
         for (int k = 0; k < n; ++k)
             rows[k] = in.row(down.first[y] + k);
-        std::uint8_t *target = sameWidth ? out.row(y) : scratch.blended.data();
-        if (n == 1 && down.weightsOf(y)[0] == (1 << kWeightBits))
-            std::copy(rows[0], rows[0] + in.stride(), target);
-        else
-            blendRows(rows, down.weightsOf(y), n, target, in.stride());
-        if (!sameWidth)
-            blendColumns(scratch.blended.data(), across, out.row(y));
+        if (sameWidth) {
+            if (n == 1)  // a single tap weighs exactly one: a copy
+                std::copy(rows[0], rows[0] + in.stride(), out.row(y));
+            else
+                blend::rowsToBytes(rows, down.weightsOf(y), n, in.stride(), out.row(y));
+        } else {
+            blend::rowsToFixed(rows, down.weightsOf(y), n, in.stride(), scratch.blended.data());
+            blend::columnsToBytes(scratch.blended.data(), across, out.row(y));
+        }
     }
 }
 

@@ -1,11 +1,13 @@
 // The resampler's weights and pixels, and the EXIF parser on malformed blocks: the parts whose
 // faults the four exported functions would only show indirectly.
+#include "blend.h"
 #include "exif.h"
 #include "resample.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <random>
 
 namespace {
 
@@ -94,6 +96,44 @@ TEST(Resize, KeepsTheDensity)
     const auto out = imglib::resize(in, 5, 20);
     EXPECT_EQ(out->density.xPerMetre, 11811);
     EXPECT_EQ(out->density.yPerMetre, 5000);
+}
+
+// The vector loops must give exactly what the plain ones give, for every number of taps
+// (odd ones included), negative weights, and row lengths that are not whole vectors.
+TEST(Blend, VectorLoopsMatchThePlainOnes)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (const auto &[inSize, outSize] : {std::pair{97, 31}, {50, 49}, {300, 17}, {13, 40}, {8, 3}}) {
+        const auto w = axisWeights(inSize, outSize);
+        std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(w.stride), std::vector<std::uint8_t>(3 * 53 + 1));
+        for (auto &row : rows)
+            for (auto &v : row)
+                v = static_cast<std::uint8_t>(byte(random));
+        std::vector<const std::uint8_t *> pointers;
+        for (const auto &row : rows)
+            pointers.push_back(row.data());
+        for (int o = 0; o < outSize; ++o) {
+            const std::size_t bytes = 3 * 53;
+            std::vector<std::uint8_t> fast(bytes), slow(bytes);
+            imglib::blend::rowsToBytes(pointers.data(), w.weightsOf(o), w.count[o], bytes, fast.data());
+            imglib::blend::plain::rowsToBytes(pointers.data(), w.weightsOf(o), w.count[o], bytes, slow.data());
+            ASSERT_EQ(fast, slow) << inSize << "->" << outSize << " row " << o;
+            std::vector<std::int16_t> fastFixed(bytes + 1), slowFixed(bytes + 1);
+            imglib::blend::rowsToFixed(pointers.data(), w.weightsOf(o), w.count[o], bytes, fastFixed.data());
+            imglib::blend::plain::rowsToFixed(pointers.data(), w.weightsOf(o), w.count[o], bytes, slowFixed.data());
+            ASSERT_EQ(fastFixed, slowFixed) << inSize << "->" << outSize << " row " << o;
+        }
+        // The horizontal pass, over a fixed-point row of inSize pixels with overshoots.
+        std::uniform_int_distribution<int> fixed(-2000, 255 * 64 + 2000);
+        std::vector<std::int16_t> row(3 * static_cast<std::size_t>(inSize) + 1);
+        for (auto &v : row)
+            v = static_cast<std::int16_t>(fixed(random));
+        std::vector<std::uint8_t> fast(3 * static_cast<std::size_t>(outSize)), slow(fast.size());
+        imglib::blend::columnsToBytes(row.data(), w, fast.data());
+        imglib::blend::plain::columnsToBytes(row.data(), w, slow.data());
+        ASSERT_EQ(fast, slow) << inSize << "->" << outSize;
+    }
 }
 
 // ---- EXIF -----------------------------------------------------------------------------------

@@ -1,0 +1,214 @@
+// Fixed-point inner loops of the resampler, plain and with SSE2.
+//
+// Weights are int16 with kWeightBits fractional bits and pixels 8-bit, so every product fits
+// in 32 bits.  SSE2's pmaddwd multiplies eight int16 pairs and adds neighbours into four int32
+// sums: the vertical pass feeds it two rows at once (a byte of one row next to the same byte of
+// the next), the horizontal pass two neighbouring pixels at once.  Rounding is a half added
+// before the final shift; the clamp comes last.
+#include "blend.h"
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace imglib::blend {
+namespace {
+
+constexpr int kFixedShift = kWeightBits - kExtraBits;  // vertical sums to the int16 row
+constexpr int kFinalShift = kWeightBits + kExtraBits;  // horizontal sums to bytes
+
+constexpr std::int32_t half(int shift) { return std::int32_t{1} << (shift - 1); }
+
+inline std::uint8_t toByte(std::int32_t sum, int shift)
+{
+    return static_cast<std::uint8_t>(std::clamp(sum >> shift, 0, 255));
+}
+
+inline std::int16_t toFixed(std::int32_t sum)
+{
+    return static_cast<std::int16_t>(std::clamp(sum >> kFixedShift, -32768, 32767));
+}
+
+} // namespace
+
+// ---- Plain ----------------------------------------------------------------------------------
+
+namespace plain {
+namespace {
+
+template <typename Store>
+void rows(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+          std::size_t from, std::size_t bytes, std::int32_t rounding, Store store)
+{
+    for (std::size_t i = from; i < bytes; ++i) {
+        std::int32_t sum = rounding;
+        for (int k = 0; k < count; ++k)
+            sum += weights[k] * rows[k][i];
+        store(i, sum);
+    }
+}
+
+} // namespace
+
+void rowsToBytes(const std::uint8_t *const *r, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::uint8_t *out)
+{
+    rows(r, weights, count, 0, bytes, half(kWeightBits),
+         [out](std::size_t i, std::int32_t sum) { out[i] = toByte(sum, kWeightBits); });
+}
+
+void rowsToFixed(const std::uint8_t *const *r, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::int16_t *out)
+{
+    rows(r, weights, count, 0, bytes, half(kFixedShift),
+         [out](std::size_t i, std::int32_t sum) { out[i] = toFixed(sum); });
+}
+
+void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out)
+{
+    for (int o = 0; o < w.outSize; ++o) {
+        const std::int16_t *p = in + static_cast<std::size_t>(w.first[o]) * 3;
+        const std::int16_t *k = w.weightsOf(o);
+        std::int32_t b = half(kFinalShift), g = b, r = b;
+        for (int i = 0; i < w.count[o]; ++i) {
+            b += k[i] * p[3 * i];
+            g += k[i] * p[3 * i + 1];
+            r += k[i] * p[3 * i + 2];
+        }
+        out[3 * o] = toByte(b, kFinalShift);
+        out[3 * o + 1] = toByte(g, kFinalShift);
+        out[3 * o + 2] = toByte(r, kFinalShift);
+    }
+}
+
+} // namespace plain
+
+// ---- SSE2 -----------------------------------------------------------------------------------
+
+#if defined(__SSE2__)
+namespace {
+
+// Two int16 weights side by side in each 32-bit lane, as pmaddwd pairs them.
+inline __m128i weightPair(std::int16_t first, std::int16_t second)
+{
+    return _mm_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint16_t>(first)) |
+                          static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(second)) << 16));
+}
+
+// Sums of 16 bytes from each of `count` rows, in four registers of four int32 each.
+inline void sum16(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                  std::size_t i, __m128i rounding, __m128i s[4])
+{
+    const __m128i zero = _mm_setzero_si128();
+    s[0] = s[1] = s[2] = s[3] = rounding;
+    int k = 0;
+    for (; k + 1 < count; k += 2) {
+        const __m128i w = weightPair(weights[k], weights[k + 1]);
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i));
+        const __m128i lo = _mm_unpacklo_epi8(a, b);  // a0 b0 a1 b1 ... a7 b7
+        const __m128i hi = _mm_unpackhi_epi8(a, b);
+        s[0] = _mm_add_epi32(s[0], _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w));
+        s[1] = _mm_add_epi32(s[1], _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w));
+        s[2] = _mm_add_epi32(s[2], _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w));
+        s[3] = _mm_add_epi32(s[3], _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w));
+    }
+    if (k < count) {  // the odd row out, paired with nothing
+        const __m128i w = weightPair(weights[k], 0);
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
+        const __m128i lo = _mm_unpacklo_epi8(a, zero);
+        const __m128i hi = _mm_unpackhi_epi8(a, zero);
+        s[0] = _mm_add_epi32(s[0], _mm_madd_epi16(_mm_unpacklo_epi16(lo, zero), w));
+        s[1] = _mm_add_epi32(s[1], _mm_madd_epi16(_mm_unpackhi_epi16(lo, zero), w));
+        s[2] = _mm_add_epi32(s[2], _mm_madd_epi16(_mm_unpacklo_epi16(hi, zero), w));
+        s[3] = _mm_add_epi32(s[3], _mm_madd_epi16(_mm_unpackhi_epi16(hi, zero), w));
+    }
+}
+
+} // namespace
+
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::uint8_t *out)
+{
+    const __m128i rounding = _mm_set1_epi32(half(kWeightBits));
+    std::size_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i s[4];
+        sum16(rows, weights, count, i, rounding, s);
+        const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(s[0], kWeightBits), _mm_srai_epi32(s[1], kWeightBits));
+        const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(s[2], kWeightBits), _mm_srai_epi32(s[3], kWeightBits));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(lo, hi));
+    }
+    plain::rows(rows, weights, count, i, bytes, half(kWeightBits),
+                [out](std::size_t j, std::int32_t sum) { out[j] = toByte(sum, kWeightBits); });
+}
+
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::int16_t *out)
+{
+    const __m128i rounding = _mm_set1_epi32(half(kFixedShift));
+    std::size_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i s[4];
+        sum16(rows, weights, count, i, rounding, s);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
+                         _mm_packs_epi32(_mm_srai_epi32(s[0], kFixedShift), _mm_srai_epi32(s[1], kFixedShift)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8),
+                         _mm_packs_epi32(_mm_srai_epi32(s[2], kFixedShift), _mm_srai_epi32(s[3], kFixedShift)));
+    }
+    plain::rows(rows, weights, count, i, bytes, half(kFixedShift),
+                [out](std::size_t j, std::int32_t sum) { out[j] = toFixed(sum); });
+}
+
+void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out)
+{
+    const __m128i rounding = _mm_set1_epi32(half(kFinalShift));
+    for (int o = 0; o < w.outSize; ++o) {
+        // One pixel is B, G, R and the next pixel's B, loaded as four int16; the fourth lane
+        // is computed and thrown away.
+        const std::int16_t *p = in + static_cast<std::size_t>(w.first[o]) * 3;
+        const std::int16_t *k = w.weightsOf(o);
+        const int n = w.count[o];
+        __m128i sum = rounding;
+        int i = 0;
+        for (; i + 1 < n; i += 2) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 3 * i));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 3 * i + 3));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weightPair(k[i], k[i + 1])));
+        }
+        if (i < n) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 3 * i));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(a, _mm_setzero_si128()), weightPair(k[i], 0)));
+        }
+        const __m128i words = _mm_packs_epi32(_mm_srai_epi32(sum, kFinalShift), _mm_setzero_si128());
+        const auto bgr = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+        out[3 * o] = static_cast<std::uint8_t>(bgr);
+        out[3 * o + 1] = static_cast<std::uint8_t>(bgr >> 8);
+        out[3 * o + 2] = static_cast<std::uint8_t>(bgr >> 16);
+    }
+}
+
+#else
+
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::uint8_t *out)
+{
+    plain::rowsToBytes(rows, weights, count, bytes, out);
+}
+
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::int16_t *out)
+{
+    plain::rowsToFixed(rows, weights, count, bytes, out);
+}
+
+void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out)
+{
+    plain::columnsToBytes(in, w, out);
+}
+
+#endif
+
+} // namespace imglib::blend

@@ -1,0 +1,39 @@
+// The resampler's inner loops: weighted sums of rows (vertical pass) and of neighbouring
+// pixels within a row (horizontal pass), in fixed point.
+#pragma once
+
+#include "resample.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace imglib::blend {
+
+// Between the two passes pixels are kept as int16 with this many extra fractional bits, so the
+// image is rounded once, at the end, instead of after each pass.  255 << 6 plus the filters'
+// overshoot stays well inside int16.
+inline constexpr int kExtraBits = 6;
+
+// out[i] = sum over k of weights[k] * rows[k][i], for i < bytes, rounded and clamped to a byte.
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::uint8_t *out);
+
+// The same sums kept with kExtraBits more bits, for the horizontal pass.
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::int16_t *out);
+
+// One row of the horizontal pass: BGR pixels of a rowsToFixed() row, weighted by `w`, to
+// BGR bytes.  `in` must have one readable int16 after its last pixel.
+void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out);
+
+// The straightforward versions of the same loops.  The functions above use vector
+// instructions where the processor has them and give exactly the same results.
+namespace plain {
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::uint8_t *out);
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
+                 std::size_t bytes, std::int16_t *out);
+void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out);
+} // namespace plain
+
+} // namespace imglib::blend
