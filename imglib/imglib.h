@@ -76,7 +76,8 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * The new image is round(width * scaleX / 100) by round(height * scaleY / 100) pixels, at
  * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor),
  * enlargements use a sharp cubic filter that rings little.  The new image keeps the density
- * of the original.
+ * of the original.  Large images are scaled by two threads, the caller's and one started for
+ * the call and ended before it returns.
  *
  * @param handle handle of the image to scale.  On success that image is released and its
  * handle becomes unknown; on failure it is left as it was.

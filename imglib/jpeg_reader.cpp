@@ -293,7 +293,10 @@ std::unique_ptr<Image> readJpegFile(const char *path)
     const int height = static_cast<int>(cinfo->image_height);
     if (!imageBytes(width, height))
         return nullptr;
-    if (jpeg_has_multiple_scans(cinfo)) {
+    boolean multiScan = FALSE;
+    if (!d.run([&] { multiScan = jpeg_has_multiple_scans(cinfo); }))
+        return nullptr;
+    if (multiScan) {
         const std::uint64_t coefficients = coefficientBytes(*cinfo);
         if (coefficients > kMaxImageBytes)
             return nullptr;
