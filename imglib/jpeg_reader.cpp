@@ -1,6 +1,7 @@
 // JPEG decoding with libjpeg-turbo: error handling, limits, colour and orientation.
 #include "jpeg_reader.h"
 
+#include "band_worker.h"
 #include "colour.h"
 #include "exif.h"
 
@@ -9,6 +10,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -319,44 +321,65 @@ std::unique_ptr<Image> readJpegFile(const char *path)
     if (turns)
         std::swap(image->density.xPerMetre, image->density.yPerMetre);
 
-    // ---- Rows go straight into the image when nothing is left to do to them; otherwise a
-    // band of rows is decoded, converted to BGR and put in place.
+    // ---- Rows go straight into the image when nothing is left to do to them.  Otherwise a
+    // band of rows is decoded, converted to BGR and put in place; for large images that last
+    // part runs on a second thread, on one band while libjpeg decodes the next into the other
+    // slot.
     constexpr int kBand = 16;
+    constexpr std::uint64_t kPipelineMinPixels = 1u << 19;
+    const bool direct = !converts && orientation == 1;
+    const bool pipelined =
+        !direct && static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >= kPipelineMinPixels;
+    const int slots = pipelined ? 2 : 1;
     const std::size_t width3 = static_cast<std::size_t>(width) * 3;
     const std::size_t decodedStride = static_cast<std::size_t>(width) * bytesPerPixel(decoded);
-    std::vector<std::uint8_t> decodedBand(converts ? decodedStride * kBand : 0);
-    std::vector<std::uint8_t> bgrBand(orientation != 1 ? width3 * kBand : 0);
+    std::vector<std::uint8_t> decodedBands(converts ? decodedStride * kBand * slots : 0);
+    std::vector<std::uint8_t> bgrBands(orientation != 1 ? width3 * kBand * slots : 0);
+    const auto decodedRow = [&](int slot, int r) {
+        return decodedBands.data() + (static_cast<std::size_t>(slot) * kBand + r) * decodedStride;
+    };
+    const auto bgrRow = [&](int slot, int r) {
+        return bgrBands.data() + (static_cast<std::size_t>(slot) * kBand + r) * width3;
+    };
+
+    const auto finishBand = [&](int slot, int first, int rows) {
+        if (converts) {
+            for (int r = 0; r < rows; ++r) {
+                std::uint8_t *bgr = orientation != 1 ? bgrRow(slot, r) : image->row(first + r);
+                if (icc)
+                    icc->apply(decodedRow(slot, r), bgr, static_cast<std::size_t>(width));
+                else
+                    cmykToBgr(decodedRow(slot, r), bgr, static_cast<std::size_t>(width),
+                              decoded == DecodedPixels::InvertedCmyk);
+            }
+        }
+        if (orientation != 1)
+            placeRows(bgrRow(slot, 0), rows, first, width, height, orientation, *image);
+    };
+    // Declared after everything finishBand touches, so it is gone before they are.
+    std::optional<BandWorker> worker;
+    if (pipelined)
+        worker.emplace(finishBand);
 
     JSAMPROW rows[kBand];
-    for (int y = 0; y < height;) {
+    for (int y = 0, band = 0; y < height; ++band) {
+        const int slot = band % slots;
         const int want = std::min(kBand, height - y);
-        for (int r = 0; r < want; ++r) {
-            if (converts)
-                rows[r] = decodedBand.data() + r * decodedStride;
-            else if (orientation != 1)
-                rows[r] = bgrBand.data() + r * width3;
-            else
-                rows[r] = image->row(y + r);
-        }
+        for (int r = 0; r < want; ++r)
+            rows[r] = direct ? image->row(y + r) : converts ? decodedRow(slot, r) : bgrRow(slot, r);
         JDIMENSION got = 0;
         if (!d.run([&] { got = readRows(cinfo, rows, static_cast<JDIMENSION>(want)); }))
             return nullptr;
         if (got != static_cast<JDIMENSION>(want))
             return nullptr;
-        if (converts) {
-            for (int r = 0; r < want; ++r) {
-                std::uint8_t *bgr = orientation != 1 ? bgrBand.data() + r * width3 : image->row(y + r);
-                if (icc)
-                    icc->apply(rows[r], bgr, static_cast<std::size_t>(width));
-                else
-                    cmykToBgr(rows[r], bgr, static_cast<std::size_t>(width),
-                              decoded == DecodedPixels::InvertedCmyk);
-            }
-        }
-        if (orientation != 1)
-            placeRows(bgrBand.data(), want, y, width, height, orientation, *image);
+        if (worker)
+            worker->submit(slot, y, want);
+        else if (!direct)
+            finishBand(slot, y, want);
         y += want;
     }
+    if (worker)
+        worker->wait();
 
     if (!d.run([&] { jpeg_finish_decompress(cinfo); }))
         return nullptr;

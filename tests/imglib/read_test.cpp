@@ -184,6 +184,37 @@ INSTANTIATE_TEST_SUITE_P(Exif, Orientations,
                                     (info.param.progressive ? "Progressive" : "");
                          });
 
+// Large images are converted and turned band by band on a second thread; blocks of distinct
+// flat colours show any band that lands in the wrong place or is converted twice or not at all.
+TEST(Read, LargeImagesAreConvertedAndTurnedBandByBand)
+{
+    RgbImage upright(1024, 576);
+    for (int y = 0; y < upright.height; ++y) {
+        for (int x = 0; x < upright.width; ++x) {
+            std::uint8_t *p = upright.at(x, y);
+            p[0] = static_cast<std::uint8_t>(x / 16 * 37 % 256);
+            p[1] = static_cast<std::uint8_t>(y / 16 * 40 % 256);
+            p[2] = 128;
+        }
+    }
+    TempDir dir;
+    for (const int orientation : {1, 3, 6}) {
+        JpegOptions o;
+        o.colour = ColourModel::InvertedCmyk;
+        o.quality = 95;
+        o.exifOrientation = orientation;
+        const auto bmp = decode(writeJpeg(dir / "large.jpg", storedFor(upright, orientation), o), dir);
+        ASSERT_TRUE(bmp);
+        ASSERT_EQ(bmp->width, 1024);
+        ASSERT_EQ(bmp->height, 576);
+        int worst = 0;
+        for (int y = 0; y < upright.height; ++y)
+            for (int x = 0; x < upright.width; ++x)
+                worst = std::max(worst, colourDistance(bmp->at(x, y), upright.at(x, y)));
+        EXPECT_LE(worst, 10) << "orientation " << orientation;
+    }
+}
+
 // ---- Colour ---------------------------------------------------------------------------------
 
 TEST(Read, CmykModelsGiveTheSameColours)

@@ -1,0 +1,96 @@
+// A helper thread that finishes one band of decoded rows while the decoder reads the next.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace imglib {
+
+// Runs work(slot, firstRow, rows) for one band at a time on its own thread.  If no thread can
+// be started, submit() simply runs the work itself.  The work must not throw.
+class BandWorker {
+public:
+    using Work = std::function<void(int slot, int firstRow, int rows)>;
+
+    explicit BandWorker(Work work) : work_(std::move(work))
+    {
+        try {
+            thread_ = std::thread([this] { loop(); });
+        } catch (...) {
+            // No thread to be had: submit() does the work in the caller's thread.
+        }
+    }
+
+    // Finishes the band in hand, then ends the thread.
+    ~BandWorker()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    BandWorker(const BandWorker &) = delete;
+    BandWorker &operator=(const BandWorker &) = delete;
+
+    // Waits until the previous band is finished, then hands over this one and returns.
+    void submit(int slot, int firstRow, int rows)
+    {
+        if (!thread_.joinable()) {
+            work_(slot, firstRow, rows);
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return !busy_; });
+        job_ = {slot, firstRow, rows};
+        busy_ = true;
+        lock.unlock();
+        wake_.notify_one();
+    }
+
+    // Waits until every band handed over is finished.
+    void wait()
+    {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return !busy_; });
+    }
+
+private:
+    struct Job {
+        int slot = 0, firstRow = 0, rows = 0;
+    };
+
+    void loop()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return busy_ || quit_; });
+            if (busy_) {
+                const Job job = job_;
+                lock.unlock();
+                work_(job.slot, job.firstRow, job.rows);
+                lock.lock();
+                busy_ = false;
+                done_.notify_all();
+            } else {
+                return;
+            }
+        }
+    }
+
+    Work work_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Job job_;
+    bool busy_ = false;
+    bool quit_ = false;
+    std::thread thread_;  // last: started once everything it uses exists
+};
+
+} // namespace imglib
