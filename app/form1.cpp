@@ -8,12 +8,13 @@
 #include "imaging/imagelibrary.h"
 #include "platform/filedialog.h"
 #include "platform/filesystem.h"
+#include "platform/pathcodec.h"
 #include "platform/process.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
 
 #include <QCloseEvent>
-#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLineEdit>
@@ -25,8 +26,6 @@
 
 #include <algorithm>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace redim {
 
@@ -104,6 +103,11 @@ QWidget *createControl(const ControlDesign &design, QWidget *parent)
 }
 
 constexpr qreal kDefaultFontSize = 8.25;
+
+QByteArray logHeaderLine()
+{
+    return messages::logHeader.toUtf8() + "\r\n";
+}
 constexpr QColor kWindowBackground(64, 0, 64);
 constexpr QColor kWindowForeground(128, 0, 128);
 
@@ -209,10 +213,10 @@ void Form1::Form_Load()
     // Nothing is created, written or deleted in a temporary folder that another user controls.
     const bool usable = preparePrivateFolder(env_.paths.tempFolder);
     if (usable)
-        ::mkdir(QFile::encodeName(chemir).constData(), 0700);
+        createFolder(chemir);
     logx = chemir + kSeparator + QStringLiteral("Log.txt");
     if (usable) {
-        writeFileAtOnce(logx, (messages::logHeader + QStringLiteral("\r\n")).toUtf8(), false);
+        writeFileAtOnce(logx, logHeaderLine(), false);
         deleteFiles(chemir, QStringLiteral("bmp"));
         deleteFiles(chemir, QStringLiteral("jpg"));
     }
@@ -285,8 +289,17 @@ void Form1::setStatus(const QString &text)
 
 void Form1::appendToLog(const QString &path)
 {
-    // A failed append (result folder gone, disk full) is ignored, as start-up does.
-    writeFileAtOnce(logx, (path + QStringLiteral("\r\n")).toUtf8(), true);
+    if (!tempFolderTrusted())
+        return;  // nothing is written where another user could redirect it
+    // The path goes in with the very bytes of the file's name.
+    const QByteArray line = encodePath(path) + "\r\n";
+    if (writeFileAtOnce(logx, line, true))
+        return;
+    // The result folder went away during the session: make it again, so the log still names
+    // the failed file. Any other failure (disk full) is ignored, as start-up does.
+    if (createFolder(chemir) && !QFileInfo::exists(logx))
+        writeFileAtOnce(logx, logHeaderLine(), false);
+    writeFileAtOnce(logx, line, true);
 }
 
 }  // namespace redim

@@ -4,8 +4,8 @@
 #include "app/runwide.h"
 #include "imaging/imagelibrary.h"
 #include "platform/filesystem.h"
+#include "platform/pathcodec.h"
 
-#include <QFile>
 #include <QSlider>
 
 namespace redim {
@@ -35,7 +35,7 @@ void Form1::libim()
 
 void Form1::lirim()
 {
-    hdib = env_.images->readFileIntoDIB(QFile::encodeName(nomfi)).value_or(0);
+    hdib = env_.images->readFileIntoDIB(encodePath(nomfi)).value_or(0);
     if (hdib == 0) {
         setStatus(messages::readOrResizeFailed);
         aigan = 1;
@@ -69,7 +69,7 @@ Form1::WriteOutcome Form1::ecrimAttempt()
     // Nothing is written into a temporary folder that someone else could redirect.
     if (!tempFolderTrusted())
         return WriteOutcome::Failed;
-    if (env_.images->writeDIBToFile(hdib, QFile::encodeName(cible), optecr).value_or(0) == 0)
+    if (env_.images->writeDIBToFile(hdib, encodePath(cible), optecr).value_or(0) == 0)
         return WriteOutcome::Failed;
     if (nomsor.size() < kShortestPath)
         return WriteOutcome::Failed;

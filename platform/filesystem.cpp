@@ -1,16 +1,17 @@
 // File-system operations on POSIX: directory listing in the file system's own order, one-shot
-// writes, and atomic placement of finished files.
+// writes, and atomic placement of finished files. Names go through pathcodec, so a file whose
+// name is not valid UTF-8 is still found, read, written and deleted.
 #include "platform/filesystem.h"
+#include "platform/pathcodec.h"
 #include "platform/paths.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,6 +33,29 @@ struct DirCloser {
     void operator()(DIR *dir) const { ::closedir(dir); }
 };
 
+// Closes a descriptor when it goes out of scope, unless released first.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+    bool close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
 bool isRegularFile(DIR *dir, const dirent *entry)
 {
     if (entry->d_type == DT_REG)
@@ -43,18 +67,65 @@ bool isRegularFile(DIR *dir, const dirent *entry)
     return ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
+bool writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Copies `source` beside `destination` under a temporary name and renames it into place.
+bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
+{
+    Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return false;
+    QByteArray temporary = destination + ".XXXXXX";
+    Descriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (out.get() < 0)
+        return false;
+    std::vector<char> buffer(1 << 20);
+    bool copied = true;
+    for (;;) {
+        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            copied = got == 0;
+            break;
+        }
+        if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(got))) {
+            copied = false;
+            break;
+        }
+    }
+    copied = ::fchmod(out.get(), 0644) == 0 && out.close() && copied;
+    if (!copied || ::rename(temporary.constData(), destination.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<QStringList> listFiles(const QString &folder, const QString &extension)
 {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(QFile::encodeName(folder).constData()));
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(encodePath(folder).constData()));
     if (!dir)
         return std::nullopt;
     QStringList names;
     while (const dirent *entry = ::readdir(dir.get())) {
         if (entry->d_name[0] == '.' || !isRegularFile(dir.get(), entry))
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = decodePath(entry->d_name);
         if (hasExtension(name, extension))
             names.append(name);
     }
@@ -71,47 +142,33 @@ int deleteFiles(const QString &folder, const QString &extension)
 
 bool deleteFile(const QString &path)
 {
-    return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT;
+    return ::unlink(encodePath(path).constData()) == 0 || errno == ENOENT;
+}
+
+bool createFolder(const QString &path)
+{
+    return ::mkdir(encodePath(path).constData(), 0700) == 0 || errno == EEXIST;
 }
 
 bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append)
 {
-    QFile file(path);
-    const QIODevice::OpenMode mode = QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
-    if (!file.open(mode))
+    const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
+    Descriptor file(::open(encodePath(path).constData(), mode, 0644));
+    if (file.get() < 0)
         return false;
-    const bool written = file.write(bytes) == bytes.size();
-    return file.flush() && written;  // QFile reports a failed flush here, not from close()
+    const bool written = writeAll(file.get(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return file.close() && written;
 }
-
-namespace {
-
-// Copies `source` beside `destination` under a temporary name and renames it into place.
-bool copyIntoPlace(const QString &source, const QString &destination)
-{
-    QFile in(source);
-    QSaveFile out(destination);
-    out.setDirectWriteFallback(false);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray chunk;
-    while (!(chunk = in.read(4 << 20)).isEmpty()) {
-        if (out.write(chunk) != chunk.size())
-            return false;  // QSaveFile's destructor removes the temporary file
-    }
-    return in.error() == QFileDevice::NoError && out.commit();
-}
-
-}  // namespace
 
 bool placeFile(const QString &source, const QString &destination)
 {
-    const QByteArray from = QFile::encodeName(source);
-    if (::rename(from.constData(), QFile::encodeName(destination).constData()) == 0)
+    const QByteArray from = encodePath(source);
+    const QByteArray to = encodePath(destination);
+    if (::rename(from.constData(), to.constData()) == 0)
         return true;
-    if (errno != EXDEV || !copyIntoPlace(source, destination))
+    if (errno != EXDEV || !copyIntoPlace(from, to))
         return false;
-    deleteFile(source);
+    ::unlink(from.constData());
     return true;
 }
 

@@ -23,7 +23,7 @@ std::optional<QStringList> listFiles(const QString &folder, const QString &exten
 int deleteFiles(const QString &folder, const QString &extension);
 
 // Opens `path`, writes `bytes` and closes it again, truncating or appending. False on any
-// failure (the file cannot be opened, written or closed).
+// failure (the file cannot be opened, written or closed, or `path` is a symbolic link).
 bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append);
 
 // Moves the finished file `source` to `destination` so that `destination` is replaced in one
@@ -34,6 +34,9 @@ bool placeFile(const QString &source, const QString &destination);
 
 // Deletes one file; false when it could not be deleted (a missing file counts as deleted).
 bool deleteFile(const QString &path);
+
+// Creates one folder (not its parents), private to this user; true when it exists afterwards.
+bool createFolder(const QString &path);
 
 // The folder that holds the running program.
 QString executableFolder();

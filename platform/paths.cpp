@@ -1,7 +1,7 @@
 // The fixed places the program works in, and the checks that keep other users out of them.
 #include "platform/paths.h"
+#include "platform/pathcodec.h"
 
-#include <QFile>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +27,7 @@ FixedPaths defaultPaths()
 bool isPrivateFolder(const QString &folder)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(folder).constData(), &st) != 0)
+    if (::lstat(encodePath(folder).constData(), &st) != 0)
         return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
@@ -36,7 +36,7 @@ bool preparePrivateFolder(const QString &folder)
 {
     // mkdir fails harmlessly when the folder (or anything else under that name) exists; the
     // checks that follow decide whether what exists may be used.
-    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    ::mkdir(encodePath(folder).constData(), 0700);
     return isPrivateFolder(folder);
 }
 

@@ -1,7 +1,7 @@
 // Starting the converter with posix_spawn and reaping it from a waiting thread.
 #include "platform/process.h"
+#include "platform/pathcodec.h"
 
-#include <QFile>
 
 #include <condition_variable>
 #include <mutex>
@@ -27,9 +27,9 @@ bool SpawnProcessStarter::start(const QString &program, const QStringList &argum
 {
     std::vector<QByteArray> storage;
     storage.reserve(arguments.size() + 1);
-    storage.push_back(QFile::encodeName(program));
+    storage.push_back(encodePath(program));
     for (const QString &argument : arguments)
-        storage.push_back(QFile::encodeName(argument));
+        storage.push_back(encodePath(argument));
     std::vector<char *> argv;
     for (QByteArray &item : storage)
         argv.push_back(item.data());

@@ -15,8 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <utility>
 #include <vector>
+
+// Readable failure messages for Qt strings.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace redim::testing {
 
