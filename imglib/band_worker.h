@@ -8,8 +8,8 @@
 
 namespace imglib {
 
-// Runs work(slot, firstRow, rows) for one band at a time on its own thread.  If no thread can
-// be started, submit() simply runs the work itself.  The work must not throw.
+// Runs work(slot, firstRow, rows) for one band at a time on its own thread.  The work must not
+// throw.
 class BandWorker {
 public:
     using Work = std::function<void(int slot, int firstRow, int rows)>;
@@ -19,7 +19,7 @@ public:
         try {
             thread_ = std::thread([this] { loop(); });
         } catch (...) {
-            // No thread to be had: submit() does the work in the caller's thread.
+            // No thread to be had: offer() turns every band down.
         }
     }
 
@@ -38,19 +38,18 @@ public:
     BandWorker(const BandWorker &) = delete;
     BandWorker &operator=(const BandWorker &) = delete;
 
-    // Waits until the previous band is finished, then hands over this one and returns.
-    void submit(int slot, int firstRow, int rows)
+    // Hands the band over if the thread is free and returns true; otherwise returns false and
+    // the caller does the work itself, so neither thread waits for the other.
+    bool offer(int slot, int firstRow, int rows)
     {
-        if (!thread_.joinable()) {
-            work_(slot, firstRow, rows);
-            return;
-        }
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return !busy_; });
+        if (busy_ || !thread_.joinable())
+            return false;
         job_ = {slot, firstRow, rows};
         busy_ = true;
         lock.unlock();
         wake_.notify_one();
+        return true;
     }
 
     // Waits until every band handed over is finished.

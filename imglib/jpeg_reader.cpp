@@ -322,9 +322,10 @@ std::unique_ptr<Image> readJpegFile(const char *path)
         std::swap(image->density.xPerMetre, image->density.yPerMetre);
 
     // ---- Rows go straight into the image when nothing is left to do to them.  Otherwise a
-    // band of rows is decoded, converted to BGR and put in place; for large images that last
-    // part runs on a second thread, on one band while libjpeg decodes the next into the other
-    // slot.
+    // band of rows is decoded, converted to BGR and put in place.  For large images a second
+    // thread takes every band it is free for while this one decodes the next into the other
+    // slot; the bands it is busy for are finished here.  Both threads keep working whichever
+    // is slower, decoding or converting.
     constexpr int kBand = 16;
     constexpr std::uint64_t kPipelineMinPixels = 1u << 19;
     const bool direct = !converts && orientation == 1;
@@ -362,8 +363,7 @@ std::unique_ptr<Image> readJpegFile(const char *path)
         worker.emplace(finishBand);
 
     JSAMPROW rows[kBand];
-    for (int y = 0, band = 0; y < height; ++band) {
-        const int slot = band % slots;
+    for (int y = 0, slot = 0; y < height;) {
         const int want = std::min(kBand, height - y);
         for (int r = 0; r < want; ++r)
             rows[r] = direct ? image->row(y + r) : converts ? decodedRow(slot, r) : bgrRow(slot, r);
@@ -372,8 +372,9 @@ std::unique_ptr<Image> readJpegFile(const char *path)
             return nullptr;
         if (got != static_cast<JDIMENSION>(want))
             return nullptr;
-        if (worker)
-            worker->submit(slot, y, want);
+        // The thread is free only once it has finished the other slot, which is then free too.
+        if (worker && worker->offer(slot, y, want))
+            slot = 1 - slot;
         else if (!direct)
             finishBand(slot, y, want);
         y += want;
