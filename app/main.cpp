@@ -3,11 +3,19 @@
 #include "app/look.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     redim::applyLook(app);
+    // The window speaks French, and so do Qt's own dialogs (the open-file dialog).
+    QTranslator qtFrench;
+    if (qtFrench.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtFrench);
     // The program ends when its last window closes: "Quitter" leaves an open Help window open.
     app.setQuitOnLastWindowClosed(true);
 

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# A real desktop session: starts build/redim under Xvfb and, as a person would, clicks
+# "Lire Jpeg", types a photo's path into the open-file dialog, clicks "Ecrire Jpeg", waits,
+# clicks "Effacer Bmp" and "Quitter"; then checks the result folder, the log and that the
+# program ended. Screenshots of each step go to the folder given as second argument.
+#
+#   session.sh <build folder> <screenshot folder>
+#
+# It runs in a mount namespace of its own with a private /tmp, so the user's real result folder
+# is never touched. Exit 77 (skipped) when Xvfb, xdotool or such a namespace is not available.
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+shots=$(mkdir -p "$2" && cd "$2" && pwd)
+skip() { echo "session: skipped: $*"; exit 77; }
+
+if [ -z "${REDIM_SESSION_PRIVATE_TMP:-}" ]; then
+  command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+  command -v xdotool >/dev/null || skip "xdotool is not installed"
+  unshare -m --propagation private true 2>/dev/null || skip "no private mount namespace here"
+  exec unshare -m --propagation private env REDIM_SESSION_PRIVATE_TMP=1 \
+    bash -c 'mount -t tmpfs tmpfs /tmp && exec bash "$0" "$@"' "$0" "$build" "$shots"
+fi
+
+fail() { echo "session: FAILED: $*"; exit 1; }
+# Waits up to 30 s for a shell condition.
+wait_for() {
+  local what=$1; shift
+  for _ in $(seq 300); do
+    if eval "$@"; then return 0; fi
+    sleep 0.1
+  done
+  fail "$what"
+}
+count() { find "$result" -maxdepth 1 -type f -iname "$1" | wc -l; }
+shot() { "$build/tests/desktop_grab" "$shots/session-$1.png" || echo "session: no screenshot $1"; }
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true; kill $redim 2>/dev/null || true' EXIT
+export DISPLAY=$display
+wait_for "Xvfb starts" "xdpyinfo >/dev/null 2>&1 || [ -S /tmp/.X11-unix/X${display#:} ]"
+
+photos=/tmp/Mes\ photos
+mkdir -p "$photos"
+"$build/tests/desktop_make_photos" "$photos" "plage.jpg" "DSC0001.JPG" "été 2026.jpg"
+result=/tmp/redim-$(id -u)/RaduZor
+
+"$build/redim" &
+redim=$!
+window=$(xdotool search --sync --name " Redimensionnement d'images  Jpeg" | head -n 1)
+wait_for "the result folder and its log at start-up" "[ -f '$result/Log.txt' ]"
+shot 1-start
+
+# The buttons' centres, in the window's own pixels.
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+click 420 24   # "Lire Jpeg"
+dialog=$(xdotool search --sync --onlyvisible --name "^(Ouvrir|Open)$" | head -n 1)
+xdotool windowfocus --sync "$dialog"
+xdotool type --delay 5 "$photos/plage.jpg"
+shot 2-dialog
+xdotool key Return
+wait_for "three bitmaps" "[ \$(count '*.bmp') -eq 3 ]"
+shot 3-phase1
+
+click 420 64   # "Ecrire Jpeg"
+wait_for "three JPEGs" "[ \$(count '*.jpg') -eq 3 ]"
+wait_for "the converter ends" "! pgrep -x ConvertImg >/dev/null"
+shot 4-phase2
+
+click 420 104  # "Effacer Bmp"
+wait_for "the bitmaps erased" "[ \$(count '*.bmp') -eq 0 ]"
+shot 5-erased
+
+click 420 144  # "Quitter"
+wait_for "the program ends" "! kill -0 $redim 2>/dev/null"
+wait "$redim" || fail "redim exited with status $?"
+
+[ ! -e "$result/Log.txt" ] || fail "Log.txt stayed although nothing failed"
+[ "$(count '*.jpg')" -eq 3 ] || fail "expected three JPEGs"
+for jpeg in "$result"/*.jpg; do
+  head -c 2 "$jpeg" | od -An -tx1 | grep -q 'ff d8' || fail "$jpeg is not a JPEG"
+done
+echo "session: passed"
