@@ -58,7 +58,9 @@ extern "C" {
  * colours of the file is ignored.
  *
  * The file must decode completely and cleanly: any libjpeg-turbo warning (damaged or
- * truncated data, for instance) makes the read fail.
+ * truncated data, for instance) makes the read fail.  Large images that need converting or
+ * turning are finished with the help of a second thread, started for the call and ended
+ * before it returns.
  *
  * @param path path of the JPEG file (zero-terminated, 8-bit).  Read only; the caller keeps it.
  *

@@ -469,6 +469,11 @@ const BadFile kBadFiles[] = {
          j[findMarker(j, 0xC0) + 4] = 12;
          return j;
      }},
+    {"LosslessProcess", [] {
+         auto j = sampleJpeg();
+         j[findMarker(j, 0xC0) + 1] = 0xC3;  // SOF3, which libjpeg-turbo 2.1 cannot decode
+         return j;
+     }},
     {"ZeroComponents", [] {
          auto j = sampleJpeg();
          j[findMarker(j, 0xC0) + 9] = 0;
