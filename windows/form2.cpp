@@ -4,8 +4,6 @@
 #include "app/look.h"
 #include "windows/texts.h"
 
-#include <QIcon>
-#include <QPushButton>
 
 namespace redim {
 
@@ -16,18 +14,9 @@ Form2 &Form2::instance()
 }
 
 Form2::Form2()
+    : PrintedWindow(QStringLiteral("Form2"), QStringLiteral(" A propos"), QSize(twips(2385), twips(1995)),
+                    QStringLiteral("O K"), twipsRect(480, 1320, 1455, 495), 12)
 {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral(" A propos"));
-    setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
-    resize(twips(2385), twips(1995));
-    setFont(serifFont(8.25));
-
-    Command1 = new QPushButton(QStringLiteral("O K"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(twipsRect(480, 1320, 1455, 495));
-    Command1->setFont(serifFont(12));
-    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
 }
 
 void Form2::open()
@@ -43,11 +32,6 @@ void Form2::Form_Activate()
     }
     aig = 1;
     print(texts::aboutLines());
-}
-
-void Form2::Command1_Click()
-{
-    close();
 }
 
 void Form2::Form_Unload()

@@ -4,8 +4,6 @@
 
 #include "windows/printedwindow.h"
 
-class QPushButton;
-
 namespace redim {
 
 class Form2 final : public PrintedWindow {
@@ -19,11 +17,6 @@ public:
     static void open();
 
     qint16 aig = 0;  // 1 once the text has been printed since the window was opened
-
-    QPushButton *Command1 = nullptr;  // "O K"
-
-public slots:
-    void Command1_Click();
 
 protected:
     void Form_Activate() override;

@@ -4,8 +4,7 @@
 #include "app/look.h"
 #include "windows/texts.h"
 
-#include <QIcon>
-#include <QPushButton>
+#include <QColor>
 
 namespace redim {
 
@@ -16,20 +15,11 @@ Form3 &Form3::instance()
 }
 
 Form3::Form3()
+    : PrintedWindow(QStringLiteral("Form3"), QStringLiteral(" Aide"), QSize(twips(6375), twips(6855)),
+                    QStringLiteral("OK"), twipsRect(2520, 6240, 1455, 495), 13.5)
 {
-    setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral(" Aide"));
-    setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
-    resize(twips(6375), twips(6855));
-    setFont(serifFont(8.25));
     setColours(this, Qt::white);
-
-    Command1 = new QPushButton(QStringLiteral("OK"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(twipsRect(2520, 6240, 1455, 495));
-    Command1->setFont(serifFont(13.5));
     setColours(Command1, QColor());  // the platform's own colours on the white window
-    connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
 }
 
 void Form3::open()
@@ -40,11 +30,6 @@ void Form3::open()
 void Form3::Form_Activate()
 {
     print(texts::helpLines());
-}
-
-void Form3::Command1_Click()
-{
-    close();
 }
 
 }  // namespace redim

@@ -4,8 +4,6 @@
 
 #include "windows/printedwindow.h"
 
-class QPushButton;
-
 namespace redim {
 
 class Form3 final : public PrintedWindow {
@@ -17,11 +15,6 @@ public:
 
     // "Aide": loads the window if it is closed, then shows and activates it.
     static void open();
-
-    QPushButton *Command1 = nullptr;  // "OK"
-
-public slots:
-    void Command1_Click();
 
 protected:
     void Form_Activate() override;

@@ -5,11 +5,32 @@
 #include "app/look.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QPainter>
+#include <QPushButton>
 
 namespace redim {
 
-PrintedWindow::PrintedWindow(QWidget *parent) : QWidget(parent) {}
+PrintedWindow::PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption,
+                             QRect buttonRect, qreal buttonPoints)
+{
+    setObjectName(name);
+    setWindowTitle(title);
+    setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
+    resize(clientSize);
+    setFont(serifFont(8.25));
+
+    Command1 = new QPushButton(caption, this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(buttonRect);
+    Command1->setFont(serifFont(buttonPoints));
+    connect(Command1, &QPushButton::clicked, this, &PrintedWindow::Command1_Click);
+}
+
+void PrintedWindow::Command1_Click()
+{
+    close();
+}
 
 int PrintedWindow::lineHeight() const
 {

@@ -2,8 +2,11 @@
 // position that moves down one line per printed line.
 #pragma once
 
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
+
+class QPushButton;
 
 namespace redim {
 
@@ -11,14 +14,22 @@ class PrintedWindow : public QWidget {
     Q_OBJECT
 
 public:
+    QPushButton *Command1 = nullptr;  // the one button, which closes the window
+
     // Everything printed since the window was last opened, in order.
     const QStringList &printedLines() const { return printed_; }
 
     // The height of one printed line, in pixels.
     int lineHeight() const;
 
+public slots:
+    void Command1_Click();
+
 protected:
-    explicit PrintedWindow(QWidget *parent = nullptr);
+    // A window of `clientSize` pixels printing in "MS Serif" bold 8.25 points, with the one
+    // button `caption` at `buttonRect` in the font size `buttonPoints`.
+    PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption,
+                  QRect buttonRect, qreal buttonPoints);
 
     // Prints `lines` below what was printed before. Lines are never wrapped: what does not fit
     // is cut off at the window's right edge.
