@@ -4,7 +4,7 @@
 #include "app/look.h"
 #include "windows/texts.h"
 
-#include <QColor>
+#include <QPushButton>
 
 namespace redim {
 
