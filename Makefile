@@ -40,3 +40,10 @@ screenshot: build
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
+
+# The benchmark: both phases against djpeg/cjpeg, libvips and ImageMagick on real photos, built
+# in a release tree of its own (build-release); prints the table and writes it to build/bench.md.
+.PHONY: bench
+bench:
+	@scripts/install-deps --bench
+	@python3 bench/run.py $(BENCH_FLAGS)

@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""The benchmark behind `make bench`: both phases of Redim Jpeg against libjpeg-turbo's own
+tools, libvips and ImageMagick, on a folder of real photos, in one run.
+
+Steps: gather the photos (every JPEG of at least 1000 x 1000 pixels in Debian's
+plasma-workspace-wallpapers and ukui-wallpapers packages, downloaded and unpacked into a cache
+folder, never installed), build a release tree of our own, then time every contender several
+times, alternating them so that drift on a shared machine hits all of them alike, and keep the
+median.  Peak memory is the largest resident size of any process of a run (GNU time's %M).
+
+Phase 1 of our program runs through the real main window (bench/phase1_run.cpp) with the real
+libimglib.so.  Each contender writes its results into a fresh folder of its own, next to the
+others, and the results of a run are removed before the next one.
+
+Prints one table and writes it to build/bench.md.  Standard library only.
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+PACKAGES = ["plasma-workspace-wallpapers", "ukui-wallpapers"]
+MIN_SIDE = 1000
+CORPUS_VERSION = "1"  # bump when the selection rule changes
+
+
+def log(message):
+    print(f"bench: {message}", file=sys.stderr, flush=True)
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, check=True, **kwargs)
+
+
+# ---- The photos -------------------------------------------------------------------------------
+
+def jpeg_size(path):
+    """Width and height from the first frame header, or None for anything that is not a JPEG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] != b"\xff\xd8":
+        return None
+    i = 2
+    while i + 4 <= len(data):
+        if data[i] != 0xFF:
+            return None
+        marker = data[i + 1]
+        if marker == 0xFF:
+            i += 1
+            continue
+        if marker in (0x01,) or 0xD0 <= marker <= 0xD7:
+            i += 2
+            continue
+        length = struct.unpack(">H", data[i + 2:i + 4])[0]
+        if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC):
+            if i + 9 > len(data):
+                return None
+            height, width = struct.unpack(">HH", data[i + 5:i + 9])
+            return width, height
+        i += 2 + length
+    return None
+
+
+def gather_photos(cache):
+    photos = cache / "photos"
+    done = photos / ".complete"
+    if done.exists() and done.read_text() == CORPUS_VERSION:
+        return photos
+    debs = cache / "debs"
+    unpacked = cache / "unpacked"
+    debs.mkdir(parents=True, exist_ok=True)
+    if not all(any(debs.glob(f"{p}_*.deb")) for p in PACKAGES):
+        log(f"downloading {' '.join(PACKAGES)} into {debs}")
+        command = ["apt-get", "download", "-q"] + PACKAGES
+        if subprocess.run(command, cwd=debs, stdout=subprocess.DEVNULL).returncode != 0:
+            sudo = [] if os.geteuid() == 0 else ["sudo"]
+            run(sudo + ["apt-get", "update", "-qq"])
+            run(command, cwd=debs, stdout=subprocess.DEVNULL)
+    shutil.rmtree(unpacked, ignore_errors=True)
+    for deb in sorted(debs.glob("*.deb")):
+        run(["dpkg-deb", "-x", str(deb), str(unpacked)])
+
+    # Regular files only (the packages link one photo under several names), each photo once.
+    chosen = []
+    seen = set()
+    for path in sorted(unpacked.rglob("*")):
+        if path.is_symlink() or not path.is_file() or path.suffix.lower() not in (".jpg", ".jpeg"):
+            continue
+        size = jpeg_size(path)
+        if size is None or min(size) < MIN_SIDE:
+            continue
+        digest = hashlib.sha256(path.read_bytes()).hexdigest()
+        if digest in seen:
+            continue
+        seen.add(digest)
+        chosen.append(path)
+    shutil.rmtree(photos, ignore_errors=True)
+    photos.mkdir(parents=True)
+    for n, path in enumerate(chosen, 1):
+        relative = path.relative_to(unpacked).with_suffix("")
+        name = re.sub(r"[^A-Za-z0-9_.-]+", "-", "-".join(p for p in relative.parts
+                                                        if p not in ("usr", "share", "contents", "images")))
+        shutil.copyfile(path, photos / f"{n:02d}-{name}.jpg")
+    done.write_text(CORPUS_VERSION)
+    log(f"{len(chosen)} photos in {photos}")
+    return photos
+
+
+# ---- The build --------------------------------------------------------------------------------
+
+def build(tree):
+    log(f"building the release tree {tree}")
+    run(["cmake", "-S", str(ROOT), "-B", str(tree), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"],
+        stdout=subprocess.DEVNULL)
+    run(["cmake", "--build", str(tree), "--target", "redim_phase1_run", "ConvertImg", "imglib"],
+        stdout=subprocess.DEVNULL)
+
+
+# ---- Timing -----------------------------------------------------------------------------------
+
+class Timer:
+    """Runs a command under GNU time; returns wall seconds and the peak resident size in MiB."""
+
+    def __init__(self, scratch):
+        self.report = scratch / "time.txt"
+
+    def __call__(self, command, env=None):
+        start = time.perf_counter()
+        done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(self.report)] + command,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
+        seconds = time.perf_counter() - start
+        if done.returncode != 0:
+            raise RuntimeError(f"{' '.join(command)} failed:\n{done.stderr.decode(errors='replace')}")
+        peak_kib = int(self.report.read_text().split()[-1])
+        return seconds, peak_kib / 1024
+
+
+def per_file(body):
+    """A shell loop running `body` on every photo: $f is the input, $o the output without
+    its extension."""
+    return ["sh", "-c", 'in="$1"; out="$2"; for f in "$in"/*.' + '"$3"' + '; do n=${f##*/}; o="$out/${n%.*}"; '
+            + body + ' || exit 1; done', "sh"]
+
+
+def find_tool(name):
+    # Debian's own binary: a wrapper of the same name earlier in PATH would time itself too.
+    for folder in ("/usr/bin", "/bin"):
+        if os.access(f"{folder}/{name}", os.X_OK):
+            return f"{folder}/{name}"
+    found = shutil.which(name)
+    if not found:
+        sys.exit(f"bench: {name} is missing (scripts/install-deps --bench installs it)")
+    return found
+
+
+class Contender:
+    def __init__(self, name, phase, rate, command, ours=False, keep=None):
+        self.name, self.phase, self.rate = name, phase, rate
+        self.command = command  # function (output folder) -> argv
+        self.ours = ours
+        self.keep = keep        # folder to keep the first run's results in, for quality checks
+        self.times, self.peaks = [], []
+
+
+def phase1_contenders(tree, photos, rate, keep):
+    djpeg, vips, convert = find_tool("djpeg"), find_tool("vips"), find_tool("convert")
+    m = {50: "4/8", 25: "2/8", 100: "8/8"}.get(rate)
+    fraction = rate / 100
+    runner = str(tree / "bench" / "redim_phase1_run")
+    ours = Contender("Redim Jpeg (window)", "1", rate,
+                     lambda out: [runner, str(photos), str(rate), str(out)], ours=True,
+                     keep=keep / f"ours-{rate}")
+    result = [ours]
+    if m:
+        scale = [] if m == "8/8" else ["-scale", m]
+        label = "djpeg -bmp" if m == "8/8" else f"djpeg -scale {m} -bmp"
+        result.append(Contender(label, "1", rate, lambda out: per_file(
+            f'"{djpeg}" {" ".join(scale)} -bmp -outfile "$o.bmp" "$f"') + [str(photos), str(out), "jpg"]))
+    if rate == 100:
+        result.append(Contender("vips copy (.ppm)", "1", rate, lambda out: per_file(
+            f'"{vips}" copy "$f" "$o.ppm"') + [str(photos), str(out), "jpg"]))
+        result.append(Contender("ImageMagick convert", "1", rate, lambda out: per_file(
+            f'"{convert}" "$f" "$o.bmp"') + [str(photos), str(out), "jpg"]))
+    else:
+        result.append(Contender("vips resize (.ppm)", "1", rate, lambda out: per_file(
+            f'"{vips}" resize "$f" "$o.ppm" {fraction}') + [str(photos), str(out), "jpg"]))
+        result.append(Contender("ImageMagick convert -resize", "1", rate, lambda out: per_file(
+            f'"{convert}" "$f" -filter Lanczos -resize {rate}% "$o.bmp"') + [str(photos), str(out), "jpg"],
+            keep=keep / f"magick-{rate}"))
+    return result
+
+
+def phase2_contenders(tree, bitmaps, rate):
+    cjpeg, mogrify = find_tool("cjpeg"), find_tool("mogrify")
+    converter = str(tree / "ConvertImg")
+    return [
+        Contender("ConvertImg", "2", rate,
+                  lambda out: [converter, "/jpg", "/S", "/R", f"{bitmaps}/*.bmp", str(out)], ours=True),
+        Contender("cjpeg -quality 90 -optimize", "2", rate, lambda out: per_file(
+            f'"{cjpeg}" -quality 90 -optimize -outfile "$o.jpg" "$f"') + [str(bitmaps), str(out), "bmp"]),
+        Contender("mogrify -format jpg -quality 90", "2", rate, lambda out: [
+            "sh", "-c", f'"{mogrify}" -path "$1" -format jpg -quality 90 "$2"/*.bmp', "sh", str(out), str(bitmaps)]),
+    ]
+
+
+def measure(groups, reps, scratch, timer):
+    """Runs every contender of every group `reps` times; in each round the order of the
+    contenders within a group turns by one, so that none always runs first."""
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    for rep in range(reps):
+        log(f"round {rep + 1} of {reps}")
+        for group in groups:
+            order = group[rep % len(group):] + group[:rep % len(group)]
+            for c in order:
+                out = scratch / "out"
+                shutil.rmtree(out, ignore_errors=True)
+                out.mkdir()
+                seconds, peak = timer(c.command(out), env)
+                c.times.append(seconds)
+                c.peaks.append(peak)
+                if c.keep is not None and not c.keep.exists():
+                    produced = out / "tmp" / "RaduZor" if c.ours and c.phase == "1" else out
+                    shutil.copytree(produced, c.keep)
+                shutil.rmtree(out, ignore_errors=True)
+
+
+# ---- Quality ----------------------------------------------------------------------------------
+
+def psnr(compare, a, b):
+    done = subprocess.run([compare, "-metric", "PSNR", str(a), str(b), "null:"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    text = done.stderr.strip().split()[0] if done.stderr.strip() else ""
+    if text == "inf":
+        return float("inf")
+    try:
+        return float(text)
+    except ValueError:
+        raise RuntimeError(f"compare {a} {b}: {done.stderr.strip()}")
+
+
+# ---- Report -----------------------------------------------------------------------------------
+
+def table(groups):
+    rows = ["| contender | phase | rate | median s | ratio to ours | peak MiB |",
+            "|---|---|---|---|---|---|"]
+    for group in groups:
+        ours = statistics.median(next(c for c in group if c.ours).times)
+        for c in group:
+            median = statistics.median(c.times)
+            rows.append(f"| {c.name} | {c.phase} | {c.rate} % | {median:.3f} | {median / ours:.2f} | "
+                        f"{max(c.peaks):.0f} |")
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--reps", type=int, default=5, help="runs of each contender (default 5)")
+    parser.add_argument("--tree", default=str(ROOT / "build-release"), help="release build tree")
+    parser.add_argument("--rates", default="50,25,100", help="Phase 1 rates, in percent")
+    parser.add_argument("--no-build", action="store_true", help="use the release tree as it is")
+    parser.add_argument("--only", default="", help="comma-separated words: keep contenders whose "
+                        "name holds one of them (ours always runs)")
+    parser.add_argument("--output", default=str(ROOT / "build" / "bench.md"))
+    args = parser.parse_args()
+
+    cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "redim-bench"
+    photos = gather_photos(cache)
+    tree = Path(args.tree).resolve()
+    if not args.no_build:
+        build(tree)
+    compare = find_tool("compare")
+    rates = [int(r) for r in args.rates.split(",") if r]
+    only = [w.lower() for w in args.only.split(",") if w]
+
+    def wanted(group):
+        return [c for c in group if c.ours or not only or any(w in c.name.lower() for w in only)]
+
+    scratch = Path(tempfile.mkdtemp(prefix="redim-bench-"))
+    try:
+        timer = Timer(scratch)
+        keep = scratch / "kept"
+        keep.mkdir()
+        for p in photos.glob("*.jpg"):  # every contender then reads from the page cache
+            p.read_bytes()
+        groups = [wanted(phase1_contenders(tree, photos, rate, keep)) for rate in rates]
+        measure(groups, args.reps, scratch, timer)
+
+        # The converter, on the bitmaps Phase 1 left at each rate.
+        converter_groups = []
+        for rate in rates:
+            bitmaps = keep / f"ours-{rate}"
+            converter_groups.append(wanted(phase2_contenders(tree, bitmaps, rate)))
+        measure(converter_groups, args.reps, scratch, timer)
+
+        # Memory: the window at rest, and a folder holding only the largest photo.
+        empty = scratch / "empty"
+        empty.mkdir()
+        runner = str(tree / "bench" / "redim_phase1_run")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        _, resting = timer([runner, str(empty), "50", str(scratch / "rest")], env)
+        sizes = {p: jpeg_size(p) for p in photos.glob("*.jpg")}
+        most = max(w * h for w, h in sizes.values())
+        largest = sorted(p for p in sizes if sizes[p][0] * sizes[p][1] == most)
+        decoded = most * 3 / 2**20
+        single_peaks = {rate: 0.0 for rate in rates}
+        for n, photo in enumerate(largest):  # each of the largest photos alone in a folder
+            single = scratch / f"single-{n}"
+            single.mkdir()
+            shutil.copyfile(photo, single / photo.name)
+            for rate in rates:
+                _, peak = timer([runner, str(single), str(rate), str(scratch / f"one-{n}-{rate}")], env)
+                single_peaks[rate] = max(single_peaks[rate], peak)
+
+        # Quality: each photo at each reduction against ImageMagick's Lanczos.
+        quality = {}
+        for rate in rates:
+            theirs = keep / f"magick-{rate}"
+            if rate >= 100 or not theirs.exists():
+                continue
+            values = []
+            for ours in sorted((keep / f"ours-{rate}").glob("*.bmp")):
+                values.append((psnr(compare, ours, theirs / ours.name), ours.stem))
+            quality[rate] = values
+
+        lines = [f"Redim Jpeg benchmark: {len(sizes)} photos "
+                 f"({sum(w * h for w, h in sizes.values()) / 1e6:.0f} Mpx, {', '.join(PACKAGES)}), "
+                 f"{os.cpu_count()} cores (nproc {subprocess.run(['nproc'], capture_output=True, text=True).stdout.strip()}), "
+                 f"median of {args.reps} runs; ratio to ours = contender's time / ours.", ""]
+        lines += table(groups + converter_groups)
+        lines += ["",
+                  f"Peak memory: the window at rest {resting:.0f} MiB; the largest photos "
+                  f"({len(largest)} of {sizes[largest[0]][0]} x {sizes[largest[0]][1]}) decode to {decoded:.0f} MiB, "
+                  f"so the bound 2 x decoded + rest is {2 * decoded + resting:.0f} MiB; "
+                  "a folder holding only one of them peaks at most at "
+                  + ", ".join(f"{single_peaks[r]:.0f} MiB at {r} %" for r in rates) + "."]
+        for rate, values in quality.items():
+            worst = min(values)
+            below = [name for v, name in values if v < 40]
+            lines.append(f"PSNR against ImageMagick -filter Lanczos -resize {rate}%: worst {worst[0]:.1f} dB "
+                         f"({worst[1]}), median {statistics.median(v for v, _ in values):.1f} dB, "
+                         f"{len(values) - len(below)} of {len(values)} photos at 40 dB or more"
+                         + (f"; below: {', '.join(below)}" if below else "") + ".")
+        text = "\n".join(lines) + "\n"
+        print(text)
+        output = Path(args.output)
+        output.parent.mkdir(parents=True, exist_ok=True)
+        output.write_text(text)
+        log(f"written to {output}")
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
