@@ -3,10 +3,13 @@
 
 BUILD      ?= build
 SAN_BUILD  ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= imglib bmp shortpath
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitizers screenshot clean
+.PHONY: all deps configure build run test test-sanitizers fuzz screenshot clean
 
 all: build
 
@@ -34,6 +37,28 @@ test-sanitizers: deps
 
 test: build test-sanitizers
 	@QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Each fuzz target in turn for FUZZ_SECONDS seconds (libFuzzer with AddressSanitizer and
+# UndefinedBehaviorSanitizer, clang), on a scratch corpus under $(FUZZ_BUILD)/corpus seeded from
+# tests/fuzz/corpus. Crashing inputs land in $(FUZZ_BUILD)/findings/<target>/; once fixed, they
+# go to tests/fuzz/regressions/<target>/, which `make test` replays. Paths are short, and the
+# short-path target's records outlive each input by design, which would make libFuzzer scan the
+# whole heap for leaks after every input (the replay in `make test` still checks for leaks).
+fuzz:
+	@scripts/install-deps --fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DREDIM_FUZZ=ON -DREDIM_BUILD_GUI=OFF \
+	  -DREDIM_SANITIZE=address,undefined >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	@failed=""; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings/$$t || exit 1; \
+	  cp -n tests/fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus/$$t/ || exit 1; \
+	  extra=""; [ $$t = shortpath ] && extra="-max_len=512 -detect_leaks=0"; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  nice -n 10 $(FUZZ_BUILD)/tests/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -timeout=10 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$t/ $$extra \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/regressions/$$t || failed="$$failed $$t"; \
+	done; \
+	[ -z "$$failed" ] || { echo "fuzz: findings in$$failed, see $(FUZZ_BUILD)/findings/"; exit 1; }
 
 screenshot: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/redim_screenshots $(BUILD)

@@ -1,0 +1,97 @@
+// libFuzzer target: any bytes through the converter's bitmap reader, accepted pictures through its
+// JPEG encoder, and the same bytes as a file through the whole conversion of one file.
+#include "bmp_reader.h"
+#include "convert.h"
+#include "fuzz_check.h"
+#include "jpeg_writer.h"
+#include "testimages.h"
+
+#include <turbojpeg.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Larger pictures take too long to encode at fuzzing speed; for them only the rows are read.
+constexpr std::uint64_t kMaxEncodedPixels = 200000;
+// JPEG holds at most 65535 pixels across and down; libjpeg-turbo refuses more than 65500.
+constexpr int kMaxJpegSide = 65500;
+
+// Width and height of a JPEG held in memory, or {0, 0} when libjpeg-turbo cannot read its header.
+std::pair<int, int> jpegSize(std::span<const std::uint8_t> jpeg)
+{
+    tjhandle tj = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &width, &height,
+                            &subsampling, &colourspace) != 0)
+        width = height = 0;
+    tjDestroy(tj);
+    return {width, height};
+}
+
+const fs::path &folder()
+{
+    static const testimages::TempDir dir;
+    return dir.path();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    convertimg::Bitmap bitmap;
+    const convertimg::BmpError error = convertimg::readBitmap({data, size}, bitmap);
+    if (error != convertimg::BmpError::None) {
+        FUZZ_CHECK(bitmap.width == 0 && bitmap.height == 0);
+        FUZZ_CHECK(!convertimg::describe(error).empty());
+    } else {
+        FUZZ_CHECK(bitmap.width > 0 && bitmap.height > 0);
+        FUZZ_CHECK(static_cast<std::uint64_t>(bitmap.width) * bitmap.height * 3 <= convertimg::maxDecodedBytes);
+    }
+    const std::uint64_t pixels = static_cast<std::uint64_t>(bitmap.width) * static_cast<std::uint64_t>(bitmap.height);
+    const bool encodable = bitmap.width <= kMaxJpegSide && bitmap.height <= kMaxJpegSide;
+    if (pixels > kMaxEncodedPixels) {
+        // Still touch both ends of every row, where a wrong stride or offset would show.
+        unsigned sum = 0;
+        const int last = bitmap.width * bitmap.bytesPerPixel() - 1;
+        for (int y = 0; y < bitmap.height; ++y)
+            sum += bitmap.row(y)[0] + bitmap.row(y)[last];
+        return sum == 0xFFFFFFFF ? 1 : 0;
+    }
+    if (error == convertimg::BmpError::None) {
+        const convertimg::JpegData jpeg = convertimg::encodeJpeg(bitmap);
+        FUZZ_CHECK(static_cast<bool>(jpeg) == encodable);
+        FUZZ_CHECK(static_cast<bool>(jpeg) == jpeg.error().empty());
+        if (jpeg)
+            FUZZ_CHECK(jpegSize(jpeg.bytes()) == std::make_pair(bitmap.width, bitmap.height));
+    }
+
+    // The whole file conversion: a complete JPEG when the bitmap is good, otherwise a reason and
+    // nothing left in the folder but the bitmap.
+    const fs::path input = folder() / "photo.bmp";
+    testimages::writeFile(input, std::vector<std::uint8_t>(data, data + size));
+    convertimg::ConvertSettings settings;
+    settings.outDir = folder().string();
+    settings.replace = true;
+    const convertimg::FileResult result = convertimg::convertFile(input.string(), "photo.jpg", settings);
+    const bool converted = result.outcome == convertimg::Outcome::Converted;
+    FUZZ_CHECK(converted == (error == convertimg::BmpError::None && encodable));
+    FUZZ_CHECK(converted == result.message.empty());
+    if (converted) {
+        FUZZ_CHECK((fuzzing::entries(folder()) == std::set<std::string>{"photo.bmp", "photo.jpg"}));
+        const auto jpeg = testimages::readFile(folder() / "photo.jpg");
+        FUZZ_CHECK(jpegSize(jpeg) == std::make_pair(bitmap.width, bitmap.height));
+        fs::remove(folder() / "photo.jpg");
+    } else {
+        FUZZ_CHECK(result.outcome == convertimg::Outcome::Failed);
+        FUZZ_CHECK(fuzzing::entries(folder()) == std::set<std::string>{"photo.bmp"});
+    }
+    return 0;
+}

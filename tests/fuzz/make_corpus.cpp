@@ -1,0 +1,189 @@
+// Writes the seed corpora of the fuzz targets: small JPEGs of every encoding the image library
+// reads, bitmaps of every layout the converter reads, and a few paths for the short-path routine.
+//   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
+#include "bmp_builder.h"
+#include "testimages.h"
+
+#include <lcms2.h>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using testimages::ColourModel;
+using testimages::JpegOptions;
+using testimages::Subsampling;
+
+namespace {
+
+// A small RGB profile that is not sRGB, so the reader has a colour transform to make.
+std::vector<std::uint8_t> wideGamutProfile()
+{
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+void writeJpegs(const fs::path &dir)
+{
+    // Odd sizes leave partial blocks at the right and bottom edges.
+    const testimages::RgbImage picture = testimages::gradient(37, 23);
+    const testimages::RgbImage quadrants = testimages::quadrants(24, 16);
+    // Each seed at quality 75 (small files) with a few options changed.
+    using Set = void (*)(JpegOptions &);
+    struct Seed {
+        const char *name;
+        Set set;
+        const testimages::RgbImage *image;
+    };
+    const Seed seeds[] = {
+        {"baseline_420", [](JpegOptions &) {}, &picture},
+        {"baseline_444", [](JpegOptions &o) { o.subsampling = Subsampling::S444; }, &picture},
+        {"baseline_422", [](JpegOptions &o) { o.subsampling = Subsampling::S422; }, &picture},
+        {"baseline_440", [](JpegOptions &o) { o.subsampling = Subsampling::S440; }, &picture},
+        {"baseline_411", [](JpegOptions &o) { o.subsampling = Subsampling::S411; }, &picture},
+        {"baseline_unusual", [](JpegOptions &o) { o.subsampling = Subsampling::Unusual; }, &picture},
+        {"optimized_huffman", [](JpegOptions &o) { o.optimizeHuffman = true; }, &picture},
+        {"non_interleaved", [](JpegOptions &o) { o.nonInterleaved = true; }, &picture},
+        {"progressive_420", [](JpegOptions &o) { o.progressive = true; }, &picture},
+        {"progressive_444", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.progressive = true; }, &picture},
+        {"progressive_spectral", [](JpegOptions &o) { o.progressive = true; o.spectralSelectionOnly = true; }, &picture},
+        {"arithmetic", [](JpegOptions &o) { o.arithmetic = true; }, &picture},
+        {"arithmetic_progressive", [](JpegOptions &o) { o.progressive = true; o.arithmetic = true; }, &picture},
+        {"restart_1", [](JpegOptions &o) { o.restartInterval = 1; }, &picture},
+        {"restart_3_422", [](JpegOptions &o) { o.subsampling = Subsampling::S422; o.restartInterval = 3; }, &picture},
+        {"restart_progressive", [](JpegOptions &o) { o.progressive = true; o.restartInterval = 2; }, &picture},
+        {"gray", [](JpegOptions &o) { o.colour = ColourModel::Gray; }, &picture},
+        {"gray_progressive", [](JpegOptions &o) { o.colour = ColourModel::Gray; o.progressive = true; }, &picture},
+        {"rgb", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.colour = ColourModel::Rgb; }, &picture},
+        {"cmyk", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.colour = ColourModel::Cmyk; }, &picture},
+        {"cmyk_inverted", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.colour = ColourModel::InvertedCmyk; }, &picture},
+        {"ycck", [](JpegOptions &o) { o.colour = ColourModel::Ycck; }, &picture},
+        {"ycck_progressive", [](JpegOptions &o) { o.colour = ColourModel::Ycck; o.progressive = true; }, &picture},
+        {"density_dpi", [](JpegOptions &o) { o.densityUnit = 1; o.xDensity = 300; o.yDensity = 300; }, &picture},
+        {"density_dpcm", [](JpegOptions &o) { o.densityUnit = 2; o.xDensity = 118; o.yDensity = 59; }, &picture},
+        {"tiny_1x1", [](JpegOptions &) {}, nullptr},
+        {"exif_1", [](JpegOptions &o) { o.exifOrientation = 1; }, &quadrants},
+        {"exif_2", [](JpegOptions &o) { o.exifOrientation = 2; }, &quadrants},
+        {"exif_3", [](JpegOptions &o) { o.exifOrientation = 3; }, &quadrants},
+        {"exif_4_motorola", [](JpegOptions &o) { o.exifOrientation = 4; o.exifBigEndian = true; }, &quadrants},
+        {"exif_5", [](JpegOptions &o) { o.exifOrientation = 5; }, &quadrants},
+        {"exif_6", [](JpegOptions &o) { o.exifOrientation = 6; }, &quadrants},
+        {"exif_7_motorola", [](JpegOptions &o) { o.exifOrientation = 7; o.exifBigEndian = true; }, &quadrants},
+        {"exif_8", [](JpegOptions &o) { o.exifOrientation = 8; }, &quadrants},
+        {"icc_wide_gamut", [](JpegOptions &o) { o.iccProfile = wideGamutProfile(); }, &quadrants},
+        {"icc_cmyk_exif", [](JpegOptions &o) { o.colour = ColourModel::InvertedCmyk; o.exifOrientation = 6; o.iccProfile = wideGamutProfile(); }, &quadrants},
+    };
+    const testimages::RgbImage onePixel = testimages::flat(1, 1, 200, 100, 50);
+    std::vector<std::uint8_t> baseline;
+    for (const Seed &seed : seeds) {
+        JpegOptions options;
+        options.quality = 75;
+        seed.set(options);
+        auto bytes = testimages::encodeJpeg(seed.image ? *seed.image : onePixel, options);
+        if (std::string(seed.name) == "baseline_420")
+            baseline = bytes;
+        testimages::writeFile(dir / (std::string(seed.name) + ".jpg"), bytes);
+    }
+    // Damaged files, so that the failure paths are in the corpus from the start.
+    testimages::writeFile(dir / "damaged_truncated.jpg",
+                          std::vector<std::uint8_t>(baseline.begin(), baseline.begin() + baseline.size() / 2));
+    auto corrupt = baseline;
+    for (std::size_t i = corrupt.size() / 2; i < corrupt.size() / 2 + 16; ++i)
+        corrupt[i] = static_cast<std::uint8_t>(corrupt[i] * 7 + 1);
+    testimages::writeFile(dir / "damaged_data.jpg", corrupt);
+}
+
+void writeBitmaps(const fs::path &dir)
+{
+    struct Seed {
+        const char *name;
+        testbmp::Layout layout;
+    };
+    const Seed seeds[] = {
+        {"1bit", {.width = 9, .bits = 1}},
+        {"1bit_topdown", {.width = 33, .height = 3, .bits = 1, .topDown = true}},
+        {"4bit", {.width = 3, .bits = 4}},
+        {"4bit_5colours", {.width = 9, .bits = 4, .colours = 5}},
+        {"8bit", {.width = 5, .height = 4, .bits = 8, .content = testbmp::Content::Noise}},
+        {"8bit_20colours_topdown", {.width = 5, .bits = 8, .topDown = true, .colours = 20}},
+        {"16bit_555", {.width = 3, .bits = 16}},
+        {"16bit_565_bitfields", {.width = 5, .bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
+        {"16bit_565_v5", {.width = 6, .bits = 16, .headerSize = 124, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
+        {"24bit", {.width = 5}},
+        {"24bit_noise", {.width = 7, .height = 5, .content = testbmp::Content::Noise}},
+        {"24bit_topdown", {.width = 5, .topDown = true}},
+        {"24bit_v4", {.width = 7, .headerSize = 108}},
+        {"24bit_v5_topdown", {.width = 7, .topDown = true, .headerSize = 124}},
+        {"32bit", {.width = 3, .bits = 32}},
+        {"32bit_bitfields", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
+        {"32bit_bitfields_rgbx", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF000000, 0xFF0000, 0xFF00}}},
+        {"32bit_10bit_v5_topdown", {.width = 4, .bits = 32, .topDown = true, .headerSize = 124, .compression = 3,
+                                    .masks = {0x3FF00000, 0xFFC00, 0x3FF}}},
+        {"32bit_bitfields_v3", {.width = 2, .bits = 32, .headerSize = 56, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
+        {"1x1", {.width = 1, .height = 1}},
+    };
+    for (const Seed &seed : seeds)
+        testimages::writeFile(dir / (std::string(seed.name) + ".bmp"), testbmp::makeBmp(seed.layout));
+    auto truncated = testbmp::makeBmp({.width = 5});
+    truncated.resize(truncated.size() - 7);
+    testimages::writeFile(dir / "damaged_truncated.bmp", truncated);
+}
+
+void writePaths(const fs::path &dir)
+{
+    const std::pair<const char *, std::string> seeds[] = {
+        {"program_files", "C:\\Program Files\\Photo album\\vacances ete.jpg"},
+        {"short_name", "C:\\PHOTOS\\IMG_0001.JPG"},
+        {"short_name_blanks", "D:\\a b\\x y.bmp"},
+        {"no_extension", "C:\\Temp\\RaduZor\\photo"},
+        {"drive_only", "C:"},
+        {"unc", "\\\\serveur\\partage\\dossier tres long\\photographie de famille.jpeg.bmp"},
+        {"accents_utf8", "C:\\Mes documents\\\xC3\xA9t\xC3\xA9 \xC3\xA0 la plage\\\xC3\xA9l\xC3\xA8ve tr\xC3\xA8s long.jpg"},
+        {"accents_latin1", "C:\\Mes documents\\\xE9t\xE9\\\xE9l\xE8ve tr\xE8s long.jpg"},
+        // One path a line: the same stem again and again, so the numbering runs past 9.
+        {"numbering", [] {
+             std::string lines;
+             for (int i = 1; i <= 12; ++i)
+                 lines += "C:\\Windows\\Temp\\RaduZor\\vacances ete " + std::to_string(i) + ".bmp\n";
+             return lines + "C:\\Windows\\Temp\\RaduZor\\vacances ete 1.jpg\nC:\\Windows\\Temp\\RaduZor\\vacanze.bmp\n";
+         }()},
+        {"numbers_in_record", "C:\\X\\ABCDEF~9.BMP\nC:\\X\\abcdefghijkl.bmp\nC:\\X\\abcdefghijkm.bmp\n"},
+    };
+    for (const auto &[name, text] : seeds)
+        testimages::writeFile(dir / (std::string(name) + ".txt"), std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS_FOLDER\n", argv[0]);
+        return 2;
+    }
+    try {
+        const fs::path root = argv[1];
+        for (const char *target : {"imglib", "bmp", "shortpath"})
+            fs::create_directories(root / target);
+        writeJpegs(root / "imglib");
+        writeBitmaps(root / "bmp");
+        writePaths(root / "shortpath");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
+        return 1;
+    }
+    return 0;
+}
