@@ -61,7 +61,7 @@ enum class ColourModel {
 
 struct JpegOptions {
     int quality = 92;
-    Subsampling subsampling = Subsampling::S420;
+    Subsampling subsampling = Subsampling::S420;  // YCbCr and YCCK only; others are full size
     ColourModel colour = ColourModel::YCbCr;
     bool progressive = false;
     // With progressive: a DC scan, then one scan of all AC coefficients per component, without
@@ -84,11 +84,13 @@ struct JpegOptions {
 void rgbToCmyk(const std::uint8_t *rgb, std::uint8_t *cmyk);
 
 // A complete JPEG file in memory.  The pixels are stored as they are: the EXIF orientation
-// and the ICC profile are only labels on them.
+// and the ICC profile are only labels on them.  Throws std::runtime_error with libjpeg's
+// message if it refuses the options.
 std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &options = {});
 
 // ---- Files ----------------------------------------------------------------------------------
 
+// Both throw std::runtime_error naming the file when it cannot be written or read.
 void writeFile(const std::filesystem::path &path, const std::vector<std::uint8_t> &bytes);
 std::vector<std::uint8_t> readFile(const std::filesystem::path &path);
 
@@ -130,8 +132,10 @@ struct Bitmap {
 };
 
 // Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
-// larger header).  Nothing when the bytes are not such a file, are truncated, or the sizes in
-// the headers disagree with each other or with the file; `why` then says what was wrong.
+// larger header), bottom-up or top-down.  Strict on purpose, so that a test notices a bitmap
+// other programs might refuse: nothing when the bytes are not such a file, are truncated, or
+// the sizes in the headers (file size included) disagree with each other or with the file;
+// `why` then says what was wrong.
 std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::string *why = nullptr);
 
 } // namespace testimages
