@@ -5,10 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
-#include <stdexcept>
 #include <functional>
-#include <system_error>
+#include <numbers>
 #include <thread>
 
 namespace imglib {
@@ -185,10 +183,14 @@ std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight)
     const AxisWeights across = axisWeights(in.width(), outWidth);
     const AxisWeights down = axisWeights(in.height(), outHeight);
 
-    // Large images are split between two threads by output rows; each reads the shared input
-    // and writes its own rows.  If no thread can be started the work is simply done here.
-    const std::uint64_t work = static_cast<std::uint64_t>(outWidth) * static_cast<std::uint64_t>(outHeight);
-    const int split = work >= (1u << 18) && std::thread::hardware_concurrency() > 1 ? outHeight / 2 : 0;
+    // Large jobs are split between two threads by output rows; each reads the shared input and
+    // writes its own rows.  If no thread can be started the work is simply done here.  The
+    // job's size is its number of multiplications: a 10 % reduction of a large photo has few
+    // output pixels but many taps for each.
+    const std::uint64_t work =
+        static_cast<std::uint64_t>(outHeight) * (static_cast<std::uint64_t>(in.width()) * down.stride +
+                                                 static_cast<std::uint64_t>(outWidth) * across.stride);
+    const int split = work >= (1u << 21) && outHeight > 1 && std::thread::hardware_concurrency() > 1 ? outHeight / 2 : 0;
     Scratch mine(in, down);
     if (split > 0) {
         Scratch theirs(in, down);
