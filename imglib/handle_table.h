@@ -16,6 +16,9 @@ namespace imglib {
 // releases its handle meanwhile.  Every member is safe to call from several threads.
 class HandleTable {
 public:
+    // `last` is the handle the counter starts after; tests start near the wrap.
+    explicit HandleTable(std::uint32_t last = 0) : last_(last) {}
+
     // Returns the new handle.  Throws std::bad_alloc if the table cannot grow.
     std::uint32_t add(std::shared_ptr<const Image> image);
 
@@ -37,7 +40,7 @@ private:
 
     mutable std::mutex mutex_;
     std::unordered_map<std::uint32_t, std::shared_ptr<const Image>> images_;
-    std::uint32_t last_ = 0;
+    std::uint32_t last_;
 };
 
 // The one table behind the exported functions.

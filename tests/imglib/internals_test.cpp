@@ -2,6 +2,7 @@
 // faults the four exported functions would only show indirectly.
 #include "blend.h"
 #include "exif.h"
+#include "handle_table.h"
 #include "resample.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,28 @@ TEST(Blend, VectorLoopsMatchThePlainOnes)
         imglib::blend::plain::columnsToBytes(row.data(), w, slow.data());
         ASSERT_EQ(fast, slow) << inSize << "->" << outSize;
     }
+}
+
+// ---- Handles --------------------------------------------------------------------------------
+
+TEST(HandleTable, WrapsPastZeroAndReplacesInOneStep)
+{
+    imglib::HandleTable table(0xFFFFFFFEu);
+    const auto image = std::make_shared<const Image>(1, 1);
+    const std::uint32_t last = table.add(image);
+    const std::uint32_t wrapped = table.add(image);
+    EXPECT_EQ(last, 0xFFFFFFFFu);
+    EXPECT_EQ(wrapped, 1u);  // 0 means "no image" to the program
+    EXPECT_EQ(table.find(0), nullptr);
+
+    const std::uint32_t replaced = table.replace(last, image);
+    EXPECT_EQ(replaced, 2u);
+    EXPECT_EQ(table.find(last), nullptr);
+    EXPECT_EQ(table.size(), 2u);
+    EXPECT_EQ(table.replace(last, image), 3u);  // the old one already gone: just added
+    EXPECT_FALSE(table.remove(last));
+    EXPECT_TRUE(table.remove(wrapped));
+    EXPECT_EQ(table.size(), 2u);
 }
 
 // ---- EXIF -----------------------------------------------------------------------------------
