@@ -76,8 +76,9 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * Scale an image into a new one and release the original.
  *
  * The new image is round(width * scaleX / 100) by round(height * scaleY / 100) pixels, at
- * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor),
- * enlargements use a sharp cubic filter that rings little.  The new image keeps the density
+ * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor;
+ * from a factor of 4 on, blocks of pixels are averaged first and the filter does the last factor
+ * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the density
  * of the original.  Large images are scaled by two threads, the caller's and one started for
  * the call and ended before it returns.
  *

@@ -28,8 +28,14 @@ struct AxisWeights {
 };
 
 // Lanczos-3 widened by the reduction factor for reductions, Catmull-Rom for enlargements,
-// a plain copy when the sizes are equal.  Sizes are at least 1.
-AxisWeights axisWeights(int inSize, int outSize);
+// a plain copy when the sizes are equal.  Sizes are at least 1.  `scale` is the number of input
+// pixels per output pixel, inSize / outSize unless given (after a shrink by a factor that does
+// not divide the size, the last input pixel stands for fewer than the others).
+AxisWeights axisWeights(int inSize, int outSize, double scale = 0.0);
+
+// The box average of every shrinkX x shrinkY block of `in` (blocks at the right and bottom
+// edges may be smaller), with the density of `in`.
+std::unique_ptr<Image> boxShrink(const Image &in, int shrinkX, int shrinkY);
 
 // The image scaled to outWidth x outHeight (both at least 1), with the density of the
 // original.  Throws std::bad_alloc, or std::length_error for an image too large to hold.

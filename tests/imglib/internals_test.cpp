@@ -90,6 +90,50 @@ TEST(Resize, StripesReducedByHalfAreGrey)
     }
 }
 
+// A linear ramp reduced by any factor is the same ramp sampled at the new pixel centres: this
+// checks the position of every pixel, through the block average of strong reductions too (whose
+// blocks do not always divide the size).
+TEST(Resize, RampsStayRampsAtTheRightPlaces)
+{
+    const std::pair<int, int> sizes[] = {{1003, 100}, {1000, 100}, {999, 37}, {517, 201}, {640, 64}, {5000, 50}, {3001, 31}};
+    for (const auto &[inSize, outSize] : sizes) {
+        const auto value = [inSize](double x) { return 20.0 + 215.0 * x / (inSize - 1); };
+        Image across(inSize, 4);
+        Image down(4, inSize);
+        for (int i = 0; i < inSize; ++i) {
+            const auto v = static_cast<std::uint8_t>(std::lround(value(i)));
+            for (int j = 0; j < 4; ++j) {
+                std::fill_n(across.row(j) + 3 * i, 3, v);
+                std::fill_n(down.row(i) + 3 * j, 3, v);
+            }
+        }
+        const auto a = imglib::resize(across, outSize, 2);
+        const auto d = imglib::resize(down, 2, outSize);
+        const double scale = static_cast<double>(inSize) / outSize;
+        // Away from the ends, where the mirrored image bends the ramp.
+        for (int o = 3; o < outSize - 3; ++o) {
+            const double expected = value((o + 0.5) * scale - 0.5);
+            ASSERT_NEAR(a->row(1)[3 * o], expected, 1.0) << inSize << "->" << outSize << " at " << o;
+            ASSERT_NEAR(d->row(o)[3], expected, 1.0) << inSize << "->" << outSize << " at " << o;
+        }
+    }
+}
+
+TEST(Resize, BoxShrinkAveragesBlocksAndTheirRemainders)
+{
+    Image in(5, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            std::fill_n(in.row(y) + 3 * x, 3, static_cast<std::uint8_t>(10 * x + 100 * y));
+    const auto out = imglib::boxShrink(in, 2, 2);
+    ASSERT_EQ(out->width(), 3);
+    ASSERT_EQ(out->height(), 2);
+    const int expected[2][3] = {{55, 75, 90}, {205, 225, 240}};  // (0+10+100+110)/4, ...
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(out->row(y)[3 * x + 1], expected[y][x]) << x << "," << y;
+}
+
 TEST(Resize, KeepsTheDensity)
 {
     Image in = filled(10, 10, [](int, int, int) { return std::uint8_t{1}; });
