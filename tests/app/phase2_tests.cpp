@@ -24,6 +24,22 @@ const QString kConverting = QStringLiteral("Phase2: conversion en jpeg des fichi
 const QString kCannotStart = QStringLiteral("Anomalie. Lancement de ConvertImg impossible");
 const QString kJpegsIn = QStringLiteral("Fichiers Jpeg en ");
 
+// The children of this process that have ended but were never reaped.
+int zombieChildren()
+{
+    int zombies = 0;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() > 1 && fields[0] == "Z" && fields[1].toLongLong() == ::getpid())
+            ++zombies;
+    }
+    return zombies;
+}
+
 class PhaseTwo : public WindowTest {
 protected:
     // Fills the result folder with `count` bitmaps through Phase 1, as a user would.
@@ -103,6 +119,11 @@ TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
         EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9")) << name.toStdString();
     }
     EXPECT_TRUE(QFile::exists(logPath()));
+
+    // A converter nobody waits for is reaped all the same.
+    form.Command5->click();
+    QTRY_VERIFY(!real.anyRunning());
+    EXPECT_EQ(zombieChildren(), 0);
 }
 
 TEST_F(PhaseTwo, ErasingWithNothingToEraseEndsWithTheSameText)
