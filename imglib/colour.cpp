@@ -12,15 +12,32 @@ namespace {
 // conversion runs in a context whose handler drops them.
 void ignoreLcmsError(cmsContext, cmsUInt32Number, const char *) {}
 
+// The context is deleted with the library's other statics: the program unloads the library
+// with dlclose, and a context kept to the end of the process would then be lost, once per load.
+class LcmsContext {
+public:
+    LcmsContext() : context_(cmsCreateContext(nullptr, nullptr))
+    {
+        if (context_ != nullptr)
+            cmsSetLogErrorHandlerTHR(context_, ignoreLcmsError);
+    }
+    ~LcmsContext()
+    {
+        if (context_ != nullptr)
+            cmsDeleteContext(context_);
+    }
+    LcmsContext(const LcmsContext &) = delete;
+    LcmsContext &operator=(const LcmsContext &) = delete;
+    cmsContext get() const { return context_; }
+
+private:
+    cmsContext context_;
+};
+
 cmsContext lcmsContext()
 {
-    static const cmsContext context = [] {
-        cmsContext c = cmsCreateContext(nullptr, nullptr);
-        if (c != nullptr)
-            cmsSetLogErrorHandlerTHR(c, ignoreLcmsError);
-        return c;
-    }();
-    return context;
+    static const LcmsContext context;
+    return context.get();
 }
 
 struct ProfileCloser {
