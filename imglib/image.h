@@ -25,9 +25,13 @@ std::optional<std::size_t> imageBytes(std::int64_t width, std::int64_t height);
 class Image {
 public:
     // Allocates without clearing: untouched pages cost no memory until a decoder fills them,
-    // so a file that fails early never commits the whole buffer.  Throws std::bad_alloc, or
-    // std::length_error for sizes imageBytes() refuses.
+    // so a file that fails early never commits the whole buffer.  Large buffers are taken
+    // from those of images released before when one is big enough (see image.cpp).  Throws
+    // std::bad_alloc, or std::length_error for sizes imageBytes() refuses.
     Image(int width, int height);
+    ~Image();
+    Image(Image &&) noexcept = default;
+    Image &operator=(Image &&) noexcept = default;
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -47,6 +51,7 @@ private:
     int width_;
     int height_;
     std::unique_ptr<std::uint8_t[]> pixels_;
+    std::size_t capacity_;  // bytes allocated at pixels_, at least sizeBytes()
 };
 
 } // namespace imglib
