@@ -66,8 +66,10 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
         return nullptr;
     const auto profile = static_cast<cmsHPROFILE>(source.get());
 
+    // LittleCMS returns the header's fields as they are, in its enum types; a damaged profile
+    // holds values that are none of the enumerators, so they are kept as plain numbers.
     cmsUInt32Number format;
-    const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
+    const auto space = static_cast<cmsUInt32Number>(cmsGetColorSpace(profile));
     switch (input) {
     case DecodedPixels::Gray:
         format = TYPE_GRAY_8;
@@ -88,7 +90,7 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
     default:
         return nullptr;
     }
-    const cmsProfileClassSignature kind = cmsGetDeviceClass(profile);
+    const auto kind = static_cast<cmsUInt32Number>(cmsGetDeviceClass(profile));
     if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass)
         return nullptr;
 

@@ -1,7 +1,6 @@
 // libFuzzer target: any bytes, saved as a file, through the image library's four functions the
 // way Phase 1 calls them: read, scale by a rate taken from the bytes, write the bitmap, free.
 #include "fuzz_check.h"
-#include "handle_table.h"
 #include "imglib.h"
 #include "testimages.h"
 
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -60,6 +60,18 @@ const fs::path &folder()
     return dir.path();
 }
 
+
+// Width and height of the bitmap at `path`, which must be a complete 24-bit bitmap.
+std::pair<int, int> bitmapSize(const fs::path &path)
+{
+    std::string why;
+    const auto bitmap = testimages::parseBmp24(testimages::readFile(path), &why);
+    if (!bitmap)
+        std::fprintf(stderr, "written bitmap refused: %s\n", why.c_str());
+    FUZZ_CHECK(bitmap);
+    return {bitmap->width, bitmap->height};
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -73,17 +85,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
         FUZZ_CHECK(out.good());
     }
+    const std::set<std::string> inputOnly{"photo.jpg"};
+    const std::set<std::string> inputAndBitmap{"photo.bmp", "photo.jpg"};
 
     const std::uint32_t handle = ReadFileIntoDIB(input.c_str());
-    FUZZ_CHECK(fuzzing::entries(folder()) == std::set<std::string>{"photo.jpg"});
-    if (handle == 0) {
-        FUZZ_CHECK(imglib::handles().size() == 0);
+    FUZZ_CHECK(fuzzing::entries(folder()) == inputOnly);
+    if (handle == 0)
         return 0;
-    }
-    const auto source = imglib::handles().find(handle);
-    FUZZ_CHECK(source && source->width() > 0 && source->height() > 0);
-    const int width = source->width();
-    const int height = source->height();
+
+    // Failures write nothing; success writes one complete bitmap and no temporary beside it.
+    FUZZ_CHECK(WriteDIBToFile(handle, output.c_str(), 1) == 0);
+    FUZZ_CHECK(WriteDIBToFile(handle, (folder() / "missing" / "photo.bmp").c_str(), 0) == 0);
+    FUZZ_CHECK(fuzzing::entries(folder()) == inputOnly);
+    FUZZ_CHECK(WriteDIBToFile(handle, output.c_str(), 0) == 1);
+    FUZZ_CHECK(fuzzing::entries(folder()) == inputAndBitmap);
+    const auto [width, height] = bitmapSize(output);
+    FUZZ_CHECK(width > 0 && height > 0);
 
     // The window offers 10 to 200 % on both axes at once; the library takes 1 to 1000 on each.
     const std::uint32_t h = hashOf(data, size);
@@ -100,34 +117,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // Out-of-range rates fail and leave the image as it was.
     FUZZ_CHECK(ZoomDIB(handle, 0, scaleY) == 0 && ZoomDIB(handle, scaleX, 1001) == 0);
-    FUZZ_CHECK(imglib::handles().find(handle) == source);
-
     std::uint32_t image = handle;
     if (static_cast<std::uint64_t>(newWidth * newHeight) <= kMaxPixels) {
         image = ZoomDIB(handle, scaleX, scaleY);
         FUZZ_CHECK(image != 0 && image != handle);
-        FUZZ_CHECK(!imglib::handles().find(handle));  // the original is released on success
-        const auto scaledImage = imglib::handles().find(image);
-        FUZZ_CHECK(scaledImage && scaledImage->width() == newWidth && scaledImage->height() == newHeight);
+        // The original is released on success.
+        FUZZ_CHECK(ZoomDIB(handle, 100, 100) == 0 && WriteDIBToFile(handle, output.c_str(), 0) == 0);
+        FUZZ_CHECK(WriteDIBToFile(image, output.c_str(), 0) == 1);
+        FUZZ_CHECK(fuzzing::entries(folder()) == inputAndBitmap);
+        FUZZ_CHECK(bitmapSize(output) == std::make_pair(static_cast<int>(newWidth), static_cast<int>(newHeight)));
     }
-    const auto written = imglib::handles().find(image);
-
-    // Failures write nothing; success writes one complete bitmap and no temporary beside it.
-    FUZZ_CHECK(WriteDIBToFile(image, output.c_str(), 1) == 0);
-    FUZZ_CHECK(WriteDIBToFile(image, (folder() / "missing" / "photo.bmp").c_str(), 0) == 0);
-    FUZZ_CHECK(fuzzing::entries(folder()) == std::set<std::string>{"photo.jpg"});
-    FUZZ_CHECK(WriteDIBToFile(image, output.c_str(), 0) == 1);
-    FUZZ_CHECK((fuzzing::entries(folder()) == std::set<std::string>{"photo.bmp", "photo.jpg"}));
-    std::string why;
-    const auto bitmap = testimages::parseBmp24(testimages::readFile(output), &why);
-    if (!bitmap)
-        std::fprintf(stderr, "written bitmap refused: %s\n", why.c_str());
-    FUZZ_CHECK(bitmap && bitmap->width == written->width() && bitmap->height == written->height());
 
     DIBFree(image);
     DIBFree(image);  // a second release is ignored
     FUZZ_CHECK(WriteDIBToFile(image, output.c_str(), 0) == 0 && ZoomDIB(image, 100, 100) == 0);
-    FUZZ_CHECK(imglib::handles().size() == 0);
     fs::remove(output);
     return 0;
 }
