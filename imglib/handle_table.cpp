@@ -3,7 +3,7 @@
 
 namespace imglib {
 
-std::uint32_t HandleTable::addLocked(std::shared_ptr<const Image> image)
+std::uint32_t HandleTable::addLocked(std::shared_ptr<const Picture> image)
 {
     // A live handle can only be met again after the counter wraps; the loop ends because the
     // table never holds anywhere near 2^32 images.
@@ -14,13 +14,13 @@ std::uint32_t HandleTable::addLocked(std::shared_ptr<const Image> image)
     return last_;
 }
 
-std::uint32_t HandleTable::add(std::shared_ptr<const Image> image)
+std::uint32_t HandleTable::add(std::shared_ptr<const Picture> image)
 {
     std::lock_guard lock(mutex_);
     return addLocked(std::move(image));
 }
 
-std::shared_ptr<const Image> HandleTable::find(std::uint32_t handle) const
+std::shared_ptr<const Picture> HandleTable::find(std::uint32_t handle) const
 {
     std::lock_guard lock(mutex_);
     const auto it = images_.find(handle);
@@ -29,7 +29,7 @@ std::shared_ptr<const Image> HandleTable::find(std::uint32_t handle) const
 
 bool HandleTable::remove(std::uint32_t handle)
 {
-    std::shared_ptr<const Image> released;  // freed after the lock is let go
+    std::shared_ptr<const Picture> released;  // freed after the lock is let go
     std::lock_guard lock(mutex_);
     const auto it = images_.find(handle);
     if (it == images_.end())
@@ -39,9 +39,9 @@ bool HandleTable::remove(std::uint32_t handle)
     return true;
 }
 
-std::uint32_t HandleTable::replace(std::uint32_t old, std::shared_ptr<const Image> image)
+std::uint32_t HandleTable::replace(std::uint32_t old, std::shared_ptr<const Picture> image)
 {
-    std::shared_ptr<const Image> released;
+    std::shared_ptr<const Picture> released;
     std::lock_guard lock(mutex_);
     const std::uint32_t handle = addLocked(std::move(image));
     if (const auto it = images_.find(old); it != images_.end()) {

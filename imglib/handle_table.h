@@ -1,7 +1,7 @@
 // The table that maps the handles given to the program onto the images behind them.
 #pragma once
 
-#include "image.h"
+#include "picture.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,10 +20,10 @@ public:
     explicit HandleTable(std::uint32_t last = 0) : last_(last) {}
 
     // Returns the new handle.  Throws std::bad_alloc if the table cannot grow.
-    std::uint32_t add(std::shared_ptr<const Image> image);
+    std::uint32_t add(std::shared_ptr<const Picture> image);
 
     // The image behind a handle, or null for 0 and unknown handles.
-    std::shared_ptr<const Image> find(std::uint32_t handle) const;
+    std::shared_ptr<const Picture> find(std::uint32_t handle) const;
 
     // Releases a handle; false if it was not in use.
     bool remove(std::uint32_t handle);
@@ -31,15 +31,15 @@ public:
     // Replaces the image of `old` by `image` under a new handle, in one step, so no other
     // thread ever sees both or neither.  `old` may already be gone.  Throws std::bad_alloc,
     // in which case nothing changed.
-    std::uint32_t replace(std::uint32_t old, std::shared_ptr<const Image> image);
+    std::uint32_t replace(std::uint32_t old, std::shared_ptr<const Picture> image);
 
     std::size_t size() const;
 
 private:
-    std::uint32_t addLocked(std::shared_ptr<const Image> image);
+    std::uint32_t addLocked(std::shared_ptr<const Picture> image);
 
     mutable std::mutex mutex_;
-    std::unordered_map<std::uint32_t, std::shared_ptr<const Image>> images_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<const Picture>> images_;
     std::uint32_t last_;
 };
 

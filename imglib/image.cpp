@@ -63,9 +63,12 @@ private:
     std::size_t spareCapacity_ = 0;
 };
 
+// Made when the library is loaded, before the handle table, so it is still there when the
+// table releases its images at unloading.
+SpareBuffers spares;
+
 SpareBuffers &spareBuffers()
 {
-    static SpareBuffers spares;
     return spares;
 }
 

@@ -62,6 +62,14 @@ extern "C" {
  * turning are finished with the help of a second thread, started for the call and ended
  * before it returns.
  *
+ * Photos are usually scaled one after the other at one rate, so the library expects the
+ * scaling of the last image it read and scaled (none after an image written as it was read)
+ * and prepares it while decoding, on a second thread started for the call and ended before it
+ * returns; #ZoomDIB then hands it over at once.  The library keeps the bytes of the file with
+ * the image, so that any other scaling or a write at full size decodes them again instead of
+ * reading a file that may have changed.  What each function returns is the same whether or
+ * not the scaling was expected.
+ *
  * @param path path of the JPEG file (zero-terminated, 8-bit).  Read only; the caller keeps it.
  *
  * @return the handle of a new image, which the caller releases with #DIBFree, or 0 if the file
@@ -80,7 +88,9 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * from a factor of 4 on, blocks of pixels are averaged first and the filter does the last factor
  * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the density
  * of the original.  Large images are scaled by two threads, the caller's and one started for
- * the call and ended before it returns.
+ * the call and ended before it returns.  A reduction to less than half of an image just read
+ * first has libjpeg-turbo decode the file at 1/2, 1/4 or 1/8 of its size, the smallest that
+ * leaves the filter a reduction of at least 2, which costs less and looks the same.
  *
  * @param handle handle of the image to scale.  On success that image is released and its
  * handle becomes unknown; on failure it is left as it was.

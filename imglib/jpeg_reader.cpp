@@ -72,38 +72,22 @@ bool runStep(ErrorManager &errors, Step &&step)
 
 // ---- The open file -------------------------------------------------------------------------
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a regular file for reading; folders, devices and pipes are refused before anything is
-// read from them (a pipe with no writer would block the read for ever).
-File openRegularFile(const char *path, off_t &size)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return nullptr;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE *file = ::fdopen(fd, "rb");
-    if (file == nullptr) {
-        ::close(fd);
-        return nullptr;
-    }
-    size = info.st_size;
-    return File(file);
-}
+// Files larger than this are not JPEG files of an image the library could hold: the largest
+// image is 1 GiB of pixels, and no photo compresses to more than twice its pixels.
+constexpr off_t kMaxFileBytes = off_t{1} << 31;
 
 // ---- The decoder ---------------------------------------------------------------------------
+
+// The scale to decode at, in eighths: 1, 2, 4 or 8, the ones libjpeg has fast inverse DCTs for.
+unsigned validEighths(int eighths)
+{
+    return eighths <= 1 ? 1u : eighths <= 2 ? 2u : eighths <= 4 ? 4u : 8u;
+}
 
 struct Decoder {
     jpeg_decompress_struct cinfo{};
@@ -232,23 +216,63 @@ JDIMENSION readRows(j_decompress_ptr cinfo, JSAMPROW *rows, JDIMENSION count)
 
 } // namespace
 
-std::unique_ptr<Image> readJpegFile(const char *path)
+// Opens a regular file and reads it whole; folders, devices and pipes are refused before
+// anything is read from them (a pipe with no writer would block the read for ever).
+std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
 {
-    off_t fileSize = 0;
-    const File file = openRegularFile(path, fileSize);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    const FdCloser closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 || info.st_size > kMaxFileBytes)
+        return nullptr;
+    // A file that shrinks meanwhile is read as far as it goes, and then refused as truncated;
+    // one that grows is read as far as its size said.
+    auto file = std::make_shared<JpegFile>();
+    const auto size = static_cast<std::size_t>(info.st_size);
+    file->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, file->bytes.get() + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return nullptr;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    file->size = done;
+    return file;
+}
+
+std::shared_ptr<Image> readJpegFile(const char *path)
+{
+    const auto file = loadJpegFile(path);
     if (!file)
         return nullptr;
+    DecodeListener fullSize;
+    int width = 0, height = 0;
+    return decodeJpeg(*file, fullSize, width, height);
+}
 
+std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &fullWidth, int &fullHeight)
+{
+    if (file.size == 0)
+        return nullptr;
+    const auto fileSize = static_cast<std::uint64_t>(file.size);
     Decoder d;
     j_decompress_ptr cinfo = &d.cinfo;
-    std::FILE *in = file.get();
+    const unsigned char *data = file.bytes.get();
+    const auto dataSize = static_cast<unsigned long>(file.size);
     if (!d.run([&] {
             jpeg_create_decompress(cinfo);
             d.created = true;
             cinfo->progress = &d.progress;
             // Without a backing store, libjpeg fails cleanly when it would need more than this.
             cinfo->mem->max_memory_to_use = kDecoderOverhead;
-            jpeg_stdio_src(cinfo, in);
+            jpeg_mem_src(cinfo, data, dataSize);
             jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
             jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
             jpeg_read_header(cinfo, TRUE);
@@ -290,11 +314,16 @@ std::unique_ptr<Image> readJpegFile(const char *path)
     }
     const bool converts = icc != nullptr || decoded != DecodedPixels::Bgr;
 
-    // ---- Limits, before any large buffer exists.
-    const int width = static_cast<int>(cinfo->image_width);
-    const int height = static_cast<int>(cinfo->image_height);
-    if (!imageBytes(width, height))
+    // ---- Limits, before any large buffer exists: the full-size image must be one the library
+    // may hold, whatever size it is decoded at.
+    if (!imageBytes(cinfo->image_width, cinfo->image_height))
         return nullptr;
+    const int orientation = findOrientation(*cinfo);
+    const bool turns = swapsAxes(orientation);
+    fullWidth = static_cast<int>(turns ? cinfo->image_height : cinfo->image_width);
+    fullHeight = static_cast<int>(turns ? cinfo->image_width : cinfo->image_height);
+    cinfo->scale_num = validEighths(listener.eighths(fullWidth, fullHeight));
+    cinfo->scale_denom = 8;
     boolean multiScan = FALSE;
     if (!d.run([&] { multiScan = jpeg_has_multiple_scans(cinfo); }))
         return nullptr;
@@ -303,19 +332,21 @@ std::unique_ptr<Image> readJpegFile(const char *path)
         if (coefficients > kMaxImageBytes)
             return nullptr;
         if (coefficients > kSmallCoefficientBuffer &&
-            coefficients / kMaxCoefficientsPerFileByte > static_cast<std::uint64_t>(fileSize))
+            coefficients / kMaxCoefficientsPerFileByte > fileSize)
             return nullptr;
         cinfo->mem->max_memory_to_use = static_cast<long>(coefficients) + kDecoderOverhead;
     }
 
     if (!d.run([&] { jpeg_start_decompress(cinfo); }))
         return nullptr;
-    if (cinfo->output_width != cinfo->image_width || cinfo->output_height != cinfo->image_height)
+    // libjpeg rounds a reduced size up.
+    const auto reduced = [&](JDIMENSION size) { return (size * cinfo->scale_num + 7) / 8; };
+    if (cinfo->output_width != reduced(cinfo->image_width) || cinfo->output_height != reduced(cinfo->image_height))
         return nullptr;
+    const int width = static_cast<int>(cinfo->output_width);
+    const int height = static_cast<int>(cinfo->output_height);
 
-    const int orientation = findOrientation(*cinfo);
-    const bool turns = swapsAxes(orientation);
-    auto image = std::make_unique<Image>(turns ? height : width, turns ? width : height);
+    auto image = std::make_shared<Image>(turns ? height : width, turns ? width : height);
     image->density.xPerMetre = pixelsPerMetre(cinfo->X_density, cinfo->saw_JFIF_marker ? cinfo->density_unit : 0);
     image->density.yPerMetre = pixelsPerMetre(cinfo->Y_density, cinfo->saw_JFIF_marker ? cinfo->density_unit : 0);
     if (turns)
@@ -362,6 +393,9 @@ std::unique_ptr<Image> readJpegFile(const char *path)
     if (pipelined)
         worker.emplace(finishBand);
 
+    // Rows decoded straight into the image are final at once, and the listener hears of them.
+    listener.started(image);
+
     JSAMPROW rows[kBand];
     for (int y = 0, slot = 0; y < height;) {
         const int want = std::min(kBand, height - y);
@@ -378,12 +412,15 @@ std::unique_ptr<Image> readJpegFile(const char *path)
         else if (!direct)
             finishBand(slot, y, want);
         y += want;
+        if (direct && y < height)
+            listener.rowsDone(y);
     }
     if (worker)
         worker->wait();
 
     if (!d.run([&] { jpeg_finish_decompress(cinfo); }))
         return nullptr;
+    listener.rowsDone(image->height());
     return image;
 }
 

@@ -1,8 +1,10 @@
-// Reads a JPEG file into an upright sRGB image.
+// Reads a JPEG file into an upright sRGB image, at its own size or reduced by libjpeg.
 #pragma once
 
 #include "image.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace imglib {
@@ -11,8 +13,40 @@ namespace imglib {
 // each scan of a crafted file can cost a pass over the whole coefficient buffer.
 inline constexpr int kMaxScans = 500;
 
-// The image in `path`, or null if the file cannot be read completely and cleanly.  Throws
-// std::bad_alloc when memory runs out.
-std::unique_ptr<Image> readJpegFile(const char *path);
+// The bytes of a JPEG file, read once so that the image can be decoded again at another size
+// without going back to a file that may have changed since.
+struct JpegFile {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+};
+
+// The whole file at `path`, or null when it is not a regular, non-empty file that can be read.
+// Throws std::bad_alloc when memory runs out.
+std::shared_ptr<const JpegFile> loadJpegFile(const char *path);
+
+// Told what a decode is doing, for the caller to start scaling rows while later ones are still
+// being decoded.
+class DecodeListener {
+public:
+    virtual ~DecodeListener() = default;
+    // The upright size of the image is known: returns the eighths (1, 2, 4 or 8) of that size
+    // to decode at.
+    virtual int eighths(int width, int height) { (void)width; (void)height; return 8; }
+    // The image the rows go into exists (its pixels not yet set).  A listener that keeps
+    // reading it keeps it alive as long as it does.
+    virtual void started(const std::shared_ptr<const Image> &image) { (void)image; }
+    // Rows [0, rows) of the image are final.  Called with growing counts, the last time with
+    // the image's height once every row is final.
+    virtual void rowsDone(int rows) { (void)rows; }
+};
+
+// The image, decoded at the size the listener chose, or null if the file cannot be decoded
+// completely and cleanly (the file is decoded completely whatever the size).  `width` and
+// `height` receive the upright size of the image at full scale.  Throws std::bad_alloc when
+// memory runs out, and whatever the listener throws.
+std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height);
+
+// The image in `path` at full size, or null if the file cannot be read completely and cleanly.
+std::shared_ptr<Image> readJpegFile(const char *path);
 
 } // namespace imglib

@@ -137,27 +137,14 @@ AxisWeights axisWeights(int inSize, int outSize, double givenScale)
 
 namespace {
 
-// Scratch space of one worker, allocated before any thread starts so that the work itself
-// cannot fail.
-struct Scratch {
-    explicit Scratch(const Image &in, const AxisWeights &down)
-        // One spare value: the horizontal pass reads a pixel as four int16.
-        : blended(in.stride() + 1), rows(static_cast<std::size_t>(down.stride))
-    {
-    }
-    std::vector<std::int16_t> blended;
-    std::vector<const std::uint8_t *> rows;
-};
-
 // Output rows [begin, end).  The vertical pass runs first, on the rows each output row needs,
 // then the horizontal pass on that one blended row: each input row is read straight from the
 // image, no intermediate image is built, and the horizontal pass, which vectorises less well,
 // runs on output rows only.
 void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &down, Image &out,
-                int begin, int end, Scratch &scratch) noexcept
+                int begin, int end, std::int16_t *blended, const std::uint8_t **rows) noexcept
 {
     const bool sameWidth = across.outSize == across.inSize;
-    const std::uint8_t **rows = scratch.rows.data();
     for (int y = begin; y < end; ++y) {
         const int n = down.count[y];
         for (int k = 0; k < n; ++k)
@@ -168,13 +155,83 @@ void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &d
             else
                 blend::rowsToBytes(rows, down.weightsOf(y), n, in.stride(), out.row(y));
         } else {
-            blend::rowsToFixed(rows, down.weightsOf(y), n, in.stride(), scratch.blended.data());
-            blend::columnsToBytes(scratch.blended.data(), across, out.row(y));
+            blend::rowsToFixed(rows, down.weightsOf(y), n, in.stride(), blended);
+            blend::columnsToBytes(blended, across, out.row(y));
         }
     }
 }
 
+// Output rows are taken a few at a time: enough to keep the count of atomic operations low,
+// few enough that the two threads end together.
+constexpr int kRowsPerTake = 4;
+
 } // namespace
+
+void RowProgress::publish(int rows)
+{
+    ready_.store(rows, std::memory_order_release);
+    ready_.notify_all();
+}
+
+void RowProgress::abandon()
+{
+    ready_.store(kAbandoned, std::memory_order_release);
+    ready_.notify_all();
+}
+
+bool RowProgress::waitFor(int rows) const
+{
+    for (;;) {
+        const int ready = ready_.load(std::memory_order_acquire);
+        if (ready == kAbandoned)
+            return false;
+        if (ready >= rows)
+            return true;
+        ready_.wait(ready, std::memory_order_acquire);
+    }
+}
+
+Resizer::Resizer(const Image &in, int outWidth, int outHeight, double scaleX, double scaleY)
+    : in_(in), out_(std::make_unique<Image>(outWidth, outHeight)),
+      across_(axisWeights(in.width(), outWidth, scaleX)), down_(axisWeights(in.height(), outHeight, scaleY))
+{
+    out_->density = in.density;
+    for (Scratch &s : scratch_) {
+        // One spare value: the horizontal pass reads a pixel as four int16.
+        s.blended.resize(in.stride() + 1);
+        s.rows.resize(static_cast<std::size_t>(down_.stride));
+    }
+}
+
+bool Resizer::worthSharing() const
+{
+    // The job's size is its number of multiplications: a 10 % reduction of a large photo has
+    // few output pixels but many taps for each.
+    const auto outHeight = static_cast<std::uint64_t>(down_.outSize);
+    const std::uint64_t work = outHeight * (static_cast<std::uint64_t>(in_.width()) * down_.stride +
+                                            static_cast<std::uint64_t>(across_.outSize) * across_.stride);
+    return work >= (1u << 21) && outHeight > 1 && std::thread::hardware_concurrency() > 1;
+}
+
+bool Resizer::work(int worker, const RowProgress *progress) noexcept
+{
+    Scratch &s = scratch_[worker];
+    const int height = down_.outSize;
+    for (;;) {
+        const int begin = next_.fetch_add(kRowsPerTake, std::memory_order_relaxed);
+        if (begin >= height)
+            return true;
+        const int end = std::min(begin + kRowsPerTake, height);
+        if (progress) {
+            int needed = 0;
+            for (int y = begin; y < end; ++y)
+                needed = std::max(needed, down_.first[y] + down_.count[y]);
+            if (!progress->waitFor(needed))
+                return false;
+        }
+        resizeRows(in_, across_, down_, *out_, begin, end, s.blended.data(), s.rows.data());
+    }
+}
 
 std::unique_ptr<Image> boxShrink(const Image &in, int shrinkX, int shrinkY)
 {
@@ -215,39 +272,28 @@ namespace {
 // pixel, 0 for the plain ratio of the sizes).
 std::unique_ptr<Image> filter(const Image &in, int outWidth, int outHeight, double scaleX, double scaleY)
 {
-    auto out = std::make_unique<Image>(outWidth, outHeight);
-    out->density = in.density;
-    const AxisWeights across = axisWeights(in.width(), outWidth, scaleX);
-    const AxisWeights down = axisWeights(in.height(), outHeight, scaleY);
-
-    // Large jobs are split between two threads by output rows; each reads the shared input and
-    // writes its own rows.  If no thread can be started the work is simply done here.  The
-    // job's size is its number of multiplications: a strong reduction of a large photo has few
-    // output pixels but many taps for each.
-    const std::uint64_t work =
-        static_cast<std::uint64_t>(outHeight) * (static_cast<std::uint64_t>(in.width()) * down.stride +
-                                                 static_cast<std::uint64_t>(outWidth) * across.stride);
-    const int split = work >= (1u << 21) && outHeight > 1 && std::thread::hardware_concurrency() > 1 ? outHeight / 2 : 0;
-    Scratch mine(in, down);
-    if (split > 0) {
-        Scratch theirs(in, down);
-        std::thread helper;
+    // Large jobs are shared with a second thread; each reads the shared input and writes its
+    // own rows.  If no thread can be started the work is simply all done here.
+    Resizer resizer(in, outWidth, outHeight, scaleX, scaleY);
+    std::thread helper;
+    if (resizer.worthSharing()) {
         try {
-            helper = std::thread(resizeRows, std::cref(in), std::cref(across), std::cref(down),
-                                 std::ref(*out), split, outHeight, std::ref(theirs));
-        } catch (...) {  // no thread to be had: do its share here
-            resizeRows(in, across, down, *out, split, outHeight, theirs);
+            helper = std::thread([&resizer] { resizer.work(1, nullptr); });
+        } catch (...) {
         }
-        resizeRows(in, across, down, *out, 0, split, mine);
-        if (helper.joinable())
-            helper.join();
-    } else {
-        resizeRows(in, across, down, *out, 0, outHeight, mine);
     }
-    return out;
+    resizer.work(0, nullptr);
+    if (helper.joinable())
+        helper.join();
+    return resizer.take();
 }
 
 } // namespace
+
+bool needsShrink(int inWidth, int inHeight, int outWidth, int outHeight)
+{
+    return inWidth / (2 * outWidth) > 1 || inHeight / (2 * outHeight) > 1;
+}
 
 std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight)
 {

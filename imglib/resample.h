@@ -3,6 +3,7 @@
 
 #include "image.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -40,5 +41,59 @@ std::unique_ptr<Image> boxShrink(const Image &in, int shrinkX, int shrinkY);
 // The image scaled to outWidth x outHeight (both at least 1), with the density of the
 // original.  Throws std::bad_alloc, or std::length_error for an image too large to hold.
 std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight);
+
+// True when resize() averages blocks of pixels before filtering (a reduction by 4 or more).
+bool needsShrink(int inWidth, int inHeight, int outWidth, int outHeight);
+
+// How many rows of an image being decoded are final, for scaling it while the rest is still
+// being decoded.  One thread publishes, others wait.
+class RowProgress {
+public:
+    // Rows [0, rows) are final; counts only grow.
+    void publish(int rows);
+    // No more rows will come: every wait ends.
+    void abandon();
+    // Waits until `rows` rows are final: true, or false once abandoned.
+    bool waitFor(int rows) const;
+
+private:
+    static constexpr int kAbandoned = -1;
+    std::atomic<int> ready_{0};
+};
+
+// One filter pass, shared by up to two threads that each call work() and take the next few
+// output rows until none are left.  Every output row is made the same way whichever thread
+// makes it, so when needsShrink() is false the result is the one resize() gives.
+class Resizer {
+public:
+    // The filter pass of resize(), with the scales axisWeights() takes.  Everything the work
+    // needs is allocated here, so that work() cannot fail.  Throws std::bad_alloc, or
+    // std::length_error for an image too large to hold.  `in` must outlive the work; its
+    // pixels need be final only as `progress` says.
+    Resizer(const Image &in, int outWidth, int outHeight, double scaleX = 0.0, double scaleY = 0.0);
+
+    // True when the job is large enough to be worth a second thread.
+    bool worthSharing() const;
+
+    // Makes output rows until none are left, as worker 0 or 1 (each has its own scratch
+    // space).  With `progress`, waits for the input rows each output row reads; false if the
+    // input was abandoned first.
+    bool work(int worker, const RowProgress *progress) noexcept;
+
+    // The scaled image, once every work() call has returned true.
+    std::unique_ptr<Image> take() { return std::move(out_); }
+
+private:
+    struct Scratch {
+        std::vector<std::int16_t> blended;
+        std::vector<const std::uint8_t *> rows;
+    };
+    const Image &in_;
+    std::unique_ptr<Image> out_;
+    AxisWeights across_;
+    AxisWeights down_;
+    Scratch scratch_[2];
+    std::atomic<int> next_{0};  // the first output row no worker has taken yet
+};
 
 } // namespace imglib

@@ -3,12 +3,18 @@
 #include "blend.h"
 #include "exif.h"
 #include "handle_table.h"
+#include "jpeg_reader.h"
+#include "picture.h"
 #include "resample.h"
+
+#include "testimages.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <numeric>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -181,12 +187,102 @@ TEST(Blend, VectorLoopsMatchThePlainOnes)
     }
 }
 
+// Scaling an image while it is being decoded gives exactly what scaling it afterwards gives,
+// however the rows arrive: the second thread waits for the input rows each output row reads.
+TEST(Resizer, WhileTheInputArrivesGivesWhatResizeGives)
+{
+    std::mt19937 random(7);
+    Image in(700, 500);
+    for (int y = 0; y < in.height(); ++y)
+        for (std::size_t i = 0; i < in.stride(); ++i)
+            in.row(y)[i] = static_cast<std::uint8_t>(random());
+    // Reductions under 4, where resize() is this filter pass alone, and enlargements.
+    for (const auto &[w, h] : {std::pair{350, 250}, {176, 126}, {701, 499}, {1400, 1000}, {200, 150}}) {
+        ASSERT_FALSE(imglib::needsShrink(in.width(), in.height(), w, h));
+        const auto expected = imglib::resize(in, w, h);
+        imglib::Resizer resizer(in, w, h);
+        imglib::RowProgress progress;
+        std::thread helper([&] { EXPECT_TRUE(resizer.work(1, &progress)); });
+        for (int rows = 0; rows < in.height(); rows += 16) {
+            progress.publish(rows);
+            std::this_thread::yield();
+        }
+        progress.publish(in.height());
+        EXPECT_TRUE(resizer.work(0, &progress));
+        helper.join();
+        const auto out = resizer.take();
+        for (int y = 0; y < h; ++y)
+            ASSERT_TRUE(std::equal(out->row(y), out->row(y) + out->stride(), expected->row(y))) << w << "x" << h << " row " << y;
+    }
+}
+
+TEST(Resizer, AbandonedInputStopsTheWaitingThread)
+{
+    Image in(300, 200);
+    imglib::Resizer resizer(in, 150, 100);
+    imglib::RowProgress progress;
+    bool finished = true;
+    std::thread helper([&] { finished = resizer.work(1, &progress); });
+    progress.publish(40);
+    progress.abandon();
+    helper.join();
+    EXPECT_FALSE(finished);
+}
+
+// The reduction behind ZoomDIB at 25 %: libjpeg decodes at half size, then the resampler
+// halves.  It must stay within 40 dB of the resampler alone on the full-size decode.
+TEST(ReducedDecode, StaysCloseToTheResamplerAloneOnTheFullImage)
+{
+    using namespace testimages;
+    TempDir dir;
+    // As a photo is: smooth shading, texture, and a few sharp edges.
+    RgbImage photo(1600, 1200);
+    for (int y = 0; y < photo.height; ++y)
+        for (int x = 0; x < photo.width; ++x) {
+            std::uint8_t *p = photo.at(x, y);
+            p[0] = static_cast<std::uint8_t>(x * 255 / photo.width);
+            p[1] = static_cast<std::uint8_t>(128 + 100 * std::sin(x * 0.07) * std::cos(y * 0.05));
+            p[2] = static_cast<std::uint8_t>((x / 150 + y / 110) % 2 ? 200 : 40);  // sharp edges
+        }
+    JpegOptions o;
+    o.quality = 95;
+    const auto path = writeJpeg(dir / "photo.jpg", photo, o);
+    for (const int rate : {25, 10}) {
+        ASSERT_LT(imglib::decodeEighths(rate, rate), 8);
+        imglib::forgetExpectedScaling();
+        const auto picture = imglib::readPicture(path.c_str());
+        ASSERT_TRUE(picture && picture->pixels);
+        const auto scaled = imglib::zoomPicture(*picture, rate, rate);
+        ASSERT_TRUE(scaled && scaled->pixels);
+        const auto full = imglib::resize(*picture->pixels, scaled->width, scaled->height);
+        double squares = 0;
+        for (int y = 0; y < full->height(); ++y)
+            for (std::size_t i = 0; i < full->stride(); ++i) {
+                const double d = full->row(y)[i] - scaled->pixels->row(y)[i];
+                squares += d * d;
+            }
+        const double mean = squares / static_cast<double>(full->sizeBytes());
+        EXPECT_GE(10 * std::log10(255.0 * 255.0 / mean), 40.0) << "rate " << rate;
+    }
+    imglib::forgetExpectedScaling();
+}
+
+TEST(ReducedDecode, LeavesTheResamplerAReductionByTwoOrMore)
+{
+    const struct {
+        int scaleX, scaleY, eighths;
+    } cases[] = {{50, 50, 8}, {25, 25, 4}, {24, 24, 4}, {12, 12, 2}, {10, 10, 2}, {6, 6, 1}, {1, 1, 1},
+                 {26, 26, 8}, {100, 100, 8}, {200, 200, 8}, {25, 50, 8}, {10, 25, 4}};
+    for (const auto &c : cases)
+        EXPECT_EQ(imglib::decodeEighths(c.scaleX, c.scaleY), c.eighths) << c.scaleX << " " << c.scaleY;
+}
+
 // ---- Handles --------------------------------------------------------------------------------
 
 TEST(HandleTable, WrapsPastZeroAndReplacesInOneStep)
 {
     imglib::HandleTable table(0xFFFFFFFEu);
-    const auto image = std::make_shared<const Image>(1, 1);
+    const auto image = std::make_shared<const imglib::Picture>();
     const std::uint32_t last = table.add(image);
     const std::uint32_t wrapped = table.add(image);
     EXPECT_EQ(last, 0xFFFFFFFFu);
