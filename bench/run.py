@@ -164,11 +164,12 @@ def find_tool(name):
 
 
 class Contender:
-    def __init__(self, name, phase, rate, command, ours=False, keep=None):
+    def __init__(self, name, phase, rate, command, ours=False, keep=None, slow=False):
         self.name, self.phase, self.rate = name, phase, rate
         self.command = command  # function (output folder) -> argv
         self.ours = ours
         self.keep = keep        # folder to keep the first run's results in, for quality checks
+        self.slow = slow        # many times slower than ours: fewer runs tell enough
         self.times, self.peaks = [], []
 
 
@@ -188,15 +189,15 @@ def phase1_contenders(tree, photos, rate, keep):
             f'"{djpeg}" {" ".join(scale)} -bmp -outfile "$o.bmp" "$f"') + [str(photos), str(out), "jpg"]))
     if rate == 100:
         result.append(Contender("vips copy (.ppm)", "1", rate, lambda out: per_file(
-            f'"{vips}" copy "$f" "$o.ppm"') + [str(photos), str(out), "jpg"]))
+            f'"{vips}" copy "$f" "$o.ppm"') + [str(photos), str(out), "jpg"], slow=True))
         result.append(Contender("ImageMagick convert", "1", rate, lambda out: per_file(
-            f'"{convert}" "$f" "$o.bmp"') + [str(photos), str(out), "jpg"]))
+            f'"{convert}" "$f" "$o.bmp"') + [str(photos), str(out), "jpg"], slow=True))
     else:
         result.append(Contender("vips resize (.ppm)", "1", rate, lambda out: per_file(
-            f'"{vips}" resize "$f" "$o.ppm" {fraction}') + [str(photos), str(out), "jpg"]))
+            f'"{vips}" resize "$f" "$o.ppm" {fraction}') + [str(photos), str(out), "jpg"], slow=True))
         result.append(Contender("ImageMagick convert -resize", "1", rate, lambda out: per_file(
             f'"{convert}" "$f" -filter Lanczos -resize {rate}% "$o.bmp"') + [str(photos), str(out), "jpg"],
-            keep=keep / f"magick-{rate}"))
+            keep=keep / f"magick-{rate}", slow=True))
     return result
 
 
@@ -209,25 +210,30 @@ def phase2_contenders(tree, bitmaps, rate):
         Contender("cjpeg -quality 90 -optimize", "2", rate, lambda out: per_file(
             f'"{cjpeg}" -quality 90 -optimize -outfile "$o.jpg" "$f"') + [str(bitmaps), str(out), "bmp"]),
         Contender("mogrify -format jpg -quality 90", "2", rate, lambda out: [
-            "sh", "-c", f'"{mogrify}" -path "$1" -format jpg -quality 90 "$2"/*.bmp', "sh", str(out), str(bitmaps)]),
+            "sh", "-c", f'"{mogrify}" -path "$1" -format jpg -quality 90 "$2"/*.bmp', "sh", str(out), str(bitmaps)],
+            slow=True),
     ]
 
 
-def measure(groups, reps, scratch, timer):
-    """Runs every contender of every group `reps` times; in each round the order of the
-    contenders within a group turns by one, so that none always runs first."""
+def measure(groups, reps, slow_reps, scratch, timer):
+    """Runs every contender of every group `reps` times (the slow ones `slow_reps` times); in
+    each round the order of the contenders within a group turns by one, so that none always
+    runs first."""
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     for rep in range(reps):
         log(f"round {rep + 1} of {reps}")
         for group in groups:
             order = group[rep % len(group):] + group[:rep % len(group)]
             for c in order:
+                if c.slow and rep >= slow_reps:
+                    continue
                 out = scratch / "out"
                 shutil.rmtree(out, ignore_errors=True)
                 out.mkdir()
                 seconds, peak = timer(c.command(out), env)
                 c.times.append(seconds)
                 c.peaks.append(peak)
+                log(f"  {c.name}, phase {c.phase} at {c.rate} %: {seconds:.3f} s, {peak:.0f} MiB")
                 if c.keep is not None and not c.keep.exists():
                     produced = out / "tmp" / "RaduZor" if c.ours and c.phase == "1" else out
                     shutil.copytree(produced, c.keep)
@@ -265,6 +271,8 @@ def table(groups):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--reps", type=int, default=5, help="runs of each contender (default 5)")
+    parser.add_argument("--slow-reps", type=int, default=3,
+                        help="runs of libvips and ImageMagick, several times slower (default 3)")
     parser.add_argument("--tree", default=str(ROOT / "build-release"), help="release build tree")
     parser.add_argument("--rates", default="50,25,100", help="Phase 1 rates, in percent")
     parser.add_argument("--no-build", action="store_true", help="use the release tree as it is")
@@ -293,14 +301,14 @@ def main():
         for p in photos.glob("*.jpg"):  # every contender then reads from the page cache
             p.read_bytes()
         groups = [wanted(phase1_contenders(tree, photos, rate, keep)) for rate in rates]
-        measure(groups, args.reps, scratch, timer)
+        measure(groups, args.reps, args.slow_reps, scratch, timer)
 
         # The converter, on the bitmaps Phase 1 left at each rate.
         converter_groups = []
         for rate in rates:
             bitmaps = keep / f"ours-{rate}"
             converter_groups.append(wanted(phase2_contenders(tree, bitmaps, rate)))
-        measure(converter_groups, args.reps, scratch, timer)
+        measure(converter_groups, args.reps, args.slow_reps, scratch, timer)
 
         # Memory: the window at rest, and a folder holding only the largest photo.
         empty = scratch / "empty"
@@ -335,7 +343,8 @@ def main():
         lines = [f"Redim Jpeg benchmark: {len(sizes)} photos "
                  f"({sum(w * h for w, h in sizes.values()) / 1e6:.0f} Mpx, {', '.join(PACKAGES)}), "
                  f"{os.cpu_count()} cores (nproc {subprocess.run(['nproc'], capture_output=True, text=True).stdout.strip()}), "
-                 f"median of {args.reps} runs; ratio to ours = contender's time / ours.", ""]
+                 f"median of {args.reps} runs ({min(args.reps, args.slow_reps)} for libvips and ImageMagick), "
+                 "contenders alternated; ratio to ours = contender's time / ours.", ""]
         lines += table(groups + converter_groups)
         lines += ["",
                   f"Peak memory: the window at rest {resting:.0f} MiB; the largest photos "
