@@ -77,9 +77,18 @@ extern "C" void removeTemporariesAndDie(int sig)
 }
 
 // The whole file in memory, read in as few calls as the system allows. A file that shrinks while
-// we read it leaves a shorter buffer, which the bitmap reader then calls truncated.
-struct FileBytes {
+// we read it leaves a shorter buffer, which the bitmap reader then calls truncated. The bytes
+// live in a buffer of the thread's own, kept for its next file: a fresh buffer of tens of
+// megabytes costs a page fault and a page cleared by the kernel for every 4 KiB the read fills,
+// a fifth of the time of a conversion. It stays as large as the largest file the thread read.
+struct ReadBuffer {
     std::unique_ptr<std::uint8_t[]> data;
+    std::size_t capacity = 0;
+};
+thread_local ReadBuffer readBuffer;
+
+struct FileBytes {
+    std::uint8_t* data = nullptr;
     std::size_t size = 0;
 };
 
@@ -99,15 +108,21 @@ bool readWholeFile(const std::string& path, FileBytes& file, std::string& error)
     } else if (st.st_size > maxFileBytes) {
         error = "file too large for a bitmap this program accepts";
     } else {
+        const auto wanted = static_cast<std::size_t>(st.st_size);
         try {
-            file.data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(st.st_size) + 1);
+            if (readBuffer.capacity < wanted + 1) {
+                readBuffer.data.reset(); // the old buffer goes before the new one comes
+                readBuffer.capacity = 0;
+                readBuffer.data = std::make_unique_for_overwrite<std::uint8_t[]>(wanted + 1);
+                readBuffer.capacity = wanted + 1;
+            }
+            file.data = readBuffer.data.get();
             ok = true;
         } catch (const std::bad_alloc&) {
             error = "not enough memory to read the file";
         }
-        const auto wanted = static_cast<std::size_t>(st.st_size);
         while (ok && file.size < wanted) {
-            const ssize_t n = read(fd, file.data.get() + file.size, wanted - file.size);
+            const ssize_t n = read(fd, file.data + file.size, wanted - file.size);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
@@ -179,12 +194,11 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     if (std::string error; !readWholeFile(bitmapPath, file, error))
         return {Outcome::Failed, error};
     Bitmap bitmap;
-    if (const BmpError e = readBitmap({file.data.get(), file.size}, bitmap); e != BmpError::None)
+    if (const BmpError e = readBitmap({file.data, file.size}, bitmap); e != BmpError::None)
         return {Outcome::Failed, std::string(describe(e))};
     const JpegData jpeg = encodeJpeg(bitmap, settings.quality);
     if (!jpeg)
         return {Outcome::Failed, jpeg.error()};
-    file.data.reset(); // the bitmap's memory is no longer needed while we write
 
     // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
     std::string temporary = joinPath(settings.outDir, "." + jpegName + ".XXXXXX");

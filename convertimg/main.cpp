@@ -82,6 +82,19 @@ int run(int argc, char** argv)
         jobs.emplace_back(joinPath(pattern.folder, name), jpegName);
     }
 
+    // The largest bitmaps first: the threads then end together instead of one converting the
+    // last large photo alone while the others have nothing left.
+    std::vector<std::pair<off_t, std::size_t>> bySize; // file size, index in jobs
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        struct stat st {};
+        bySize.emplace_back(stat(jobs[i].first.c_str(), &st) == 0 ? st.st_size : 0, i);
+    }
+    std::stable_sort(bySize.begin(), bySize.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::pair<std::string, std::string>> ordered;
+    for (const auto& [size, i] : bySize)
+        ordered.push_back(std::move(jobs[i]));
+    jobs = std::move(ordered);
+
     ConvertSettings settings;
     settings.outDir = options.outDir;
     settings.replace = options.replace;
