@@ -8,6 +8,7 @@
 #include "blend.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -90,6 +91,15 @@ void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *
 #if defined(__SSE2__)
 namespace {
 
+// The weights at w[0] and w[1] side by side in each 32-bit lane, as pmaddwd pairs them: one
+// 32-bit load, since they lie side by side in memory already.
+inline __m128i adjacentWeights(const std::int16_t *w)
+{
+    std::int32_t both;
+    std::memcpy(&both, w, sizeof both);
+    return _mm_set1_epi32(both);
+}
+
 // Two int16 weights side by side in each 32-bit lane, as pmaddwd pairs them.
 inline __m128i weightPair(std::int16_t first, std::int16_t second)
 {
@@ -105,7 +115,7 @@ inline void sum16(const std::uint8_t *const *rows, const std::int16_t *weights, 
     s[0] = s[1] = s[2] = s[3] = rounding;
     int k = 0;
     for (; k + 1 < count; k += 2) {
-        const __m128i w = weightPair(weights[k], weights[k + 1]);
+        const __m128i w = adjacentWeights(weights + k);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i));
         const __m128i lo = _mm_unpacklo_epi8(a, b);  // a0 b0 a1 b1 ... a7 b7
@@ -176,7 +186,7 @@ void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *
         for (; i + 1 < n; i += 2) {
             const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 3 * i));
             const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 3 * i + 3));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weightPair(k[i], k[i + 1])));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), adjacentWeights(k + i)));
         }
         if (i < n) {
             const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 3 * i));
