@@ -268,6 +268,49 @@ def table(groups):
     return rows
 
 
+def targets(groups, converter_groups, quality, bound, single_peaks):
+    """The goals the benchmark is run for, each with what this run measured."""
+    def median(c):
+        return statistics.median(c.times)
+
+    def find(group, prefix):
+        return next((c for c in group if c.name.startswith(prefix)), None)
+
+    rows = ["| goal | measured | met |", "|---|---|---|"]
+
+    def row(goal, value, met):
+        rows.append(f"| {goal} | {value} | {'yes' if met else 'no'} |")
+
+    for group in groups:
+        ours = next(c for c in group if c.ours)
+        rate = ours.rate
+        djpeg = find(group, "djpeg")
+        if djpeg:
+            ratio = median(ours) / median(djpeg)
+            row(f"Phase 1 at {rate} % at most 1.1 x {djpeg.name}", f"{ratio:.2f} x", ratio <= 1.1)
+        for prefix, factor in (("vips", 2), ("ImageMagick", 5)):
+            other = find(group, prefix)
+            if other:
+                speedup = median(other) / median(ours)
+                row(f"Phase 1 at {rate} % at least {factor} x faster than {other.name}", f"{speedup:.1f} x",
+                    speedup >= factor)
+        bounded = max(ours.peaks)
+        row(f"Phase 1 at {rate} %: peak memory under 2 x largest decoded photo + window at rest ({bound:.0f} MiB)",
+            f"{bounded:.0f} MiB (one photo alone: {single_peaks.get(rate, 0):.0f} MiB)", bounded < bound)
+    for group in converter_groups:
+        ours = next(c for c in group if c.ours)
+        cjpeg = find(group, "cjpeg")
+        if cjpeg:
+            ratio = median(ours) / median(cjpeg)
+            row(f"Converter on the {ours.rate} % bitmaps at most 0.6 x cjpeg file by file", f"{ratio:.2f} x",
+                ratio <= 0.6)
+    for rate, values in quality.items():
+        worst = min(values)
+        row(f"Every photo at {rate} % within 40 dB PSNR of ImageMagick's Lanczos", f"worst {worst[0]:.1f} dB",
+            worst[0] >= 40)
+    return rows
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--reps", type=int, default=5, help="runs of each contender (default 5)")
@@ -359,6 +402,7 @@ def main():
                          f"({worst[1]}), median {statistics.median(v for v, _ in values):.1f} dB, "
                          f"{len(values) - len(below)} of {len(values)} photos at 40 dB or more"
                          + (f"; below: {', '.join(below)}" if below else "") + ".")
+        lines += [""] + targets(groups, converter_groups, quality, 2 * decoded + resting, single_peaks)
         text = "\n".join(lines) + "\n"
         print(text)
         output = Path(args.output)
