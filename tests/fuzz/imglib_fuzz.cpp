@@ -20,7 +20,7 @@ namespace {
 // Reading, scaling and writing are linear in the pixels; past this many a single input takes
 // seconds under the sanitizers and the fuzzer spends its time there instead of in new paths.
 // The unit tests cover large images.
-constexpr std::uint64_t kMaxPixels = 2u << 20;
+constexpr std::uint64_t kMaxPixels = 1u << 20;
 
 // Largest width * height declared by anything that looks like a start-of-frame segment.  It
 // may see a frame inside some other segment and skip an input that would have been cheap;
