@@ -51,6 +51,16 @@ std::uint32_t HandleTable::replace(std::uint32_t old, std::shared_ptr<const Pict
     return handle;
 }
 
+bool HandleTable::update(std::uint32_t handle, std::shared_ptr<const Picture> image)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = images_.find(handle);
+    if (it == images_.end())
+        return false;
+    std::swap(it->second, image);  // the old one is freed after the lock is let go
+    return true;
+}
+
 std::size_t HandleTable::size() const
 {
     std::lock_guard lock(mutex_);

@@ -33,6 +33,10 @@ public:
     // in which case nothing changed.
     std::uint32_t replace(std::uint32_t old, std::shared_ptr<const Picture> image);
 
+    // Puts `image` behind `handle` in place of what was there, if the handle is in use;
+    // false otherwise.
+    bool update(std::uint32_t handle, std::shared_ptr<const Picture> image);
+
     std::size_t size() const;
 
 private:

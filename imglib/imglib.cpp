@@ -34,9 +34,19 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY)
     try {
         if (scaleX < kMinScale || scaleX > kMaxScale || scaleY < kMinScale || scaleY > kMaxScale)
             return 0;
-        const auto source = imglib::handles().find(handle);
+        auto source = imglib::handles().find(handle);
         if (!source)
             return 0;
+        if (source->pixels && imglib::zoomDecodesAgain(*source, scaleX, scaleY)) {
+            // The file is decoded again at a reduced size: the full-size pixels go first, so
+            // that both never take memory at once.  The image stays what it was: its pixels
+            // are decoded again from the same bytes if they are needed after all.
+            auto lighter = std::make_shared<imglib::Picture>(*source);
+            lighter->pixels.reset();
+            if (!imglib::handles().update(handle, lighter))
+                return 0;
+            source = std::move(lighter);
+        }
         std::shared_ptr<const imglib::Picture> result = imglib::zoomPicture(*source, scaleX, scaleY);
         if (!result)
             return 0;

@@ -169,12 +169,12 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
     std::shared_ptr<const Image> scaled;
     if (picture.jpeg) {
         expected.store(packScaling(scaleX, scaleY), std::memory_order_relaxed);
-        if (picture.prepared && picture.preparedX == scaleX && picture.preparedY == scaleY)
-            scaled = picture.prepared;
-        else if (picture.pixels && decodeEighths(scaleX, scaleY) == 8)
-            scaled = resize(*picture.pixels, static_cast<int>(width), static_cast<int>(height));
-        else
+        if (zoomDecodesAgain(picture, scaleX, scaleY))
             scaled = decodeScaled(*picture.jpeg, scaleX, scaleY);
+        else if (picture.prepared && picture.preparedX == scaleX && picture.preparedY == scaleY)
+            scaled = picture.prepared;
+        else
+            scaled = resize(*picture.pixels, static_cast<int>(width), static_cast<int>(height));
     } else {
         scaled = resize(*picture.pixels, static_cast<int>(width), static_cast<int>(height));
     }
@@ -186,6 +186,15 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
     result->density = picture.density;
     result->pixels = std::move(scaled);
     return result;
+}
+
+bool zoomDecodesAgain(const Picture &picture, std::int32_t scaleX, std::int32_t scaleY)
+{
+    if (!picture.jpeg)
+        return false;
+    if (picture.prepared && picture.preparedX == scaleX && picture.preparedY == scaleY)
+        return false;
+    return !picture.pixels || decodeEighths(scaleX, scaleY) < 8;
 }
 
 std::shared_ptr<const Image> picturePixels(const Picture &picture)

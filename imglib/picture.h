@@ -48,6 +48,10 @@ std::shared_ptr<const Picture> readPicture(const char *path);
 // too large to hold.  Throws std::bad_alloc when memory runs out.
 std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t scaleX, std::int32_t scaleY);
 
+// True when zoomPicture() decodes the file again for this scaling, instead of using what the
+// picture holds: the pixels it holds are then of no use to it.
+bool zoomDecodesAgain(const Picture &picture, std::int32_t scaleX, std::int32_t scaleY);
+
 // The pixels to write for a picture, decoding them when only a scaling was prepared; null if
 // that decode fails.  Throws std::bad_alloc when memory runs out.
 std::shared_ptr<const Image> picturePixels(const Picture &picture);

@@ -297,6 +297,14 @@ TEST(HandleTable, WrapsPastZeroAndReplacesInOneStep)
     EXPECT_FALSE(table.remove(last));
     EXPECT_TRUE(table.remove(wrapped));
     EXPECT_EQ(table.size(), 2u);
+
+    // In place: the same handle, now naming the other image.
+    const auto other = std::make_shared<const imglib::Picture>();
+    EXPECT_TRUE(table.update(replaced, other));
+    EXPECT_EQ(table.find(replaced), other);
+    EXPECT_FALSE(table.update(wrapped, other));
+    EXPECT_EQ(table.find(wrapped), nullptr);
+    EXPECT_EQ(table.size(), 2u);
 }
 
 // ---- EXIF -----------------------------------------------------------------------------------
