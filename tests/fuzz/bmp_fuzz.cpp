@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(converted == result.message.empty());
     if (converted) {
         FUZZ_CHECK((fuzzing::entries(folder()) == std::set<std::string>{"photo.bmp", "photo.jpg"}));
-        const auto jpeg = testimages::readFile(folder() / "photo.jpg");
+        const auto jpeg = fuzzing::readAll(folder() / "photo.jpg");
         FUZZ_CHECK(jpegSize(jpeg) == std::make_pair(bitmap.width, bitmap.height));
         fs::remove(folder() / "photo.jpg");
     } else {
