@@ -59,7 +59,7 @@ void writeJpegs(const fs::path &dir)
         {"non_interleaved", [](JpegOptions &o) { o.nonInterleaved = true; }, &picture},
         {"progressive_420", [](JpegOptions &o) { o.progressive = true; }, &picture},
         {"progressive_444", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.progressive = true; }, &picture},
-        {"progressive_spectral", [](JpegOptions &o) { o.progressive = true; o.spectralSelectionOnly = true; }, &picture},
+        {"progressive_dc_then_ac", [](JpegOptions &o) { o.progressive = true; o.spectralSelectionOnly = true; }, &picture},
         {"arithmetic", [](JpegOptions &o) { o.arithmetic = true; }, &picture},
         {"arithmetic_progressive", [](JpegOptions &o) { o.progressive = true; o.arithmetic = true; }, &picture},
         {"restart_1", [](JpegOptions &o) { o.restartInterval = 1; }, &picture},
