@@ -12,6 +12,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace imglib::blend {
@@ -155,11 +156,61 @@ void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, i
                 [out](std::size_t j, std::int32_t sum) { out[j] = toByte(sum, kWeightBits); });
 }
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+namespace {
+
+// The vertical pass with AVX2, where the processor has it: 16 bytes of two rows widened to
+// int16 at once, so that each pair of rows costs two multiply-adds instead of four.  The lanes
+// come out of the pack in pixel order: the low one holds bytes 0-7, the high one 8-15.
+// Returns how many bytes it did; the caller does the rest.
+__attribute__((target("avx2"))) std::size_t rowsToFixedAvx2(const std::uint8_t *const *rows,
+                                                            const std::int16_t *weights, int count,
+                                                            std::size_t bytes, std::int16_t *out)
+{
+    const __m256i rounding = _mm256_set1_epi32(half(kFixedShift));
+    const __m256i zero = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m256i lo = rounding;  // bytes 0-3 and 8-11
+        __m256i hi = rounding;  // bytes 4-7 and 12-15
+        int k = 0;
+        for (; k + 1 < count; k += 2) {
+            std::int32_t both;
+            std::memcpy(&both, weights + k, sizeof both);
+            const __m256i w = _mm256_set1_epi32(both);
+            const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i)));
+            const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i)));
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+        }
+        if (k < count) {  // the odd row out, paired with nothing
+            const __m256i w = _mm256_set1_epi32(static_cast<std::uint16_t>(weights[k]));
+            const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i)));
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, zero), w));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, zero), w));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i),
+                            _mm256_packs_epi32(_mm256_srai_epi32(lo, kFixedShift), _mm256_srai_epi32(hi, kFixedShift)));
+    }
+    return i;
+}
+
+// Asked once, when the library is loaded; the processor's features are read first, as a
+// static initializer may run before the compiler's own runtime has read them.
+const bool hasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+
+} // namespace
+#endif
+
 void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
                  std::size_t bytes, std::int16_t *out)
 {
     const __m128i rounding = _mm_set1_epi32(half(kFixedShift));
     std::size_t i = 0;
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    if (hasAvx2)
+        i = rowsToFixedAvx2(rows, weights, count, bytes, out);
+#endif
     for (; i + 16 <= bytes; i += 16) {
         __m128i s[4];
         sum16(rows, weights, count, i, rounding, s);
