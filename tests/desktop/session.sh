@@ -6,20 +6,25 @@
 #
 #   session.sh <build folder> <screenshot folder>
 #
-# It runs in a mount namespace of its own with a private /tmp, so the user's real result folder
-# is never touched. Exit 77 (skipped) when Xvfb, xdotool or such a namespace is not available.
+# It runs in a mount namespace of its own where an empty private folder stands over the
+# program's temporary folder, so the user's real result folder is never touched. Exit 77
+# (skipped) when Xvfb, xdotool or such a namespace is not available.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 shots=$(mkdir -p "$2" && cd "$2" && pwd)
 skip() { echo "session: skipped: $*"; exit 77; }
 
+private=/tmp/redim-$(id -u)
 if [ -z "${REDIM_SESSION_PRIVATE_TMP:-}" ]; then
   command -v Xvfb >/dev/null || skip "Xvfb is not installed"
   command -v xdotool >/dev/null || skip "xdotool is not installed"
   unshare -m --propagation private true 2>/dev/null || skip "no private mount namespace here"
+  # Only the program's own folder is covered: this script and the build may live under /tmp.
+  mkdir -p -m 0700 "$private"
   exec unshare -m --propagation private env REDIM_SESSION_PRIVATE_TMP=1 \
-    bash -c 'mount -t tmpfs tmpfs /tmp && exec bash "$0" "$@"' "$0" "$build" "$shots"
+    bash -c 'mount -t tmpfs -o mode=0700 tmpfs "$1" && exec bash "$0" "$2" "$3"' \
+    "$0" "$private" "$build" "$shots"
 fi
 
 fail() { echo "session: FAILED: $*"; exit 1; }
@@ -38,14 +43,15 @@ shot() { "$build/tests/desktop_grab" "$shots/session-$1.png" || echo "session: n
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; kill $redim 2>/dev/null || true' EXIT
+work=$(mktemp -d /tmp/redim-session.XXXXXX)
+trap 'kill $xvfb 2>/dev/null || true; kill ${redim:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY=$display
 wait_for "Xvfb starts" "xdpyinfo >/dev/null 2>&1 || [ -S /tmp/.X11-unix/X${display#:} ]"
 
-photos=/tmp/Mes\ photos
+photos="$work/Mes photos"
 mkdir -p "$photos"
 "$build/tests/desktop_make_photos" "$photos" "plage.jpg" "DSC0001.JPG" "été 2026.jpg"
-result=/tmp/redim-$(id -u)/RaduZor
+result=$private/RaduZor
 
 "$build/redim" &
 redim=$!
