@@ -168,7 +168,11 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
         return nullptr;
     std::shared_ptr<const Image> scaled;
     if (picture.jpeg) {
-        expected.store(packScaling(scaleX, scaleY), std::memory_order_relaxed);
+        // Only the window's rates (up to 200 %) are prepared on the next read: a larger
+        // enlargement would make reading the next file cost up to a hundred times its pixels
+        // for a scaling nobody may ask for.
+        const bool windowRates = scaleX <= 200 && scaleY <= 200;
+        expected.store(windowRates ? packScaling(scaleX, scaleY) : 0, std::memory_order_relaxed);
         if (zoomDecodesAgain(picture, scaleX, scaleY))
             scaled = decodeScaled(*picture.jpeg, scaleX, scaleY);
         else if (picture.prepared && picture.preparedX == scaleX && picture.preparedY == scaleY)

@@ -347,4 +347,28 @@ TEST(Exif, FindsTheTagAmongOthers)
     EXPECT_EQ(imglib::exifOrientation(block.data(), block.size()), 8);
 }
 
+// Only the window's rates are prepared on the next read: after a scaling past 200 %, reading
+// the next photo would otherwise pay for an enlargement up to a hundred times its size.
+TEST(ExpectedScaling, OnlyRatesUpTo200PercentArePreparedForTheNextRead)
+{
+    struct Case {
+        int scaleX, scaleY;
+        bool prepared;
+    };
+    const Case cases[] = {{10, 10, true}, {50, 50, true}, {200, 200, true}, {200, 201, false},
+                          {201, 100, false}, {1000, 1000, false}};
+    testimages::TempDir dir;
+    const auto path = testimages::writeJpeg(dir / "photo.jpg", testimages::gradient(64, 48));
+    for (const Case &c : cases) {
+        imglib::forgetExpectedScaling();
+        const auto first = imglib::readPicture(path.c_str());
+        ASSERT_TRUE(first);
+        ASSERT_TRUE(imglib::zoomPicture(*first, c.scaleX, c.scaleY));
+        const auto next = imglib::readPicture(path.c_str());
+        ASSERT_TRUE(next);
+        EXPECT_EQ(next->prepared != nullptr, c.prepared) << c.scaleX << " x " << c.scaleY;
+    }
+    imglib::forgetExpectedScaling();
+}
+
 } // namespace
