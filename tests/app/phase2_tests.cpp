@@ -126,6 +126,28 @@ TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
     EXPECT_EQ(zombieChildren(), 0);
 }
 
+TEST_F(PhaseTwo, TwoConvertersOnOneFolderLeaveOneCompleteJpegPerBitmap)
+{
+    SpawnProcessStarter real;
+    Form1::Environment env = environment();
+    env.processes = &real;
+    env.programFolder = QStringLiteral(REDIM_PROGRAM_FOLDER);
+    Form1 form(env);
+    makeBitmaps(form, 8, 800, 600);
+
+    form.Command5->click();
+    form.Command5->click();  // a second converter on the same bitmaps
+    form.Command6->click();  // waits for both
+    EXPECT_FALSE(real.anyRunning());
+    EXPECT_TRUE(named("*.bmp").isEmpty());
+    ASSERT_EQ(named("*.jpg").size(), 8);
+    for (const QString &name : named("*.jpg")) {
+        const QByteArray bytes = readAll(resultFolder() + '/' + name);
+        EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9")) << name.toStdString();
+    }
+    EXPECT_EQ(entries(resultFolder()).size(), 9);  // the JPEGs and the log: no temporary left
+}
+
 TEST_F(PhaseTwo, ErasingWithNothingToEraseEndsWithTheSameText)
 {
     auto form = makeForm();

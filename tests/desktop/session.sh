@@ -40,6 +40,7 @@ wait_for() {
 count() { find "$result" -maxdepth 1 -type f -iname "$1" | wc -l; }
 shot() { "$build/tests/desktop_grab" "$shots/session-$1.png" || echo "session: no screenshot $1"; }
 
+unset QT_QPA_PLATFORM  # the real X11 platform of our Xvfb, whatever the caller's shell says
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
