@@ -58,6 +58,27 @@ protected:
     }
 
     QStringList named(const char *pattern) const { return QDir(resultFolder()).entryList({QLatin1String(pattern)}); }
+
+    // The window with the real converter of this build, started for real.
+    Form1::Environment withRealConverter(SpawnProcessStarter &real)
+    {
+        Form1::Environment env = environment();
+        env.processes = &real;
+        env.programFolder = QStringLiteral(REDIM_PROGRAM_FOLDER);
+        return env;
+    }
+
+    // No bitmap left, and `count` JPEGs, each complete from its first marker to its last.
+    void expectOnlyCompleteJpegs(int count) const
+    {
+        EXPECT_TRUE(named("*.bmp").isEmpty());
+        const QStringList jpegs = named("*.jpg");
+        ASSERT_EQ(jpegs.size(), count);
+        for (const QString &name : jpegs) {
+            const QByteArray bytes = readAll(resultFolder() + '/' + name);
+            EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9")) << name.toStdString();
+        }
+    }
 };
 
 TEST_F(PhaseTwo, StartsTheConverterOnTheResultFolderFromAnArgumentList)
@@ -99,10 +120,7 @@ TEST_F(PhaseTwo, AConverterThatCannotStartIsReported)
 TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
 {
     SpawnProcessStarter real;
-    Form1::Environment env = environment();
-    env.processes = &real;
-    env.programFolder = QStringLiteral(REDIM_PROGRAM_FOLDER);
-    Form1 form(env);
+    Form1 form(withRealConverter(real));
     // Big enough that the converter is still at work when "Effacer Bmp" is clicked.
     makeBitmaps(form, 12, 1200, 900);
 
@@ -111,13 +129,7 @@ TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
     form.Command6->click();  // waits for the converter before erasing
     EXPECT_FALSE(real.anyRunning());
     EXPECT_EQ(form.Text1->toPlainText(), kJpegsIn + resultFolder());
-    EXPECT_TRUE(named("*.bmp").isEmpty());
-    const QStringList jpegs = named("*.jpg");
-    ASSERT_EQ(jpegs.size(), 12);
-    for (const QString &name : jpegs) {
-        const QByteArray bytes = readAll(resultFolder() + '/' + name);
-        EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9")) << name.toStdString();
-    }
+    expectOnlyCompleteJpegs(12);
     EXPECT_TRUE(QFile::exists(logPath()));
 
     // A converter nobody waits for is reaped all the same.
@@ -129,22 +141,14 @@ TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
 TEST_F(PhaseTwo, TwoConvertersOnOneFolderLeaveOneCompleteJpegPerBitmap)
 {
     SpawnProcessStarter real;
-    Form1::Environment env = environment();
-    env.processes = &real;
-    env.programFolder = QStringLiteral(REDIM_PROGRAM_FOLDER);
-    Form1 form(env);
+    Form1 form(withRealConverter(real));
     makeBitmaps(form, 8, 800, 600);
 
     form.Command5->click();
     form.Command5->click();  // a second converter on the same bitmaps
     form.Command6->click();  // waits for both
     EXPECT_FALSE(real.anyRunning());
-    EXPECT_TRUE(named("*.bmp").isEmpty());
-    ASSERT_EQ(named("*.jpg").size(), 8);
-    for (const QString &name : named("*.jpg")) {
-        const QByteArray bytes = readAll(resultFolder() + '/' + name);
-        EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9")) << name.toStdString();
-    }
+    expectOnlyCompleteJpegs(8);
     EXPECT_EQ(entries(resultFolder()).size(), 9);  // the JPEGs and the log: no temporary left
 }
 
