@@ -34,6 +34,7 @@ public:
         FileDialog *dialog = nullptr;        // Qt's open-file dialog when null
         ProcessStarter *processes = nullptr; // real processes when null
         QString programFolder;               // the folder of the running program when empty
+        int readAheadWorkers = 0;            // photos a folder run reads ahead; 0: one per core
     };
 
     // Build the window and run its start-up (the window is loaded but not yet shown).

@@ -25,6 +25,7 @@ DynamicImageLibrary::~DynamicImageLibrary()
 
 void *DynamicImageLibrary::function(const char *name, void *&cache)
 {
+    const std::lock_guard lock(mutex_);
     if (cache)
         return cache;
     if (!triedToLoad_) {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <mutex>
 #include <optional>
 
 namespace redim {
@@ -26,7 +27,8 @@ public:
 };
 
 // libimglib.so, found by the platform's usual library search (the program's run path puts its
-// own folder first).
+// own folder first). Its functions may be called from several threads at once, as the library's
+// may; the library must not be unloaded (this object destroyed) while a call is in progress.
 class DynamicImageLibrary final : public ImageLibrary {
 public:
     explicit DynamicImageLibrary(const char *fileName = "libimglib.so");
@@ -43,6 +45,7 @@ private:
     void *function(const char *name, void *&cache);
 
     const char *fileName_;
+    std::mutex mutex_;  // over the loading and the looking up, which happen once
     void *handle_ = nullptr;
     bool triedToLoad_ = false;
     void *read_ = nullptr;

@@ -1,10 +1,15 @@
 // The folder run: every JPEG of one folder, in the order the file system lists them.
 #include "app/form1.h"
+#include "phase1/readahead.h"
 #include "platform/filesystem.h"
+#include "platform/pathcodec.h"
 
 #include <QProgressBar>
+#include <QScopeGuard>
+#include <QSlider>
 
 #include <algorithm>
+#include <utility>
 
 namespace redim {
 
@@ -16,9 +21,21 @@ void Form1::dosim(const QString &folder)
         return;
     if (counted->size() >= 2)
         ProgressBar1->setMaximum(static_cast<int>(counted->size() - 1));
+    const QStringList names = listFiles(folder, filtre).value_or(QStringList());
+
+    // While the window writes each photo, the next ones are read and scaled on the other cores;
+    // the steps below reach the library through the read-ahead for the run.
+    std::vector<QByteArray> paths;
+    for (const QString &name : names)
+        paths.push_back(encodePath(folder + kSeparator + name));
+    ReadAhead::Options options;
+    options.workers = env_.readAheadWorkers;
+    ReadAhead readAhead(*env_.images, std::move(paths), Slider2->value(), options);
+    ImageLibrary *const library = std::exchange(env_.images, &readAhead);
+    const auto restoreLibrary = qScopeGuard([&] { env_.images = library; });
 
     int counter = 0;
-    for (const QString &name : listFiles(folder, filtre).value_or(QStringList())) {
+    for (const QString &name : names) {
         nomfi = folder + kSeparator + name;
         aigan = 0;  // each image is stopped only by its own failure
         convim();

@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <functional>
+#include <mutex>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -30,14 +31,18 @@ const QString kWriteFailed = QStringLiteral(" Anomalie. Conversion bitmap avort√
 const QString kFolderDone = QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap des fichiers termin√©e");
 
 // The real library, with a hook that runs before each read: the moment a hostile world acts.
+// A folder run reads from several threads; the hook runs for one read at a time.
 class HookedLibrary final : public ImageLibrary {
 public:
-    std::function<void(int readIndex)> beforeRead;
+    std::function<void(int readIndex, const QByteArray &path)> beforeRead;
     std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
     {
-        if (beforeRead)
-            beforeRead(reads_);
-        ++reads_;
+        {
+            const std::lock_guard lock(mutex_);
+            if (beforeRead)
+                beforeRead(reads_, path);
+            ++reads_;
+        }
         return imageLibrary().readFileIntoDIB(path);
     }
     std::optional<quint32> zoomDIB(quint32 h, qint32 x, qint32 y) override { return imageLibrary().zoomDIB(h, x, y); }
@@ -48,6 +53,7 @@ public:
     bool dibFree(quint32 h) override { return imageLibrary().dibFree(h); }
 
 private:
+    std::mutex mutex_;
     int reads_ = 0;
 };
 
@@ -131,12 +137,12 @@ TEST_F(Hostile, FilesThatComeAndGoDuringAFolderRun)
     auto form = makeForm();
     QSignalSpy progress(form->ProgressBar1, &QProgressBar::valueChanged);
     QStringList gone;
-    library.beforeRead = [&](int readIndex) {
+    library.beforeRead = [&](int readIndex, const QByteArray &reading) {
         if (readIndex != 0)
             return;
-        // After the listings: two files vanish, three appear, one is replaced by garbage.
+        // After the listings: two files vanish, three appear.
         for (const QString &name : QDir(photos).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
-            if (gone.size() < 2 && !form->nomfi.endsWith('/' + name)) {
+            if (gone.size() < 2 && !reading.endsWith('/' + QFile::encodeName(name))) {
                 QFile::remove(photos + '/' + name);
                 gone.append(photos + '/' + name);
             }
@@ -176,7 +182,7 @@ TEST_F(Hostile, ResultFolderGoneOrReplacedDuringARun)
         QFile::remove(resultFolder());
         const QString path = photo("photo.jpg");
         auto form = makeForm();
-        library.beforeRead = [&](int) { c.act(resultFolder()); };
+        library.beforeRead = [&](int, const QByteArray &) { c.act(resultFolder()); };
         dialog.answers = {path};
         form->Option19->setChecked(true);
         form->Command1->click();

@@ -15,40 +15,53 @@
 #include <QSignalSpy>
 #include <QSlider>
 
+#include <atomic>
+#include <mutex>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace redim::testing {
 namespace {
 
-// Passes every call on to the real library and records it; can make a step fail.
+// Passes every call on to the real library and records it; can make a step fail. A folder run
+// calls it from several threads.
 class RecordingLibrary final : public ImageLibrary {
 public:
     explicit RecordingLibrary(ImageLibrary &inner) : inner_(inner) {}
     QStringList calls;
-    bool failZoom = false;
-    bool failWrite = false;
+    std::atomic<bool> failZoom = false;
+    std::atomic<bool> failWrite = false;
 
     std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
     {
-        calls.append(QStringLiteral("read"));
+        record(QStringLiteral("read"));
         return inner_.readFileIntoDIB(path);
     }
     std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
     {
-        calls.append(QStringLiteral("zoom %1 %2").arg(scaleX).arg(scaleY));
+        record(QStringLiteral("zoom %1 %2").arg(scaleX).arg(scaleY));
         return failZoom ? 0 : inner_.zoomDIB(image, scaleX, scaleY);
     }
     std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
     {
-        calls.append(QStringLiteral("write %1").arg(option));
+        record(QStringLiteral("write %1").arg(option));
         return failWrite ? 0 : inner_.writeDIBToFile(image, path, option);
     }
     bool dibFree(quint32 image) override
     {
-        calls.append(QStringLiteral("free"));
+        record(QStringLiteral("free"));
         return inner_.dibFree(image);
     }
 
 private:
+    void record(const QString &call)
+    {
+        const std::lock_guard lock(mutex_);
+        calls.append(call);
+    }
     ImageLibrary &inner_;
+    std::mutex mutex_;
 };
 
 const QString kReadFailed = QStringLiteral("Anomalie. Conversion bitmap avortée");
@@ -152,6 +165,33 @@ TEST_F(PhaseOne, SingleImageIsScaledByTheSlidersRate)
         EXPECT_EQ(form->ctr, 0.0f);
         EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "photo.bmp"}));
     }
+}
+
+TEST_F(PhaseOne, SingleImageModeOpensNoOtherFile)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        photo(QLatin1String(name));
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(photos).constData(), IN_OPEN), 0);
+    auto form = makeForm();
+    form->Slider2->setValue(50);
+    dialog.answers = {photos + QStringLiteral("/b.jpg")};
+    run(*form, false);
+    ASSERT_EQ(form->Text1->toPlainText(), imageDone(photos + QStringLiteral("/b.jpg")));
+
+    QStringList opened;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;) {
+        for (char *p = events; p < events + got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(p);
+            opened.append(event->len ? QString::fromUtf8(event->name) : QStringLiteral("(the folder)"));
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    opened.removeDuplicates();
+    EXPECT_EQ(opened, QStringList({"b.jpg"}));
 }
 
 TEST_F(PhaseOne, BitmapNamesFollowTheFileRead)

@@ -1,0 +1,256 @@
+// Reading the next photos of a folder run on worker threads, and handing them to the window in
+// order once their bytes are known not to have changed.
+#include "phase1/readahead.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace redim {
+
+namespace {
+
+// What a file holds: its bytes, or nothing when it cannot be read as a regular file.
+using Content = std::optional<QByteArray>;
+
+// Photos larger than this are not read ahead: holding their bytes to compare them would cost
+// more memory than reading them at their turn saves time.
+constexpr qint64 kLargestReadAhead = qint64{256} << 20;
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() { ::close(fd_); }
+    FdCloser(const FdCloser &) = delete;
+    FdCloser &operator=(const FdCloser &) = delete;
+
+private:
+    int fd_;
+};
+
+// Reads the whole file at `path`, up to its end as it is now. Pipes and devices are not read
+// at all (a pipe without a writer would block). Sets `tooLarge` instead of reading a file larger
+// than kLargestReadAhead.
+Content readContent(const QByteArray &path, bool &tooLarge)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    const FdCloser closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    QByteArray bytes;
+    bytes.resize(static_cast<qsizetype>(std::min<qint64>(st.st_size, kLargestReadAhead)) + 1);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == bytes.size()) {
+            if (size > kLargestReadAhead) {
+                tooLarge = true;
+                return std::nullopt;
+            }
+            bytes.resize(std::min<qsizetype>(2 * size, kLargestReadAhead + 1));
+        }
+        const ssize_t got = ::read(fd, bytes.data() + size, static_cast<std::size_t>(bytes.size() - size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        size += got;
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+Content readContent(const QByteArray &path)
+{
+    bool tooLarge = false;
+    return readContent(path, tooLarge);
+}
+
+}  // namespace
+
+int ReadAhead::usableCores()
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (::sched_getaffinity(0, sizeof cores, &cores) == 0)
+        return std::max(1, CPU_COUNT(&cores));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+ReadAhead::ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options)
+    : library_(library), paths_(std::move(paths)), rate_(rate),
+      inFlight_(options.workers > 0 ? options.workers : usableCores()), prepared_(std::move(options.prepared)),
+      photos_(paths_.size())
+{
+    const int workers = std::min<int>(inFlight_, static_cast<int>(paths_.size()));
+    try {
+        for (int i = 0; i < workers; ++i)
+            workers_.emplace_back([this] { work(); });
+    } catch (const std::system_error &) {
+        // Fewer threads than asked for (a process limit): those started share the work, and
+        // with none at all every read is made at its turn.
+    }
+}
+
+ReadAhead::~ReadAhead()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread &worker : workers_)
+        worker.join();
+    for (const Photo &photo : photos_)
+        release(photo.read, photo.scaled);
+    releaseHanded();
+}
+
+void ReadAhead::work()
+{
+    for (;;) {
+        int index = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] {
+                return stopping_ || (next_ < static_cast<int>(paths_.size()) && next_ < taken_ + inFlight_);
+            });
+            if (stopping_)
+                return;
+            index = next_++;
+        }
+        prepare(index);
+        if (prepared_)
+            prepared_(index);
+    }
+}
+
+// Reads and scales one photo, noting the bytes it was read from. A photo whose bytes change
+// while it is read, or that nobody wants any more, is released at once.
+void ReadAhead::prepare(int index)
+{
+    const QByteArray &path = paths_[static_cast<std::size_t>(index)];
+    Photo photo;
+    try {
+        bool tooLarge = false;
+        photo.bytes = readContent(path, tooLarge);
+        if (!tooLarge) {
+            photo.read = library_.readFileIntoDIB(path);
+            if (rate_ != 100 && photo.read.value_or(0) != 0)
+                photo.scaled = library_.zoomDIB(*photo.read, rate_, rate_);
+            photo.usable = readContent(path) == photo.bytes;
+        }
+    } catch (const std::bad_alloc &) {
+        photo.usable = false;  // read at its turn instead
+    }
+    photo.ready = true;
+    bool unwanted = !photo.usable;
+    {
+        const std::lock_guard lock(mutex_);
+        unwanted = unwanted || stopping_;
+        if (!unwanted)
+            photos_[static_cast<std::size_t>(index)] = std::move(photo);
+        else
+            photos_[static_cast<std::size_t>(index)].ready = true;
+    }
+    changed_.notify_all();
+    if (unwanted)
+        release(photo.read, photo.scaled);
+}
+
+// The photo at `index` as the window's read of it: the one read early if its file still holds
+// the same bytes, or a read made now.
+std::optional<quint32> ReadAhead::takeAtTurn(int index)
+{
+    Photo photo;
+    {
+        std::unique_lock lock(mutex_);
+        taken_ = index + 1;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return photos_[static_cast<std::size_t>(index)].ready; });
+        photo = std::exchange(photos_[static_cast<std::size_t>(index)], Photo());
+        photos_[static_cast<std::size_t>(index)].ready = true;
+    }
+    const QByteArray &path = paths_[static_cast<std::size_t>(index)];
+    if (photo.usable && readContent(path) == photo.bytes) {
+        handed_ = {index, photo.read.value_or(0), photo.scaled};
+        return photo.read;
+    }
+    release(photo.read, photo.scaled);
+    return library_.readFileIntoDIB(path);
+}
+
+std::optional<quint32> ReadAhead::readFileIntoDIB(const QByteArray &path)
+{
+    releaseHanded();
+    const auto turn = static_cast<std::size_t>(taken_);
+    if (!workers_.empty() && turn < paths_.size() && paths_[turn] == path)
+        return takeAtTurn(taken_);
+    return library_.readFileIntoDIB(path);
+}
+
+std::optional<quint32> ReadAhead::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
+{
+    if (handed_.index < 0 || image != handed_.read || handed_.scaled.value_or(0) == 0) {
+        releaseHanded();
+        return library_.zoomDIB(image, scaleX, scaleY);
+    }
+    const Handed handed = std::exchange(handed_, Handed());
+    if (scaleX == rate_ && scaleY == rate_)
+        return handed.scaled;
+    // Another scale than the one prepared: the prepared scaling released the image it was made
+    // from, so the file is read again for it.
+    library_.dibFree(*handed.scaled);
+    const std::optional<quint32> again = library_.readFileIntoDIB(paths_[static_cast<std::size_t>(handed.index)]);
+    if (again.value_or(0) == 0)
+        return again;
+    const std::optional<quint32> scaled = library_.zoomDIB(*again, scaleX, scaleY);
+    if (scaled.value_or(0) == 0)
+        library_.dibFree(*again);
+    return scaled;
+}
+
+std::optional<qint16> ReadAhead::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
+{
+    return library_.writeDIBToFile(image, path, option);
+}
+
+bool ReadAhead::dibFree(quint32 image)
+{
+    if (image == handed_.read && handed_.scaled.value_or(0) != 0) {
+        releaseHanded();  // the image as read went with its scaling already
+        return true;
+    }
+    return library_.dibFree(image);
+}
+
+// Releases what reading a photo ahead left behind: its scaled image, or the image as read when
+// it was not scaled (a scaling that succeeded released that one already).
+void ReadAhead::release(std::optional<quint32> read, std::optional<quint32> scaled)
+{
+    if (scaled.value_or(0) != 0)
+        library_.dibFree(*scaled);
+    else if (read.value_or(0) != 0)
+        library_.dibFree(*read);
+}
+
+// Releases the scaling prepared for the photo last handed to the window, which it did not ask
+// for. The image as read is the window's to release, unless that scaling released it already.
+void ReadAhead::releaseHanded()
+{
+    if (handed_.scaled.value_or(0) != 0)
+        library_.dibFree(*handed_.scaled);
+    handed_ = Handed();
+}
+
+}  // namespace redim

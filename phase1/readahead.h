@@ -1,0 +1,88 @@
+// A folder run's image library: the photos that come next are read and scaled on worker threads
+// while the window writes the current one, so that every core decodes.
+#pragma once
+
+#include "imaging/imagelibrary.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace redim {
+
+// Stands in for the image library during one folder run. The window still calls it photo after
+// photo, in listing order, exactly as it calls the library itself; the difference is that a read
+// of the photo expected next finds it read already (and scaled at the run's rate, which the
+// scaling step then gets at once). What the window sees is what calling the library at each
+// photo's turn gives:
+//  - a photo is used only if its bytes at its turn are the very bytes it was read from (they are
+//    compared, before and after the early read and again at the turn); otherwise it is read again
+//    then, so a file changed, replaced or removed meanwhile gives what it holds at its turn;
+//  - failures are the library's own, reported when the window asks, in order;
+//  - at most `inFlight` photos are read ahead of the window's, whatever the size of the folder.
+// Destroying it abandons what is still queued, lets the workers finish the library call they are
+// in, releases every image nobody took and joins the workers: no thread outlives the run.
+class ReadAhead final : public ImageLibrary {
+public:
+    struct Options {
+        int workers = 0;  // threads reading ahead (and photos in flight); 0: the usable cores
+        std::function<void(int index)> prepared;  // told when a photo is ready (for tests)
+    };
+
+    // `paths` are the photos of the run in the order the window will read them; `rate` is the
+    // scale in percent the window will ask for (100: none).
+    ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options);
+    ~ReadAhead() override;
+    ReadAhead(const ReadAhead &) = delete;
+    ReadAhead &operator=(const ReadAhead &) = delete;
+
+    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override;
+    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
+    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
+    bool dibFree(quint32 image) override;
+
+    // The cores this process may run on (its CPU affinity, which `taskset` narrows).
+    static int usableCores();
+
+private:
+    struct Photo {
+        bool ready = false;
+        bool usable = false;                 // read early from bytes that did not change
+        std::optional<QByteArray> bytes;     // the file as it was read early
+        std::optional<quint32> read;         // what the early read returned
+        std::optional<quint32> scaled;       // what the early scaling returned, if one was made
+    };
+    // The photo handed to the window by its last read, while its scaling is still to be asked.
+    struct Handed {
+        int index = -1;
+        quint32 read = 0;
+        std::optional<quint32> scaled;
+    };
+
+    void work();
+    void prepare(int index);
+    std::optional<quint32> takeAtTurn(int index);
+    void release(std::optional<quint32> read, std::optional<quint32> scaled);
+    void releaseHanded();
+
+    ImageLibrary &library_;
+    const std::vector<QByteArray> paths_;
+    const qint32 rate_;
+    const int inFlight_;
+    const std::function<void(int)> prepared_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Photo> photos_;  // guarded by mutex_ while a worker may touch the entry
+    int next_ = 0;               // the next photo a worker takes
+    int taken_ = 0;              // photos the window has asked for
+    bool stopping_ = false;
+
+    Handed handed_;              // the window's thread only
+    std::vector<std::thread> workers_;  // last: started once everything they use exists
+};
+
+}  // namespace redim

@@ -1,0 +1,243 @@
+// The folder run's read-ahead over the real image library: the same bitmaps and failures as
+// reading each photo at its turn, whatever the number of workers and whatever happens to the
+// files meanwhile, and nothing left behind when it is abandoned.
+#include "imaging/imagelibrary.h"
+#include "phase1/readahead.h"
+
+#include "testimages.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+
+namespace redim {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The real library, counting reads per file and keeping track of the images it holds.
+class CountingLibrary final : public ImageLibrary {
+public:
+    explicit CountingLibrary(ImageLibrary &inner) : inner_(inner) {}
+
+    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            ++reads_[path];  // counted as it starts
+        }
+        const auto image = inner_.readFileIntoDIB(path);
+        const std::lock_guard lock(mutex_);
+        if (image.value_or(0) != 0)
+            live_.insert(*image);
+        return image;
+    }
+    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    {
+        const auto scaled = inner_.zoomDIB(image, scaleX, scaleY);
+        const std::lock_guard lock(mutex_);
+        if (scaled.value_or(0) != 0) {
+            live_.erase(image);  // the library releases the image it scaled
+            live_.insert(*scaled);
+        }
+        return scaled;
+    }
+    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    {
+        return inner_.writeDIBToFile(image, path, option);
+    }
+    bool dibFree(quint32 image) override
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            live_.erase(image);
+        }
+        return inner_.dibFree(image);
+    }
+
+    int reads(const QByteArray &path)
+    {
+        const std::lock_guard lock(mutex_);
+        return reads_[path];
+    }
+    std::set<quint32> live()
+    {
+        const std::lock_guard lock(mutex_);
+        return live_;
+    }
+
+private:
+    ImageLibrary &inner_;
+    std::mutex mutex_;
+    std::map<QByteArray, int> reads_;
+    std::set<quint32> live_;
+};
+
+// Counts the photos a read-ahead has prepared; waits for a number of them.
+class PreparedPhotos {
+public:
+    std::function<void(int)> callback()
+    {
+        return [this](int) {
+            const std::lock_guard lock(mutex_);
+            ++count_;
+            changed_.notify_all();
+        };
+    }
+    bool waitFor(int count)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return count_ >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int count_ = 0;
+};
+
+QByteArray pathBytes(const fs::path &path)
+{
+    return QByteArray::fromStdString(path.string());
+}
+
+class ReadAheadTest : public ::testing::Test {
+protected:
+    testimages::TempDir folder;
+    DynamicImageLibrary real{REDIM_IMGLIB_PATH};
+    CountingLibrary library{real};
+
+    QByteArray photo(const std::string &name, int width, int height, testimages::JpegOptions options = {})
+    {
+        return pathBytes(testimages::writeJpeg(folder / name, testimages::gradient(width, height), options));
+    }
+
+    QByteArray damaged(const std::string &name)
+    {
+        auto bytes = testimages::encodeJpeg(testimages::gradient(64, 48));
+        bytes.resize(bytes.size() / 2);
+        testimages::writeFile(folder / name, bytes);
+        return pathBytes(folder / name);
+    }
+
+    // What the window does with each photo in turn: read, scale, write a bitmap, release. Each
+    // entry is the bitmap's bytes, or what failed.
+    std::vector<std::string> convert(ImageLibrary &images, const std::vector<QByteArray> &paths, int rate)
+    {
+        std::vector<std::string> outcomes;
+        const fs::path bitmap = folder / "out.bmp";
+        for (const QByteArray &path : paths) {
+            quint32 image = images.readFileIntoDIB(path).value_or(0);
+            if (image == 0) {
+                outcomes.push_back("read failed");
+                continue;
+            }
+            if (rate != 100) {
+                const quint32 scaled = images.zoomDIB(image, rate, rate).value_or(0);
+                if (scaled == 0) {
+                    images.dibFree(image);
+                    outcomes.push_back("zoom failed");
+                    continue;
+                }
+                image = scaled;
+            }
+            const bool written = images.writeDIBToFile(image, pathBytes(bitmap), 0).value_or(0) != 0;
+            images.dibFree(image);
+            const auto bytes = written ? testimages::readFile(bitmap) : std::vector<std::uint8_t>();
+            outcomes.push_back(written ? std::string(bytes.begin(), bytes.end()) : "write failed");
+        }
+        return outcomes;
+    }
+};
+
+TEST_F(ReadAheadTest, GivesWhatReadingEachPhotoAtItsTurnGives)
+{
+    testimages::JpegOptions progressive;
+    progressive.progressive = true;
+    testimages::JpegOptions turned;
+    turned.exifOrientation = 6;
+    const std::vector<QByteArray> paths = {
+        photo("a.jpg", 900, 700), photo("b.jpg", 64, 48), damaged("c.jpg"),
+        photo("d.jpg", 1200, 600, progressive), photo("e.jpg", 300, 500, turned), photo("f.jpg", 33, 17),
+    };
+    struct Case {
+        int prepared;  // the rate the read-ahead scales at
+        int asked;     // the rate the window asks for
+    };
+    for (const Case c : {Case{50, 50}, Case{25, 25}, Case{100, 100}, Case{200, 200}, Case{50, 25}}) {
+        const auto expected = convert(real, paths, c.asked);
+        for (const int workers : {1, 2, 4}) {
+            SCOPED_TRACE(testing::Message() << "rate " << c.prepared << "/" << c.asked << ", " << workers << " workers");
+            ReadAhead::Options options;
+            options.workers = workers;
+            ReadAhead readAhead(library, paths, c.prepared, options);
+            EXPECT_TRUE(convert(readAhead, paths, c.asked) == expected);
+        }
+    }
+    EXPECT_TRUE(library.live().empty());
+}
+
+TEST_F(ReadAheadTest, FilesChangedAfterBeingReadAheadGiveWhatTheyHoldAtTheirTurn)
+{
+    const std::vector<QByteArray> paths = {photo("same.jpg", 80, 60), photo("replaced.jpg", 80, 60),
+                                           photo("removed.jpg", 80, 60), photo("cut.jpg", 80, 60),
+                                           photo("touched.jpg", 80, 60)};
+    PreparedPhotos prepared;
+    ReadAhead::Options options;
+    options.workers = static_cast<int>(paths.size());
+    options.prepared = prepared.callback();
+    ReadAhead readAhead(library, paths, 50, options);
+    ASSERT_TRUE(prepared.waitFor(static_cast<int>(paths.size())));
+
+    photo("replaced.jpg", 120, 40);
+    fs::remove(folder / "removed.jpg");
+    damaged("cut.jpg");
+    const auto touched = testimages::readFile(folder / "touched.jpg");
+    fs::remove(folder / "touched.jpg");
+    testimages::writeFile(folder / "touched.jpg", touched);  // a new file with the same bytes
+
+    const auto outcomes = convert(readAhead, paths, 50);
+    const auto expected = convert(real, paths, 50);
+    EXPECT_TRUE(outcomes == expected);
+    EXPECT_EQ(outcomes[2], "read failed");
+    EXPECT_EQ(outcomes[3], "read failed");
+    EXPECT_NE(outcomes[1], convert(real, {paths[0]}, 50)[0]);  // the new picture, not the old one
+    // Unchanged bytes are not read a second time, whatever happened to the file's name.
+    EXPECT_EQ(library.reads(paths[0]), 1);
+    EXPECT_EQ(library.reads(paths[4]), 1);
+    EXPECT_EQ(library.reads(paths[1]), 2);
+}
+
+TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
+{
+    // The first photo is small: its worker is free long before the other one, and must wait.
+    std::vector<QByteArray> paths = {photo("p0.jpg", 64, 48)};
+    for (int i = 1; i < 12; ++i)
+        paths.push_back(photo("p" + std::to_string(i) + ".jpg", 1600, 1200));
+    {
+        DynamicImageLibrary own(REDIM_IMGLIB_PATH);
+        CountingLibrary counted(own);
+        {
+            PreparedPhotos prepared;
+            ReadAhead::Options options;
+            options.workers = 2;
+            options.prepared = prepared.callback();
+            ReadAhead readAhead(counted, paths, 50, options);
+            ASSERT_TRUE(prepared.waitFor(2));
+            EXPECT_EQ(counted.reads(paths[2]), 0);
+            convert(readAhead, {paths[0]}, 50);  // lets one more photo start
+        }  // the run ends here with a photo still being read
+        EXPECT_TRUE(counted.live().empty());
+        for (std::size_t i = 3; i < paths.size(); ++i)
+            EXPECT_EQ(counted.reads(paths[i]), 0) << i;
+    }  // and the library is unloaded right after
+}
+
+}  // namespace
+}  // namespace redim
