@@ -4,6 +4,7 @@
 
 #include "platform/paths.h"
 
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -114,6 +115,7 @@ private:
     std::unique_ptr<FileDialog> ownDialog_;
     std::unique_ptr<ProcessStarter> ownProcesses_;
     bool loaded_ = false;       // between start-up and unloading
+    QSet<QString> bitmapsOfRun_;  // the bitmaps the current Phase 1 run has written
 };
 
 }  // namespace redim

@@ -66,8 +66,10 @@ Form1::WriteOutcome Form1::ecrimAttempt()
         return WriteOutcome::Raised;  // no extension to replace
     nomsor = chemir + kSeparator + name.chopped(3) + filtrs;
 
-    // Nothing is written into a temporary folder that someone else could redirect.
-    if (!tempFolderTrusted())
+    // Nothing is written into a temporary folder that someone else could redirect. Two photos
+    // whose names differ only in the letter case of their extension make one bitmap name: the
+    // first one keeps it, the second is not written over it.
+    if (!tempFolderTrusted() || bitmapsOfRun_.contains(nomsor))
         return WriteOutcome::Failed;
     if (env_.images->writeDIBToFile(hdib, encodePath(cible), optecr).value_or(0) == 0)
         return WriteOutcome::Failed;
@@ -75,6 +77,7 @@ Form1::WriteOutcome Form1::ecrimAttempt()
         return WriteOutcome::Failed;
     if (!placeFile(cible, nomsor) || !deleteFile(cible))
         return WriteOutcome::Raised;
+    bitmapsOfRun_.insert(nomsor);
     return WriteOutcome::Done;
 }
 

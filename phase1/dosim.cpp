@@ -15,13 +15,14 @@ namespace redim {
 
 void Form1::dosim(const QString &folder)
 {
-    // The first listing only sizes the progress bar; the second one is what gets converted.
-    const std::optional<QStringList> counted = listFiles(folder, filtre);
+    // The first listing only sizes the progress bar; the second one is what gets converted. A link
+    // to a photo is converted like the photo, under the link's name.
+    const std::optional<QStringList> counted = listFiles(folder, filtre, Links::Follow);
     if (!counted)
         return;
     if (counted->size() >= 2)
         ProgressBar1->setMaximum(static_cast<int>(counted->size() - 1));
-    const QStringList names = listFiles(folder, filtre).value_or(QStringList());
+    const QStringList names = listFiles(folder, filtre, Links::Follow).value_or(QStringList());
 
     // While the window writes each photo, the next ones are read and scaled on the other cores;
     // the steps below reach the library through the read-ahead for the run.

@@ -31,6 +31,7 @@ void Form1::Command1_Click()
     aigan = 0;
     Frame7->hide();
     nomfi.clear();
+    bitmapsOfRun_.clear();
     filtrejpg();
     filtrebmp();
     const QString filter = filtre.toUpper() + QStringLiteral(" (*.") + filtre + QStringLiteral(")");

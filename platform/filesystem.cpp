@@ -56,15 +56,17 @@ private:
     int fd_;
 };
 
-bool isRegularFile(DIR *dir, const dirent *entry)
+bool isRegularFile(DIR *dir, const dirent *entry, Links links)
 {
     if (entry->d_type == DT_REG)
         return true;
-    if (entry->d_type != DT_UNKNOWN)
+    const bool followed = entry->d_type == DT_LNK && links == Links::Follow;
+    if (entry->d_type != DT_UNKNOWN && !followed)
         return false;
-    // Some file systems do not fill d_type in; ask without following links.
+    // Some file systems do not fill d_type in; and a link followed is judged by what it names.
     struct stat st {};
-    return ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    const int flags = links == Links::Follow ? 0 : AT_SYMLINK_NOFOLLOW;
+    return ::fstatat(::dirfd(dir), entry->d_name, &st, flags) == 0 && S_ISREG(st.st_mode);
 }
 
 bool writeAll(int fd, const char *data, std::size_t size)
@@ -116,14 +118,14 @@ bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
 
 }  // namespace
 
-std::optional<QStringList> listFiles(const QString &folder, const QString &extension)
+std::optional<QStringList> listFiles(const QString &folder, const QString &extension, Links links)
 {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(encodePath(folder).constData()));
     if (!dir)
         return std::nullopt;
     QStringList names;
     while (const dirent *entry = ::readdir(dir.get())) {
-        if (entry->d_name[0] == '.' || !isRegularFile(dir.get(), entry))
+        if (entry->d_name[0] == '.' || !isRegularFile(dir.get(), entry, links))
             continue;
         const QString name = decodePath(entry->d_name);
         if (hasExtension(name, extension))

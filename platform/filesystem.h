@@ -13,10 +13,15 @@ namespace redim {
 // True when `name` ends in a dot and `extension`, ignoring letter case ("DSC0001.JPG" for "jpg").
 bool hasExtension(const QString &name, const QString &extension);
 
+// Whether a listing takes symbolic links to regular files as the files they name.
+enum class Links { Skip, Follow };
+
 // The names (no folder) of the normal files of `folder` that end in "." + `extension`, ignoring
 // letter case, in the order the file system returns them. Folders, hidden files and anything
-// that is not a regular file are left out. std::nullopt when the folder cannot be listed.
-std::optional<QStringList> listFiles(const QString &folder, const QString &extension);
+// that is not a regular file are left out; so are symbolic links, unless `links` is Follow and
+// the link names a regular file (links to folders and dangling links are always left out).
+// std::nullopt when the folder cannot be listed.
+std::optional<QStringList> listFiles(const QString &folder, const QString &extension, Links links = Links::Skip);
 
 // Deletes every normal file of `folder` that `listFiles` would return. A file that cannot be
 // deleted does not stop the others; returns how many could not be deleted.

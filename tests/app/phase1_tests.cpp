@@ -4,6 +4,7 @@
 
 #include "app/runwide.h"
 #include "imaging/imagelibrary.h"
+#include "platform/filesystem.h"
 
 #include "testimages.h"
 
@@ -312,6 +313,42 @@ TEST_F(PhaseOne, FolderRunConvertsEveryJpegAndLogsOnlyTheBadOne)
     for (const QList<QVariant> &signal : progress)
         values.append(signal.at(0).toInt());
     EXPECT_EQ(values, QList<int>({0, 1, 2, 3, 4}));
+}
+
+TEST_F(PhaseOne, FolderRunFollowsLinksToPhotos)
+{
+    const QString links = root.path() + QStringLiteral("/Liens");
+    ASSERT_TRUE(QDir().mkpath(links));
+    for (const char *name : {"a.jpg", "b.JPG"})
+        ASSERT_TRUE(QFile::link(photo(QLatin1String(name)), links + '/' + QLatin1String(name)));
+    ASSERT_TRUE(QFile::link(photos, links + QStringLiteral("/dossier.jpg")));
+    ASSERT_TRUE(QFile::link(photos + QStringLiteral("/parti.jpg"), links + QStringLiteral("/parti.jpg")));
+    auto form = makeForm();
+    dialog.answers = {links + QStringLiteral("/a.jpg")};  // the chosen file is a link too
+    run(*form, true);
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "a.bmp", "b.bmp"}));
+    EXPECT_EQ(form->ctr, 0.0f);
+    EXPECT_EQ(form->ProgressBar1->maximum(), 1);
+}
+
+TEST_F(PhaseOne, NoPhotoOfARunReplacesTheBitmapOfAnother)
+{
+    // x.jpg and x.JPG make the same bitmap name; whichever the folder lists first keeps it.
+    photo(QStringLiteral("x.jpg"), 64, 48);
+    photo(QStringLiteral("x.JPG"), 32, 16);
+    auto form = makeForm();
+    dialog.answers = {photos + QStringLiteral("/x.jpg")};
+    run(*form, true);
+    const QStringList listed = listFiles(photos, QStringLiteral("jpg")).value();
+    const QString second = photos + '/' + listed.at(1);
+    EXPECT_EQ(bitmap(QStringLiteral("x.bmp"))->width, listed.at(0) == QStringLiteral("x.jpg") ? 64 : 32);
+    EXPECT_EQ(readAll(logPath()), logWith({second}));
+    EXPECT_EQ(form->ctr, 1.0f);
+
+    // A later run replaces the bitmap, as it replaces any earlier run's.
+    dialog.answers = {second};
+    run(*form, false);
+    EXPECT_EQ(bitmap(QStringLiteral("x.bmp"))->width, listed.at(1) == QStringLiteral("x.jpg") ? 64 : 32);
 }
 
 TEST_F(PhaseOne, FolderOfOneLeavesTheBarsMaximumAndFillsIt)
