@@ -251,6 +251,10 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    if (waiting_) {
+        event->ignore();  // the window takes no input until the erasing is over
+        return;
+    }
     if (loaded_)
         Form_Unload();
     event->accept();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 
 class QGroupBox;
@@ -36,6 +37,8 @@ public:
         ProcessStarter *processes = nullptr; // real processes when null
         QString programFolder;               // the folder of the running program when empty
         int readAheadWorkers = 0;            // photos a folder run reads ahead; 0: one per core
+        // How long "Effacer Bmp" waits for a running converter that finishes no JPEG.
+        std::chrono::milliseconds converterPatience = std::chrono::seconds(60);
     };
 
     // Build the window and run its start-up (the window is loaded but not yet shown).
@@ -108,6 +111,8 @@ private:
     WriteOutcome ecrimAttempt();
     void failWrite();
     void appendToLog(const QString &path);
+    void waitForConverters();
+    void eraseConvertedBitmaps();
     bool tempFolderTrusted() const;
 
     Environment env_;
@@ -115,6 +120,7 @@ private:
     std::unique_ptr<FileDialog> ownDialog_;
     std::unique_ptr<ProcessStarter> ownProcesses_;
     bool loaded_ = false;       // between start-up and unloading
+    bool waiting_ = false;      // for converters, while "Effacer Bmp" lets the window repaint
     QSet<QString> bitmapsOfRun_;  // the bitmaps the current Phase 1 run has written
 };
 

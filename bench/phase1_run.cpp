@@ -33,7 +33,7 @@ class NoProcesses final : public redim::ProcessStarter {
 public:
     bool start(const QString &, const QStringList &) override { return false; }
     bool anyRunning() const override { return false; }
-    void waitForAll() override {}
+    bool waitForAll(std::chrono::milliseconds) override { return true; }
 };
 
 }  // namespace

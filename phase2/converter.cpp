@@ -1,11 +1,29 @@
-// "Ecrire Jpeg" starts the converter on the result folder; "Effacer Bmp" erases the bitmaps.
+// "Ecrire Jpeg" starts the converter on the result folder; "Effacer Bmp" erases the bitmaps it
+// has converted.
 #include "app/form1.h"
 #include "app/messages.h"
 #include "phase2/shortpath.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 namespace redim {
+
+namespace {
+
+// "Effacer Bmp" looks at the converters this often while it waits for them.
+constexpr std::chrono::milliseconds kWaitSlice(100);
+
+// The name the converter gives the JPEG of a bitmap: the bitmap's without its last extension.
+QString jpegNameFor(const QString &bitmapName)
+{
+    const qsizetype dot = bitmapName.lastIndexOf(QLatin1Char('.'));
+    return (dot > 0 ? bitmapName.left(dot) : bitmapName) + QStringLiteral(".jpg");
+}
+
+}  // namespace
 
 void Form1::Command5_Click()
 {
@@ -16,23 +34,60 @@ void Form1::Command5_Click()
     shortForm.chemcourt();
     chemir = shortForm.chemcv;
 
+    // The converter works in the private folder: never where another user could redirect it.
     // Each piece is one argument: blanks or shell characters in a path are never interpreted.
     const QString program = chemin + kSeparator + QStringLiteral("ConvertImg");
     const QStringList arguments = {QStringLiteral("/jpg"), QStringLiteral("/S"), QStringLiteral("/R"),
                                    chemir + kSeparator + QStringLiteral("*.bmp"), chemir};
-    if (!env_.processes->start(program, arguments))
+    if (!tempFolderTrusted() || !env_.processes->start(program, arguments))
         setStatus(messages::converterMissing);
 }
 
 void Form1::Command6_Click()
 {
     setStatus(messages::erasing);
-    // A converter still reading the bitmaps keeps them until it has finished.
-    if (env_.processes->anyRunning())
-        env_.processes->waitForAll();
+    waitForConverters();
     if (tempFolderTrusted())
-        deleteFiles(chemir, QStringLiteral("bmp"));
+        eraseConvertedBitmaps();
     setStatus(messages::jpegsIn + chemir);
+}
+
+// Waits for the converters this window started, as long as they keep finishing JPEGs: one that
+// has finished none for converterPatience is taken as hung. Meanwhile the window repaints but
+// takes no input, and refuses to close.
+void Form1::waitForConverters()
+{
+    QElapsedTimer sinceLastJpeg;
+    sinceLastJpeg.start();
+    qsizetype jpegs = -1;
+    waiting_ = true;
+    while (!env_.processes->waitForAll(kWaitSlice)) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const qsizetype now = listFiles(chemir, QStringLiteral("jpg")).value_or(QStringList()).size();
+        if (now != jpegs) {
+            jpegs = now;
+            sinceLastJpeg.restart();
+        } else if (sinceLastJpeg.hasExpired(env_.converterPatience.count())) {
+            break;
+        }
+    }
+    waiting_ = false;
+}
+
+// A bitmap is erased only when its JPEG, written after it, stands beside it (the converter
+// writes a JPEG whole before it appears). Any other bitmap is the only copy of a resized photo:
+// it is kept and recorded in the log.
+void Form1::eraseConvertedBitmaps()
+{
+    for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
+        const QString bitmap = chemir + kSeparator + name;
+        if (isWrittenSince(chemir + kSeparator + jpegNameFor(name), bitmap)) {
+            deleteFile(bitmap);  // one that cannot be deleted does not stop the others
+            continue;
+        }
+        appendToLog(bitmap);
+        ctr += 1;
+    }
 }
 
 }  // namespace redim

@@ -142,6 +142,17 @@ int deleteFiles(const QString &folder, const QString &extension)
     return failures;
 }
 
+bool isWrittenSince(const QString &path, const QString &reference)
+{
+    struct stat written {};
+    struct stat since {};
+    if (::stat(encodePath(path).constData(), &written) != 0 || !S_ISREG(written.st_mode)
+        || ::stat(encodePath(reference).constData(), &since) != 0)
+        return false;
+    const auto nanoseconds = [](const timespec &t) { return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    return nanoseconds(written.st_mtim) >= nanoseconds(since.st_mtim);
+}
+
 bool deleteFile(const QString &path)
 {
     return ::unlink(encodePath(path).constData()) == 0 || errno == ENOENT;

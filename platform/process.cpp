@@ -62,10 +62,10 @@ bool SpawnProcessStarter::anyRunning() const
     return children_->running > 0;
 }
 
-void SpawnProcessStarter::waitForAll()
+bool SpawnProcessStarter::waitForAll(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(children_->mutex);
-    children_->ended.wait(lock, [this] { return children_->running == 0; });
+    return children_->ended.wait_for(lock, timeout, [this] { return children_->running == 0; });
 }
 
 }  // namespace redim

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 
 namespace redim {
@@ -20,8 +21,9 @@ public:
     // True while a program started here is still running.
     virtual bool anyRunning() const = 0;
 
-    // Blocks until every program started here has ended.
-    virtual void waitForAll() = 0;
+    // Blocks until every program started here has ended, or `timeout` has passed: true when
+    // none is running any more.
+    virtual bool waitForAll(std::chrono::milliseconds timeout) = 0;
 };
 
 // Starts real processes. Each child is reaped by a small waiting thread as soon as it ends, so
@@ -31,7 +33,7 @@ public:
     SpawnProcessStarter();
     bool start(const QString &program, const QStringList &arguments) override;
     bool anyRunning() const override;
-    void waitForAll() override;
+    bool waitForAll(std::chrono::milliseconds timeout) override;
 
 private:
     struct Children;

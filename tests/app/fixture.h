@@ -49,7 +49,7 @@ public:
         return canStart;
     }
     bool anyRunning() const override { return false; }
-    void waitForAll() override {}
+    bool waitForAll(std::chrono::milliseconds) override { return true; }
 };
 
 inline QByteArray readAll(const QString &path)

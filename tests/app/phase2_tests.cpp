@@ -7,10 +7,14 @@
 
 #include "testimages.h"
 
+#include <QDateTime>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -102,6 +106,14 @@ TEST_F(PhaseTwo, AConverterThatCannotStartIsReported)
     form->Command5->click();
     EXPECT_EQ(form->Text1->toPlainText(), kCannotStart);
 
+    // A private folder another user could write into is never handed to the converter.
+    starter.canStart = true;
+    ASSERT_TRUE(QFile::setPermissions(tempFolder(), QFileDevice::Permissions(0x7777)));
+    form->Command5->click();
+    EXPECT_EQ(form->Text1->toPlainText(), kCannotStart);
+    EXPECT_EQ(starter.started.size(), 1u);  // only the first, refused, attempt
+    ASSERT_TRUE(QFile::setPermissions(tempFolder(), QFileDevice::Permissions(0x7700)));
+
     // The real start: a missing program, and a file that is not executable.
     SpawnProcessStarter real;
     Form1::Environment env = environment();
@@ -152,6 +164,63 @@ TEST_F(PhaseTwo, TwoConvertersOnOneFolderLeaveOneCompleteJpegPerBitmap)
     EXPECT_EQ(entries(resultFolder()).size(), 9);  // the JPEGs and the log: no temporary left
 }
 
+TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatHasNoJpegWrittenAfterIt)
+{
+    auto form = makeForm();
+    const QString folder = resultFolder() + '/';
+    writeAll(folder + QStringLiteral("stale.jpg"), "an earlier JPEG");  // older than its bitmap
+    QFile(folder + QStringLiteral("stale.jpg"))
+        .setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime);
+    for (const char *name : {"done.bmp", "alone.bmp", "stale.bmp"})
+        writeAll(folder + QLatin1String(name), "bitmap");
+    writeAll(folder + QStringLiteral("done.jpg"), "its JPEG");
+    form->Command6->click();
+    EXPECT_EQ(entries(resultFolder()),
+              QStringList({"Log.txt", "alone.bmp", "done.jpg", "stale.bmp", "stale.jpg"}));
+    const QByteArray log = readAll(logPath());
+    EXPECT_TRUE(log.startsWith(kHeaderOnly));
+    EXPECT_TRUE(log.contains((folder + QStringLiteral("alone.bmp\r\n")).toUtf8()));
+    EXPECT_TRUE(log.contains((folder + QStringLiteral("stale.bmp\r\n")).toUtf8()));
+    EXPECT_EQ(form->ctr, 2.0f);
+    EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
+}
+
+TEST_F(PhaseTwo, ErasingStopsWaitingForAHungConverterAndKeepsItsBitmaps)
+{
+    // A converter that never ends and never writes a JPEG.
+    class Hung final : public ProcessStarter {
+    public:
+        bool start(const QString &, const QStringList &) override { return true; }
+        bool anyRunning() const override { return true; }
+        bool waitForAll(std::chrono::milliseconds timeout) override
+        {
+            std::this_thread::sleep_for(timeout);
+            return false;
+        }
+    } hung;
+    Form1::Environment env = environment();
+    env.processes = &hung;
+    env.converterPatience = std::chrono::milliseconds(300);
+    Form1 form(env);
+    form.show();
+    writeAll(resultFolder() + QStringLiteral("/photo.bmp"), "bitmap");
+
+    // While it waits, the window goes on handling what is not user input, and cannot be closed.
+    bool handledWhileWaiting = false;
+    bool closedWhileWaiting = true;
+    QTimer::singleShot(0, &form, [&] {
+        handledWhileWaiting = true;
+        closedWhileWaiting = form.close();
+    });
+    form.Command6->click();
+    EXPECT_TRUE(handledWhileWaiting);
+    EXPECT_FALSE(closedWhileWaiting);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "photo.bmp"}));
+    EXPECT_EQ(form.ctr, 1.0f);
+    EXPECT_EQ(form.Text1->toPlainText(), kJpegsIn + resultFolder());
+}
+
 TEST_F(PhaseTwo, ErasingWithNothingToEraseEndsWithTheSameText)
 {
     auto form = makeForm();
@@ -168,7 +237,7 @@ TEST_F(PhaseTwo, ErasingWithNothingToEraseEndsWithTheSameText)
 TEST_F(PhaseTwo, ErasingGoesOnPastABitmapThatCannotBeDeleted)
 {
     auto form = makeForm();
-    for (const char *name : {"a.bmp", "B.BMP", "c.bmp", "d.jpg", "e.txt"})
+    for (const char *name : {"a.bmp", "B.BMP", "c.bmp", "a.jpg", "B.jpg", "c.jpg", "e.txt"})
         writeAll(resultFolder() + '/' + QLatin1String(name), "x");
     QDir().mkpath(resultFolder() + QStringLiteral("/folder.bmp"));
 
@@ -187,9 +256,10 @@ TEST_F(PhaseTwo, ErasingGoesOnPastABitmapThatCannotBeDeleted)
         ::close(fd);
 
     EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
-    QStringList left = {"Log.txt", "d.jpg", "e.txt", "folder.bmp"};
+    QStringList left = {"B.jpg", "Log.txt", "a.jpg", "c.jpg", "e.txt", "folder.bmp"};
     if (immutable)
         left.insert(0, QStringLiteral("B.BMP"));
+    left.sort();
     EXPECT_EQ(entries(resultFolder()), left);
     if (!immutable)
         GTEST_SKIP() << "this file system cannot make a file immutable here";
