@@ -2,6 +2,7 @@
 #include "windows/form3.h"
 
 #include "app/look.h"
+#include "platform/paths.h"
 #include "windows/texts.h"
 
 #include <QPushButton>
@@ -29,7 +30,7 @@ void Form3::open()
 
 void Form3::Form_Activate()
 {
-    print(texts::helpLines());
+    print(texts::helpLines(defaultPaths().tempFolder));
 }
 
 }  // namespace redim

@@ -5,11 +5,46 @@
 #include "app/look.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
+#include <QWindow>
 
 namespace redim {
+
+namespace {
+
+// Where the focus was before it came to a window: the program's focus window, and the one
+// before it, as Qt reports them. Qt reports a null focus window while another program has the
+// focus, and never between two windows of this program.
+struct FocusHistory {
+    QPointer<QWindow> current;
+    QPointer<QWindow> previous;
+};
+
+FocusHistory &focusHistory()
+{
+    static FocusHistory history;
+    return history;
+}
+
+void followFocus()
+{
+    static bool following = false;
+    if (following)
+        return;
+    following = true;
+    focusHistory().current = QGuiApplication::focusWindow();
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp, [](QWindow *window) {
+        FocusHistory &history = focusHistory();
+        history.previous = history.current;
+        history.current = window;
+    });
+}
+
+}  // namespace
 
 PrintedWindow::PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption,
                              QRect buttonRect, qreal buttonPoints)
@@ -25,6 +60,7 @@ PrintedWindow::PrintedWindow(const QString &name, const QString &title, QSize cl
     Command1->setGeometry(buttonRect);
     Command1->setFont(serifFont(buttonPoints));
     connect(Command1, &QPushButton::clicked, this, &PrintedWindow::Command1_Click);
+    followFocus();
 }
 
 void PrintedWindow::Command1_Click()
@@ -64,11 +100,21 @@ void PrintedWindow::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
+// Only an activation from another window of this program counts: coming back to the window
+// from another program is none.
 bool PrintedWindow::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate && isVisible())
+    if (event->type() == QEvent::WindowActivate && isVisible() && cameFromThisProgram())
         Form_Activate();
     return QWidget::event(event);
+}
+
+bool PrintedWindow::cameFromThisProgram() const
+{
+    // Qt may tell of the change before or after this window hears of its activation.
+    const FocusHistory &history = focusHistory();
+    const QWindow *from = history.current == windowHandle() ? history.previous : history.current;
+    return from != nullptr;
 }
 
 void PrintedWindow::closeEvent(QCloseEvent *event)

@@ -52,6 +52,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    bool cameFromThisProgram() const;
+
     QStringList printed_;
 };
 

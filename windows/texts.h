@@ -21,12 +21,13 @@ inline QStringList aboutLines()
     };
 }
 
-inline QStringList helpLines()
+// `tempFolder` is the private temporary folder that holds the result folder.
+inline QStringList helpLines(const QString &tempFolder)
 {
     return {
         QString(),
         QStringLiteral("   Redim Jpeg redimensionne vos photos à l'aide du composant Imglib et du programme"),
-        QStringLiteral("   ConvertImg.exe (freeware)."),
+        QStringLiteral("   ConvertImg, fourni avec le logiciel."),
         QString(),
         QStringLiteral("   Il permet de lire des fichiers jpeg (*.jpg), de les redimensionner et de les"),
         QStringLiteral("   convertir en fichiers bitmap (*.bmp), puis de les reconvertir en fichiers jpeg."),
@@ -41,7 +42,7 @@ inline QStringList helpLines()
         QStringLiteral("   rapport hauteur/largeur d'origine."),
         QString(),
         QStringLiteral("   Le résultat est écrit dans un dossier RaduZor figurant dans le dossier temporaire"),
-        QStringLiteral("   de Windows (Temp). Les fichiers écrits portent le même nom que les fichiers lus."),
+        QStringLiteral("   privé ") + tempFolder + QStringLiteral(". Les fichiers écrits portent le même nom que les fichiers lus."),
         QStringLiteral("   Au début d'une session, le contenu de ce dossier est effacé. Il est donc conseillé"),
         QStringLiteral("   de sauvegarder ailleurs, si nécessaire, les fichiers du dossier résultat."),
         QString(),

@@ -18,6 +18,8 @@
 #include <QSlider>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace redim::testing {
 namespace {
 
@@ -87,8 +89,9 @@ TEST_F(MainWindow, EveryControlStandsAsDesigned)
         ASSERT_NE(control, nullptr);
         EXPECT_STREQ(control->metaObject()->className(), d.className);
         EXPECT_EQ(control->parentWidget()->objectName(), QLatin1String(d.container));
-        if (d.caption)
+        if (d.caption) {
             EXPECT_EQ(captionOf(control), QString::fromUtf8(d.caption));
+        }
         EXPECT_EQ(control->geometry(), QRect(d.left / 15, d.top / 15, d.width / 15, d.height / 15));
 
         const QPalette palette = control->palette();
@@ -267,7 +270,7 @@ protected:
     static void activate(QWidget *window)
     {
         window->activateWindow();
-        QTRY_VERIFY(window->isActiveWindow());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }));
     }
 };
 
@@ -279,7 +282,7 @@ TEST_F(SecondaryWindows, AboutPrintsOnceAndClosesOnItsSecondActivation)
     Form2 &about = Form2::instance();
 
     form->Command4->click();  // "A propos"
-    QTRY_VERIFY(about.isActiveWindow());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.isActiveWindow(); }));
     EXPECT_EQ(about.aig, 1);
     ASSERT_EQ(about.printedLines().size(), 6);
     EXPECT_TRUE(about.printedLines().at(1).startsWith(QStringLiteral("      ©")));
@@ -293,12 +296,12 @@ TEST_F(SecondaryWindows, AboutPrintsOnceAndClosesOnItsSecondActivation)
     form->Slider2->setValue(50);
     EXPECT_EQ(form->Text2->text(), QStringLiteral(" 50  %"));
     about.activateWindow();
-    QTRY_VERIFY(!about.isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !about.isVisible(); }));
     EXPECT_EQ(about.aig, 0);
 
     // Opened again, it prints its text again; "O K" closes it.
     form->Command4->click();
-    QTRY_VERIFY(about.isVisible() && about.aig == 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.isVisible() && about.aig == 1; }));
     EXPECT_EQ(about.printedLines().size(), 6);
     about.Command1->click();
     EXPECT_FALSE(about.isVisible());
@@ -306,10 +309,10 @@ TEST_F(SecondaryWindows, AboutPrintsOnceAndClosesOnItsSecondActivation)
 
     // "A propos" while it is open brings it to the front, and that second activation closes it.
     form->Command4->click();
-    QTRY_VERIFY(about.isActiveWindow());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.isActiveWindow(); }));
     activate(form.get());
     form->Command4->click();
-    QTRY_VERIFY(!about.isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !about.isVisible(); }));
 }
 
 TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
@@ -320,9 +323,12 @@ TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
     Form3 &help = Form3::instance();
 
     form->Command3->click();  // "Aide"
-    QTRY_VERIFY(help.isActiveWindow());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return help.isActiveWindow(); }));
     ASSERT_EQ(help.printedLines().size(), 31);
-    EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg.exe (freeware)."));
+    // What the text says of the converter and of the result folder is true on this system.
+    EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg, fourni avec le logiciel."));
+    EXPECT_EQ(help.printedLines().at(17), QStringLiteral("   privé /tmp/redim-%1. Les fichiers écrits portent le même "
+                                                         "nom que les fichiers lus.").arg(::getuid()));
     for (const QString &line : help.printedLines())
         EXPECT_TRUE(line.isEmpty() || line.startsWith(QStringLiteral("   "))) << line.toStdString();
     // The "OK" button sits below the last line of the text.
@@ -340,8 +346,38 @@ TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
     help.Command1->click();
     EXPECT_FALSE(help.isVisible());
     form->Command3->click();
-    QTRY_VERIFY(help.isActiveWindow());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return help.isActiveWindow(); }));
     EXPECT_EQ(help.printedLines().size(), 31);
+}
+
+TEST_F(SecondaryWindows, ComingBackFromAnotherProgramIsNoActivation)
+{
+    auto form = makeForm();
+    form->show();
+    activate(form.get());
+    Form2 &about = Form2::instance();
+    Form3 &help = Form3::instance();
+    form->Command4->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.isActiveWindow(); }));
+    form->Command3->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return help.isActiveWindow(); }));
+
+    // Another program takes the focus (Qt then reports no focus window), and the user comes back
+    // to each window in turn: the About window stays, the Help window prints nothing more.
+    for (QWidget *window : {static_cast<QWidget *>(&about), static_cast<QWidget *>(&help)}) {
+        emit qApp->focusWindowChanged(nullptr);
+        activate(window);
+    }
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_EQ(about.printedLines().size(), 6);
+    EXPECT_EQ(help.printedLines().size(), 31);
+
+    // From another window of the program it is an activation again.
+    about.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !about.isVisible(); }));
+    activate(form.get());
+    activate(&help);
+    EXPECT_EQ(help.printedLines().size(), 62);
 }
 
 TEST_F(SecondaryWindows, QuitterLeavesTheHelpWindowOpenUntilItIsClosed)
@@ -354,7 +390,7 @@ TEST_F(SecondaryWindows, QuitterLeavesTheHelpWindowOpenUntilItIsClosed)
     auto form = makeForm();
     form->show();
     form->Command3->click();
-    QTRY_VERIFY(Form3::instance().isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form3::instance().isVisible(); }));
 
     form->Command2->click();  // "Quitter"
     EXPECT_FALSE(form->isVisible());
