@@ -57,10 +57,12 @@ extern "C" {
  * to give sRGB colours.  An ICC profile that cannot be parsed or that does not match the
  * colours of the file is ignored.
  *
- * The file must decode completely and cleanly: any libjpeg-turbo warning (damaged or
- * truncated data, for instance) makes the read fail.  Large images that need converting or
- * turning are finished with the help of a second thread, started for the call and ended
- * before it returns.
+ * The file must decode completely and cleanly: a libjpeg-turbo warning that means pixels are
+ * missing or guessed (damaged or truncated data, for instance) makes the read fail.  Warnings
+ * about bytes outside the image data (stray bytes between segments, a newer JFIF revision, a
+ * damaged ICC profile marker) do not: every viewer shows such files.  Large images that need
+ * converting or turning are finished with the help of a second thread, started for the call
+ * and ended before it returns.
  *
  * Photos are usually scaled one after the other at one rate, so the library expects the
  * scaling of the last image it read and scaled (none after an image written as it was read)

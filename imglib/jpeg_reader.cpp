@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace imglib {
 namespace {
@@ -28,13 +29,29 @@ namespace {
 // exception from it would unwind through libjpeg's C frames, which are not built for it; so
 // error_exit longjmps back to the one setjmp in runStep().  longjmp is only well defined in C++
 // when it skips no destructor, so every step run there is a lambda that calls libjpeg and
-// holds nothing but pointers and integers.  Any warning (damaged or truncated data, which
-// libjpeg would otherwise patch over with grey) is treated as an error too.
+// holds nothing but pointers and integers.  A warning is treated as an error too, unless it is
+// one of the few below that concern only bytes outside the image data: every other one means
+// pixels are missing or guessed (premature end of data, corrupt entropy-coded data, a bad
+// Huffman or arithmetic code, lost synchronisation, an inconsistent progression), which libjpeg
+// would otherwise patch over with grey.
 
 struct ErrorManager {
     jpeg_error_mgr pub;  // first member: libjpeg sees only this part
     std::jmp_buf jump;
 };
+
+// The warnings a file may give and still be read: every viewer shows such files.
+constexpr int kHarmlessWarnings[] = {
+    JWRN_EXTRANEOUS_DATA,        // stray bytes between segments, which phones and editors leave
+    JWRN_JFIF_MAJOR,             // a newer JFIF revision: its header still reads as JFIF 1
+    JWRN_BOGUS_ICC,              // a damaged ICC profile marker: ignored, as any unusable profile
+};
+
+bool isHarmless(int warning)
+{
+    return std::find(std::begin(kHarmlessWarnings), std::end(kHarmlessWarnings), warning)
+           != std::end(kHarmlessWarnings);
+}
 
 extern "C" {
 
@@ -45,7 +62,7 @@ extern "C" {
 
 void onMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0)
+    if (level < 0 && !isHarmless(cinfo->err->msg_code))
         failDecode(cinfo);
     // Trace messages (level >= 1) are dropped: the library prints nothing.
 }

@@ -517,6 +517,41 @@ TEST_P(BadFiles, AreRefusedSilently)
 INSTANTIATE_TEST_SUITE_P(Jpeg, BadFiles, ::testing::ValuesIn(kBadFiles),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// ---- Files every viewer shows, odd only outside the image data ------------------------------
+
+std::vector<std::uint8_t> inserted(std::vector<std::uint8_t> jpeg, std::size_t at, const std::vector<std::uint8_t> &bytes)
+{
+    jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+    return jpeg;
+}
+
+// An APP2 ICC_PROFILE marker numbered 0, which no profile has: the marker is damaged.
+const std::vector<std::uint8_t> kIccMarkerNumberedZero = {0xFF, 0xE2, 0x00, 0x12, 'I', 'C', 'C', '_', 'P', 'R',
+                                                          'O', 'F', 'I', 'L', 'E', 0x00, 0x00, 0x01, 0xAA, 0xBB};
+
+const BadFile kOddFiles[] = {
+    {"StrayBytesBeforeAMarker", [] { auto j = sampleJpeg(); return inserted(j, findMarker(j, 0xDB), {0x00, 0x11, 0x22}); }},
+    {"PaddingBeforeTheEnd", [] { auto j = sampleJpeg(); return inserted(j, j.size() - 2, {0x00, 0x00, 0x00, 0x00}); }},
+    {"NewerJfifRevision", [] { auto j = sampleJpeg(); j[findMarker(j, 0xE0) + 9] = 3; return j; }},
+    {"DamagedIccMarker", [] { auto j = sampleJpeg(); return inserted(j, findMarker(j, 0xDB), kIccMarkerNumberedZero); }},
+};
+
+class OddFiles : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(OddFiles, AreReadAsTheirCleanSelves)
+{
+    TempDir dir;
+    writeFile(dir / "clean.jpg", sampleJpeg());
+    writeFile(dir / "odd.jpg", GetParam().make());
+    const auto clean = decode(dir / "clean.jpg", dir);
+    const auto odd = decode(dir / "odd.jpg", dir);
+    ASSERT_TRUE(clean && odd);
+    EXPECT_TRUE(odd->bgr == clean->bgr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jpeg, OddFiles, ::testing::ValuesIn(kOddFiles),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 TEST(Read, PathsThatAreNoFileAreRefused)
 {
     TempDir dir;
