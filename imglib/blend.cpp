@@ -1,4 +1,4 @@
-// Fixed-point inner loops of the resampler, plain and with SSE2.
+// Fixed-point inner loops of the resampler, plain, with SSE2 and with AVX2.
 //
 // Weights are int16 with kWeightBits fractional bits and pixels 8-bit, so every product fits
 // in 32 bits.  SSE2's pmaddwd multiplies eight int16 pairs and adds neighbours into four int32
@@ -8,6 +8,7 @@
 #include "blend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -195,11 +196,102 @@ __attribute__((target("avx2"))) std::size_t rowsToFixedAvx2(const std::uint8_t *
     return i;
 }
 
-// Asked once, when the library is loaded; the processor's features are read first, as a
-// static initializer may run before the compiler's own runtime has read them.
-const bool hasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+// The weights at w[0] and w[1] side by side in each 32-bit lane, as adjacentWeights(), in both
+// 128-bit lanes.
+__attribute__((target("avx2"))) inline __m256i adjacentWeights256(const std::int16_t *w)
+{
+    std::int32_t both;
+    std::memcpy(&both, w, sizeof both);
+    return _mm256_set1_epi32(both);
+}
+
+// 16 bytes at `low` in the low lane, 16 at `high` in the high one.
+__attribute__((target("avx2"))) inline __m256i loadLanes(const std::int16_t *low, const std::int16_t *high)
+{
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(high), reinterpret_cast<const __m128i *>(low));
+}
+
+// The horizontal pass with AVX2: two output pixels at once, one in each 128-bit lane.  AVX2's
+// shuffles and multiply-adds stay within their lane, so each lane does what the SSE2 loop does
+// for one pixel, from its own window and weights, and nothing crosses lanes until the store.
+// A lane's 16-byte load brings B G R of two neighbouring pixels (and part of a third), and one
+// byte shuffle pairs their B, G and R as pmaddwd wants them, where SSE2 needs two loads and an
+// unpack.  Both pixels take as many taps as the longer of the two: the shorter one's extra
+// weights are the zeros that pad each pixel's weights up to `stride`.
+// The loads read up to two pixels past a window, and each pixel is stored as four bytes, the
+// fourth being overwritten by the next pixel; so this stops before a pair whose windows come
+// within two pixels of the row's end, or that holds the last output pixel.  Returns how many
+// output pixels it did; the caller does the rest.
+__attribute__((target("avx2"))) int columnsToBytesAvx2(const std::int16_t *in, const AxisWeights &w,
+                                                       std::uint8_t *out)
+{
+    // B0 G0 R0 B1 G1 R1 B2 G2 (int16) to B0 B1 G0 G1 R0 R1 0 0, in each lane.
+    const __m256i pairChannels = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1,
+                                                  0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+    const __m256i rounding = _mm256_set1_epi32(half(kFinalShift));
+    // Read once here: the stores through `out` could alias them, as far as the compiler knows.
+    const int *first = w.first.data();
+    const int *count = w.count.data();
+    const std::int16_t *taps = w.taps.data();
+    const std::size_t stride = static_cast<std::size_t>(w.stride);
+    const int inSize = w.inSize;
+    const int outSize = w.outSize;
+    int o = 0;
+    for (; o + 2 < outSize; o += 2) {
+        const int n = std::max(count[o], count[o + 1]);
+        if (std::max(first[o], first[o + 1]) + n + 2 > inSize)
+            break;
+        const std::int16_t *p0 = in + static_cast<std::size_t>(first[o]) * 3;
+        const std::int16_t *p1 = in + static_cast<std::size_t>(first[o + 1]) * 3;
+        const std::int16_t *k0 = taps + static_cast<std::size_t>(o) * stride;
+        const std::int16_t *k1 = k0 + stride;
+        __m256i sum = rounding;
+        int i = 0;
+        for (; i + 1 < n; i += 2) {
+            const __m256i weights = _mm256_blend_epi32(adjacentWeights256(k0 + i), adjacentWeights256(k1 + i), 0xF0);
+            const __m256i pixels = _mm256_shuffle_epi8(loadLanes(p0 + 3 * i, p1 + 3 * i), pairChannels);
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(pixels, weights));
+        }
+        if (i < n) {  // the odd tap out, paired with a weight of zero
+            const __m256i weights = _mm256_set_m128i(weightPair(k1[i], 0), weightPair(k0[i], 0));
+            const __m256i pixels = _mm256_shuffle_epi8(loadLanes(p0 + 3 * i, p1 + 3 * i), pairChannels);
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(pixels, weights));
+        }
+        const __m256i words = _mm256_packs_epi32(_mm256_srai_epi32(sum, kFinalShift), _mm256_setzero_si256());
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        const auto left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
+        const auto right = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+        std::memcpy(out + 3 * o, &left, sizeof left);
+        std::memcpy(out + 3 * o + 3, &right, sizeof right);
+    }
+    return o;
+}
+
+// Whether the processor has AVX2 is asked once, when the library is loaded; its features are
+// read first, as a static initializer may run before the compiler's own runtime has read them.
+const bool cpuHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+std::atomic<bool> avx2Allowed{true};
+
+bool hasAvx2()
+{
+    return cpuHasAvx2 && avx2Allowed.load(std::memory_order_relaxed);
+}
 
 } // namespace
+
+bool useAvx2(bool allowed)
+{
+    avx2Allowed.store(allowed, std::memory_order_relaxed);
+    return hasAvx2();
+}
+
+#else
+
+bool useAvx2(bool)
+{
+    return false;
+}
+
 #endif
 
 void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
@@ -208,7 +300,7 @@ void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, i
     const __m128i rounding = _mm_set1_epi32(half(kFixedShift));
     std::size_t i = 0;
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    if (hasAvx2)
+    if (hasAvx2())
         i = rowsToFixedAvx2(rows, weights, count, bytes, out);
 #endif
     for (; i + 16 <= bytes; i += 16) {
@@ -226,7 +318,12 @@ void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, i
 void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out)
 {
     const __m128i rounding = _mm_set1_epi32(half(kFinalShift));
-    for (int o = 0; o < w.outSize; ++o) {
+    int o = 0;
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    if (hasAvx2())
+        o = columnsToBytesAvx2(in, w, out);
+#endif
+    for (; o < w.outSize; ++o) {
         // One pixel is B, G, R and the next pixel's B, loaded as four int16; the fourth lane
         // is computed and thrown away.
         const std::int16_t *p = in + static_cast<std::size_t>(w.first[o]) * 3;
@@ -268,6 +365,11 @@ void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, i
 void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out)
 {
     plain::columnsToBytes(in, w, out);
+}
+
+bool useAvx2(bool)
+{
+    return false;
 }
 
 #endif

@@ -36,4 +36,9 @@ void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, i
 void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out);
 } // namespace plain
 
+// Whether the functions above may use AVX2 where the processor has it, which they do unless
+// told otherwise: the tests turn it off to check the SSE2 loops on a processor with AVX2.
+// Returns whether AVX2 is used from now on.
+bool useAvx2(bool allowed);
+
 } // namespace imglib::blend

@@ -187,6 +187,33 @@ TEST(Blend, VectorLoopsMatchThePlainOnes)
     }
 }
 
+// The horizontal pass gives exactly the plain loop's bytes with AVX2 (two pixels at a time) and
+// with SSE2 alone: over odd and even tap counts, a single tap, neighbours with different counts,
+// reductions by over a hundred taps, and rows too short for AVX2, whose last pixels it leaves
+// to SSE2.  The row holds exactly its one spare value, so that ASan sees any read past it.
+TEST(Blend, HorizontalPassMatchesThePlainOneWithAndWithoutAvx2)
+{
+    struct RestoreAvx2 {
+        ~RestoreAvx2() { imglib::blend::useAvx2(true); }
+    } restore;
+    const std::pair<int, int> sizes[] = {{10, 30}, {7, 20}, {50, 49}, {9, 7}, {101, 50}, {100, 37}, {999, 9}, {3, 2}, {1, 4}};
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> fixed(-4000, 255 * 64 + 4000);
+    for (const bool allowed : {true, false}) {
+        const char *loop = imglib::blend::useAvx2(allowed) ? "AVX2" : "SSE2";
+        for (const auto &[inSize, outSize] : sizes) {
+            const auto w = axisWeights(inSize, outSize);
+            std::vector<std::int16_t> row(3 * static_cast<std::size_t>(inSize) + 1);
+            for (auto &v : row)
+                v = static_cast<std::int16_t>(fixed(random));
+            std::vector<std::uint8_t> fast(3 * static_cast<std::size_t>(outSize)), slow(fast.size());
+            imglib::blend::columnsToBytes(row.data(), w, fast.data());
+            imglib::blend::plain::columnsToBytes(row.data(), w, slow.data());
+            ASSERT_EQ(fast, slow) << inSize << "->" << outSize << " with " << loop;
+        }
+    }
+}
+
 // Scaling an image while it is being decoded gives exactly what scaling it afterwards gives,
 // however the rows arrive: the second thread waits for the input rows each output row reads.
 TEST(Resizer, WhileTheInputArrivesGivesWhatResizeGives)
