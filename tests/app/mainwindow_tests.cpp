@@ -87,8 +87,9 @@ TEST_F(MainWindow, EveryControlStandsAsDesigned)
         ASSERT_NE(control, nullptr);
         EXPECT_STREQ(control->metaObject()->className(), d.className);
         EXPECT_EQ(control->parentWidget()->objectName(), QLatin1String(d.container));
-        if (d.caption)
+        if (d.caption) {
             EXPECT_EQ(captionOf(control), QString::fromUtf8(d.caption));
+        }
         EXPECT_EQ(control->geometry(), QRect(d.left / 15, d.top / 15, d.width / 15, d.height / 15));
 
         const QPalette palette = control->palette();
