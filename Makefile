@@ -14,7 +14,7 @@ fuzz_options = $$(case $$t in shortpath) echo '$(FUZZ_OPTIONS_shortpath)';; esac
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitizers test-fuzz-replay fuzz fuzz-build screenshot clean
+.PHONY: all deps configure build run package test test-sanitizers test-fuzz-replay fuzz fuzz-build screenshot clean
 
 all: build
 
@@ -33,6 +33,10 @@ run: build
 	  exit 1; \
 	fi
 	@$(BUILD)/redim
+
+# The Debian package, $(BUILD)/redim_<version>_<architecture>.deb (CPack; see cmake/package.cmake).
+package: build
+	@cmake --build $(BUILD) --target package
 
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer (windows offscreen,
 # fuzz corpora and past findings replayed), then the image library's and the converter's tests
