@@ -51,7 +51,7 @@ test-sanitizers: deps
 
 # The window tests set QT_QPA_PLATFORM=offscreen themselves; the desktop session test needs the
 # real X11 platform of its Xvfb, so ctest must not pass offscreen to every test.
-test: build test-sanitizers test-fuzz-replay
+test: package test-sanitizers test-fuzz-replay
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Each fuzz target in turn for FUZZ_SECONDS seconds (libFuzzer with AddressSanitizer and
