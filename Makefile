@@ -1,4 +1,5 @@
-# Redim Jpeg: the two commands a newcomer needs (`make run`, `make test`) and a few more.
+# Redim Jpeg: the two commands a newcomer needs (`make run`, `make test`), the quick loop
+# between commits (`make check`) and a few more.
 # Each target installs what is missing first, so a fresh Debian 12 machine needs nothing else.
 
 BUILD      ?= build
@@ -14,7 +15,7 @@ fuzz_options = $$(case $$t in shortpath) echo '$(FUZZ_OPTIONS_shortpath)';; esac
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run package test test-sanitizers test-fuzz-replay fuzz fuzz-build screenshot clean
+.PHONY: all deps configure build run check package test test-sanitizers test-fuzz-replay fuzz fuzz-build screenshot clean
 
 all: build
 
@@ -37,6 +38,10 @@ run: build
 # The Debian package, $(BUILD)/redim_<version>_<architecture>.deb (CPack; see cmake/package.cmake).
 package: build
 	@cmake --build $(BUILD) --target package
+
+# The quick loop between commits: build/ and its tests only, the package's among them.
+check: package
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer (windows offscreen,
 # fuzz corpora and past findings replayed), then the image library's and the converter's tests
