@@ -1,4 +1,5 @@
-# Redim Jpeg: the two commands a newcomer needs (`make run`, `make test`) and a few more.
+# Redim Jpeg: the two commands a newcomer needs (`make run`, `make test`), the quick loop
+# between commits (`make check`) and a few more.
 # Each target installs what is missing first, so a fresh Debian 12 machine needs nothing else.
 
 BUILD      ?= build
@@ -14,7 +15,7 @@ fuzz_options = $$(case $$t in shortpath) echo '$(FUZZ_OPTIONS_shortpath)';; esac
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitizers test-fuzz-replay fuzz fuzz-build screenshot clean
+.PHONY: all deps configure build run check package test test-sanitizers test-fuzz-replay fuzz fuzz-build screenshot clean
 
 all: build
 
@@ -34,6 +35,14 @@ run: build
 	fi
 	@$(BUILD)/redim
 
+# The Debian package, $(BUILD)/redim_<version>_<architecture>.deb (CPack; see cmake/package.cmake).
+package: build
+	@cmake --build $(BUILD) --target package
+
+# The quick loop between commits: build/ and its tests only, the package's among them.
+check: package
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer (windows offscreen,
 # fuzz corpora and past findings replayed), then the image library's and the converter's tests
 # under ThreadSanitizer. tests/sanitizers sets the options: any report fails its test.
@@ -43,11 +52,11 @@ test-sanitizers: deps
 	@ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DREDIM_BUILD_GUI=OFF -DREDIM_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
-	@ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '^(imglib|convertimg|fuzz\.(imglib|bmp))\.'
+	@ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '^(imglib|convertimg|phase1|fuzz\.(imglib|bmp))\.'
 
 # The window tests set QT_QPA_PLATFORM=offscreen themselves; the desktop session test needs the
 # real X11 platform of its Xvfb, so ctest must not pass offscreen to every test.
-test: build test-sanitizers test-fuzz-replay
+test: package test-sanitizers test-fuzz-replay
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Each fuzz target in turn for FUZZ_SECONDS seconds (libFuzzer with AddressSanitizer and

@@ -5,7 +5,7 @@
 #include "app/look.h"
 #include "app/messages.h"
 #include "app/runwide.h"
-#include "imaging/imagelibrary.h"
+#include "imglib_client/imagelibrary.h"
 #include "platform/filedialog.h"
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"

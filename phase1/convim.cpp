@@ -2,7 +2,7 @@
 #include "app/form1.h"
 #include "app/messages.h"
 #include "app/runwide.h"
-#include "imaging/imagelibrary.h"
+#include "imglib_client/imagelibrary.h"
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"
 

@@ -2,7 +2,7 @@
 // while the window writes the current one, so that every core decodes.
 #pragma once
 
-#include "imaging/imagelibrary.h"
+#include "imglib_client/imagelibrary.h"
 
 #include <condition_variable>
 #include <functional>

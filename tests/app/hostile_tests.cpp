@@ -3,7 +3,7 @@
 #include "fixture.h"
 
 #include "app/runwide.h"
-#include "imaging/imagelibrary.h"
+#include "imglib_client/imagelibrary.h"
 #include "platform/pathcodec.h"
 
 #include "testimages.h"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# A real desktop session: starts build/redim under Xvfb and, as a person would, clicks
-# "Lire Jpeg", types a photo's path into the open-file dialog, clicks "Ecrire Jpeg", waits,
-# clicks "Effacer Bmp" and "Quitter"; then checks the result folder, the log and that the
-# program ended. Screenshots of each step go to the folder given as second argument.
+# A real desktop session: starts build/redim (or the program given as third argument, e.g. the
+# one of an unpacked package) under Xvfb and, as a person would, clicks "Lire Jpeg", types a
+# photo's path into the open-file dialog, clicks "Ecrire Jpeg", waits, clicks "Effacer Bmp" and
+# "Quitter"; then checks the result folder, the log and that the program ended. Screenshots of
+# each step go to the folder given as second argument.
 #
-#   session.sh <build folder> <screenshot folder>
+#   session.sh <build folder> <screenshot folder> [program]
 #
 # It runs in a mount namespace of its own where an empty private folder stands over the
 # program's temporary folder, so the user's real result folder is never touched. Exit 77
@@ -13,6 +14,7 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 shots=$(mkdir -p "$2" && cd "$2" && pwd)
+program=${3:-$build/redim}
 skip() { echo "session: skipped: $*"; exit 77; }
 
 private=/tmp/redim-$(id -u)
@@ -23,8 +25,8 @@ if [ -z "${REDIM_SESSION_PRIVATE_TMP:-}" ]; then
   # Only the program's own folder is covered: this script and the build may live under /tmp.
   mkdir -p -m 0700 "$private"
   exec unshare -m --propagation private env REDIM_SESSION_PRIVATE_TMP=1 \
-    bash -c 'mount -t tmpfs -o mode=0700 tmpfs "$1" && exec bash "$0" "$2" "$3"' \
-    "$0" "$private" "$build" "$shots"
+    bash -c 'mount -t tmpfs -o mode=0700 tmpfs "$1" && exec bash "$0" "$2" "$3" "$4"' \
+    "$0" "$private" "$build" "$shots" "$program"
 fi
 
 fail() { echo "session: FAILED: $*"; exit 1; }
@@ -54,7 +56,7 @@ mkdir -p "$photos"
 "$build/tests/desktop_make_photos" "$photos" "plage.jpg" "DSC0001.JPG" "été 2026.jpg"
 result=$private/RaduZor
 
-"$build/redim" &
+"$program" &
 redim=$!
 window=$(xdotool search --sync --name " Redimensionnement d'images  Jpeg" | head -n 1)
 wait_for "the result folder and its log at start-up" "[ -f '$result/Log.txt' ]"
@@ -69,6 +71,10 @@ xdotool type --delay 5 "$photos/plage.jpg"
 shot 2-dialog
 xdotool key Return
 wait_for "three bitmaps" "[ \$(count '*.bmp') -eq 3 ]"
+# The image library at work is the one beside the program (links resolved), found through its
+# run path.
+library=$(dirname "$(readlink -f "$program")")/libimglib.so
+grep -q " $library\$" "/proc/$redim/maps" || fail "$library is not the library loaded"
 shot 3-phase1
 
 click 420 64   # "Ecrire Jpeg"

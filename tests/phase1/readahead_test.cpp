@@ -1,7 +1,7 @@
 // The folder run's read-ahead over the real image library: the same bitmaps and failures as
 // reading each photo at its turn, whatever the number of workers and whatever happens to the
 // files meanwhile, and nothing left behind when it is abandoned.
-#include "imaging/imagelibrary.h"
+#include "imglib_client/imagelibrary.h"
 #include "phase1/readahead.h"
 
 #include "testimages.h"

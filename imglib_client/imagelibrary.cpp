@@ -1,6 +1,6 @@
 // Loading libimglib.so with dlopen. The call must come from the program's own code (not from a
 // toolkit library) so that the program's run path, $ORIGIN, is searched.
-#include "imaging/imagelibrary.h"
+#include "imglib_client/imagelibrary.h"
 
 #include <cstdint>
 
