@@ -223,21 +223,26 @@ void convertMasked(const std::uint8_t* src, int width, int bitsPerPixel,
 }
 
 // Where run-length codes paint: the converted picture (top-down BGR) and a cursor that counts rows
-// from the bottom, as the codes do. The cursor may stand just past the right edge (after a run that
-// fills its row) or just above the top row (after that row's end of line); painting there is refused.
+// from the bottom, as the codes do. Codes may cover a row's padding, as in the rows of an
+// uncompressed file (ImageMagick encodes whole padded rows); what lands there is dropped. The
+// cursor may stand at the end of the padded row or just above the top row (after that row's end
+// of line), but nothing may be painted beyond either.
 struct RleCanvas {
     std::uint8_t* pixels = nullptr;
     int width = 0;
     int height = 0;
+    int paddedWidth = 0; // pixels in a row with its padding
     const std::array<std::uint8_t, 256 * 3>* palette = nullptr;
     int x = 0;
     int y = 0;
 
-    bool fits(unsigned count) const { return y < height && count <= static_cast<unsigned>(width - x); }
+    bool fits(unsigned count) const { return y < height && count <= static_cast<unsigned>(paddedWidth - x); }
     void put(unsigned index)
     {
-        std::uint8_t* dst = pixels + (static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3;
-        std::copy_n(&(*palette)[index * 3], 3, dst);
+        if (x < width) {
+            const std::size_t at = static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
+            std::copy_n(&(*palette)[index * 3], 3, pixels + at * 3);
+        }
         ++x;
     }
 };
@@ -296,7 +301,7 @@ BmpError moveCursor(RleCanvas& c, std::span<const std::uint8_t> codes, std::size
     const int right = codes[at];
     const int up = codes[at + 1];
     at += 2;
-    if (right > c.width - c.x || up > c.height - c.y)
+    if (right > c.paddedWidth - c.x || up > c.height - c.y)
         return BmpError::BadRunLength;
     c.x += right;
     c.y += up;
@@ -339,7 +344,8 @@ BmpError convertRunLength(std::span<const std::uint8_t> file, const Layout& l,
         std::copy_n(palette.data(), 3, pixels + i);
     for (int y = 1; y < l.height; ++y)
         std::copy_n(pixels, rowBytes, pixels + static_cast<std::size_t>(y) * rowBytes);
-    RleCanvas canvas{pixels, l.width, l.height, &palette};
+    const auto paddedWidth = static_cast<int>(l.stride * 8 / static_cast<std::uint64_t>(l.bitsPerPixel));
+    RleCanvas canvas{pixels, l.width, l.height, paddedWidth, &palette};
     return decodeRunLength(runLengthCodes(file, l), l.bitsPerPixel, canvas);
 }
 

@@ -24,7 +24,7 @@ enum class BmpError {
     BadPalette,             // more colours declared than the depth allows
     BadPixelOffset,         // pixel data said to start inside the headers
     OutOfMemory,            // no memory for the converted pixels
-    BadRunLength,           // a run-length code leaves the picture (past the right edge or the top)
+    BadRunLength,           // a run-length code leaves the picture (past the row's padding or the top)
 };
 
 // A short English phrase for messages ("truncated file", ...).

@@ -171,11 +171,16 @@ const RleCase rleCases[] = {
     {"rle4_runs", 7, 2, 4, {0, 5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0, 0, 0, 3, 0xAB, 0xC0, 4, 0xDE, 0, 0, 0, 1},
      {10, 11, 12, 13, 14, 13, 14, 3, 4, 5, 6, 7, 1, 2}},
     {"rle4_skips", 5, 3, 4, {3, 0x9A, 0, 2, 1, 1, 1, 0x50, 0, 1}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 9, 10, 9, 0, 0}},
+    // Runs may cover the row's padding (up to 8 pixels for 5 at 8 bits, 3 at 4 bits), as ImageMagick writes.
+    {"rle8_runs_into_padding", 5, 2, 8, {8, 3, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 3, 6, 0, 1}, {1, 2, 3, 4, 5, 3, 3, 3, 3, 3}},
+    {"rle4_runs_into_padding", 3, 1, 4, {0, 7, 0x12, 0x34, 0x56, 0x70, 1, 0x90, 0, 1}, {1, 2, 3}},
     {"size_image_0", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 0); }},
     {"size_image_past_file", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 1000); }},
 
     {"run_past_right_edge", 4, 2, 8, {5, 1, 0, 1}, {}, BmpError::BadRunLength},
     {"runs_past_right_edge", 4, 2, 8, {3, 1, 2, 1, 0, 1}, {}, BmpError::BadRunLength},
+    {"run_past_row_padding", 5, 2, 8, {9, 1, 0, 1}, {}, BmpError::BadRunLength},
+    {"rle4_run_past_row_padding", 3, 2, 4, {9, 0x11, 0, 1}, {}, BmpError::BadRunLength},
     {"absolute_past_right_edge", 4, 2, 8, {1, 1, 0, 4, 1, 2, 3, 4, 0, 1}, {}, BmpError::BadRunLength},
     {"absolute_past_end", 4, 2, 8, {0, 3, 1, 2}, {}, BmpError::Truncated},
     {"rle4_absolute_past_end", 6, 2, 4, {0, 5, 0x12, 0x34}, {}, BmpError::Truncated},
