@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -237,13 +238,42 @@ struct RleCanvas {
     int y = 0;
 
     bool fits(unsigned count) const { return y < height && count <= static_cast<unsigned>(paddedWidth - x); }
+    std::uint8_t* at(int column, int row) const
+    {
+        return pixels + (static_cast<std::size_t>(height - 1 - row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(column)) * 3;
+    }
     void put(unsigned index)
     {
-        if (x < width) {
-            const std::size_t at = static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
-            std::copy_n(&(*palette)[index * 3], 3, pixels + at * 3);
-        }
+        if (x < width)
+            std::memcpy(at(x, y), &(*palette)[index * 3], 3);
         ++x;
+    }
+
+    // The cursor only moves forward (left to right, bottom row first), so the pixels it passes over
+    // will not be painted: they take palette index 0, as bitmap readers usually show them. Filling
+    // them now, rather than the whole picture first, writes each pixel once and spares a damaged
+    // file that claims a huge picture the cost of filling it.
+    void skipTo(int toX, int toY)
+    {
+        for (; y < toY; ++y, x = 0)
+            fillWithFirstColour(x, width);
+        if (y < height)
+            fillWithFirstColour(x, toX);
+        x = toX;
+    }
+
+private:
+    // Pixels [from, to) of the cursor's row, in doubling copies (rows may be very wide).
+    void fillWithFirstColour(int from, int to) const
+    {
+        const int end = std::min(to, width);
+        if (from >= end)
+            return;
+        std::uint8_t* start = at(from, y);
+        const std::size_t bytes = static_cast<std::size_t>(end - from) * 3;
+        std::memcpy(start, palette->data(), 3);
+        for (std::size_t filled = 3; filled < bytes; filled *= 2)
+            std::memcpy(start + filled, start, std::min(filled, bytes - filled));
     }
 };
 
@@ -288,12 +318,11 @@ BmpError endLine(RleCanvas& c)
 {
     if (c.y >= c.height)
         return BmpError::BadRunLength;
-    c.x = 0;
-    ++c.y;
+    c.skipTo(0, c.y + 1);
     return BmpError::None;
 }
 
-// A delta: the cursor moves right by the next byte and up by the one after, never out of the picture.
+// A delta: the cursor moves right by the next byte and up by the one after, to a row of the picture.
 BmpError moveCursor(RleCanvas& c, std::span<const std::uint8_t> codes, std::size_t& at)
 {
     if (codes.size() - at < 2)
@@ -301,10 +330,9 @@ BmpError moveCursor(RleCanvas& c, std::span<const std::uint8_t> codes, std::size
     const int right = codes[at];
     const int up = codes[at + 1];
     at += 2;
-    if (right > c.paddedWidth - c.x || up > c.height - c.y)
+    if (right > c.paddedWidth - c.x || up >= c.height - c.y)
         return BmpError::BadRunLength;
-    c.x += right;
-    c.y += up;
+    c.skipTo(c.x + right, c.y + up);
     return BmpError::None;
 }
 
@@ -317,13 +345,15 @@ BmpError decodeRunLength(std::span<const std::uint8_t> codes, int bitsPerPixel, 
         const unsigned count = codes[at];
         const unsigned value = codes[at + 1];
         at += 2;
+        if (count == 0 && value == 1) { // end of bitmap
+            c.skipTo(0, c.height);
+            return BmpError::None;
+        }
         BmpError e = BmpError::None;
         if (count > 0)
             e = paintRun(c, count, value, bitsPerPixel);
         else if (value == 0)
             e = endLine(c);
-        else if (value == 1) // end of bitmap
-            return BmpError::None;
         else if (value == 2)
             e = moveCursor(c, codes, at);
         else
@@ -334,16 +364,10 @@ BmpError decodeRunLength(std::span<const std::uint8_t> codes, int bitsPerPixel, 
     return BmpError::Truncated; // the data ends before its end-of-bitmap code
 }
 
-// Pixels the codes skip (by a delta, an end of line before the right edge or an end of bitmap
-// before the top row) take palette index 0, as bitmap readers usually show them.
+// Decodes the codes of a BI_RLE8 or BI_RLE4 file into `pixels`, the converted picture.
 BmpError convertRunLength(std::span<const std::uint8_t> file, const Layout& l,
                           const std::array<std::uint8_t, 256 * 3>& palette, std::uint8_t* pixels)
 {
-    const std::size_t rowBytes = static_cast<std::size_t>(l.width) * 3;
-    for (std::size_t i = 0; i < rowBytes; i += 3)
-        std::copy_n(palette.data(), 3, pixels + i);
-    for (int y = 1; y < l.height; ++y)
-        std::copy_n(pixels, rowBytes, pixels + static_cast<std::size_t>(y) * rowBytes);
     const auto paddedWidth = static_cast<int>(l.stride * 8 / static_cast<std::uint64_t>(l.bitsPerPixel));
     RleCanvas canvas{pixels, l.width, l.height, paddedWidth, &palette};
     return decodeRunLength(runLengthCodes(file, l), l.bitsPerPixel, canvas);

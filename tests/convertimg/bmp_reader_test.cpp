@@ -185,7 +185,7 @@ const RleCase rleCases[] = {
     {"absolute_past_end", 4, 2, 8, {0, 3, 1, 2}, {}, BmpError::Truncated},
     {"rle4_absolute_past_end", 6, 2, 4, {0, 5, 0x12, 0x34}, {}, BmpError::Truncated},
     {"delta_past_right_edge", 4, 2, 8, {1, 1, 0, 2, 4, 0, 0, 1}, {}, BmpError::BadRunLength},
-    {"delta_past_top", 4, 2, 8, {0, 2, 0, 3, 0, 1}, {}, BmpError::BadRunLength},
+    {"delta_past_top", 4, 2, 8, {0, 2, 0, 2, 0, 1}, {}, BmpError::BadRunLength},
     {"pixels_above_top", 4, 2, 8, {0, 0, 0, 0, 1, 1, 0, 1}, {}, BmpError::BadRunLength},
     {"line_above_top", 4, 2, 8, {0, 0, 0, 0, 0, 0, 0, 1}, {}, BmpError::BadRunLength},
     {"no_end_of_bitmap", 4, 2, 8, {4, 1, 0, 0, 4, 1, 0, 0}, {}, BmpError::Truncated},
