@@ -1,8 +1,10 @@
 // Bitmap (.bmp) file reader: header checks, then either a view on the file's rows or a conversion to BGR.
 #include "bmp_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -14,6 +16,8 @@ constexpr std::size_t fileHeaderSize = 14;
 
 // Compression values of the information header.
 constexpr std::uint32_t biRgb = 0;
+constexpr std::uint32_t biRle8 = 1;
+constexpr std::uint32_t biRle4 = 2;
 constexpr std::uint32_t biBitfields = 3;
 
 std::uint32_t le16(std::span<const std::uint8_t> b, std::size_t at)
@@ -69,10 +73,36 @@ struct Layout {
     bool topDown = false;
     int bitsPerPixel = 0;
     std::uint32_t compression = 0;
+    bool runLength = false; // BI_RLE8 or BI_RLE4: pixels as codes, not rows
     std::size_t headerSize = 0;
     std::uint64_t pixelOffset = 0;
     std::uint64_t stride = 0; // bytes per row in the file, padding included
 };
+
+// Compression and depth must go together: run-length codes for 8 and 4 bits only, colour masks
+// for 16 and 32 bits only.
+BmpError checkCompression(Layout& l)
+{
+    if (l.compression > biBitfields)
+        return BmpError::UnsupportedCompression; // embedded JPEG or PNG, alpha bit fields...
+    switch (l.bitsPerPixel) {
+    case 1: case 4: case 8: case 24:
+        l.runLength = (l.compression == biRle8 && l.bitsPerPixel == 8) || (l.compression == biRle4 && l.bitsPerPixel == 4);
+        return l.compression == biRgb || l.runLength ? BmpError::None : BmpError::UnsupportedCompression;
+    case 16: case 32:
+        return l.compression == biRgb || l.compression == biBitfields ? BmpError::None : BmpError::UnsupportedCompression;
+    default:
+        return BmpError::UnsupportedDepth;
+    }
+}
+
+// Every row but the last must be complete with its padding; the last needs only its pixels.
+BmpError checkRowsInFile(std::span<const std::uint8_t> file, const Layout& l)
+{
+    const std::uint64_t lastRow = (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 7) / 8;
+    const std::uint64_t end = l.pixelOffset + l.stride * static_cast<std::uint64_t>(l.height - 1) + lastRow;
+    return end > file.size() ? BmpError::Truncated : BmpError::None;
+}
 
 BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
 {
@@ -97,17 +127,10 @@ BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
     out.xPixelsPerMetre = le32s(file, h + 24);
     out.yPixelsPerMetre = le32s(file, h + 28);
 
-    if (l.compression != biRgb && l.compression != biBitfields)
-        return BmpError::UnsupportedCompression;
-    switch (l.bitsPerPixel) {
-    case 1: case 4: case 8: case 24:
-        if (l.compression != biRgb)
-            return BmpError::UnsupportedCompression;
-        break;
-    case 16: case 32: break;
-    default: return BmpError::UnsupportedDepth;
-    }
-    if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min())
+    if (const BmpError e = checkCompression(l); e != BmpError::None)
+        return e;
+    // Run-length codes always go from the bottom row up: a top-down file of them is malformed.
+    if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min() || (l.runLength && height < 0))
         return BmpError::BadDimensions;
     l.width = width;
     l.topDown = height < 0;
@@ -121,14 +144,9 @@ BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
         headersEnd += 12;
     if (l.pixelOffset < headersEnd)
         return BmpError::BadPixelOffset;
-
-    // Every row but the last must be complete with its padding; the last needs only its pixels.
     l.stride = (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 31) / 32 * 4;
-    const std::uint64_t lastRow = (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 7) / 8;
-    const std::uint64_t end = l.pixelOffset + l.stride * static_cast<std::uint64_t>(l.height - 1) + lastRow;
-    if (end > file.size())
-        return BmpError::Truncated;
-    return BmpError::None;
+    // Run-length codes are checked against the file as they are decoded.
+    return l.runLength ? BmpError::None : checkRowsInFile(file, l);
 }
 
 // Reads the colour masks of a 16- or 32-bit file: the defaults for BI_RGB, otherwise those stored
@@ -205,6 +223,156 @@ void convertMasked(const std::uint8_t* src, int width, int bitsPerPixel,
     }
 }
 
+// Where run-length codes paint: the converted picture (top-down BGR) and a cursor that counts rows
+// from the bottom, as the codes do. Codes may cover a row's padding, as in the rows of an
+// uncompressed file (ImageMagick encodes whole padded rows); what lands there is dropped. The
+// cursor may stand at the end of the padded row or just above the top row (after that row's end
+// of line), but nothing may be painted beyond either.
+struct RleCanvas {
+    std::uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int paddedWidth = 0; // pixels in a row with its padding
+    const std::array<std::uint8_t, 256 * 3>* palette = nullptr;
+    int x = 0;
+    int y = 0;
+
+    bool fits(unsigned count) const { return y < height && count <= static_cast<unsigned>(paddedWidth - x); }
+    std::uint8_t* at(int column, int row) const
+    {
+        return pixels + (static_cast<std::size_t>(height - 1 - row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(column)) * 3;
+    }
+    void put(unsigned index)
+    {
+        if (x < width)
+            std::memcpy(at(x, y), &(*palette)[index * 3], 3);
+        ++x;
+    }
+
+    // The cursor only moves forward (left to right, bottom row first), so the pixels it passes over
+    // will not be painted: they take palette index 0, as bitmap readers usually show them. Filling
+    // them now, rather than the whole picture first, writes each pixel once and spares a damaged
+    // file that claims a huge picture the cost of filling it.
+    void skipTo(int toX, int toY)
+    {
+        for (; y < toY; ++y, x = 0)
+            fillWithFirstColour(x, width);
+        if (y < height)
+            fillWithFirstColour(x, toX);
+        x = toX;
+    }
+
+private:
+    // Pixels [from, to) of the cursor's row, in doubling copies (rows may be very wide).
+    void fillWithFirstColour(int from, int to) const
+    {
+        const int end = std::min(to, width);
+        if (from >= end)
+            return;
+        std::uint8_t* start = at(from, y);
+        const std::size_t bytes = static_cast<std::size_t>(end - from) * 3;
+        std::memcpy(start, palette->data(), 3);
+        for (std::size_t filled = 3; filled < bytes; filled *= 2)
+            std::memcpy(start + filled, start, std::min(filled, bytes - filled));
+    }
+};
+
+// The codes run from the pixel offset to the end of biSizeImage, or to the end of the file when
+// biSizeImage is 0 or claims more than the file holds.
+std::span<const std::uint8_t> runLengthCodes(std::span<const std::uint8_t> file, const Layout& l)
+{
+    if (l.pixelOffset >= file.size())
+        return {};
+    const std::span<const std::uint8_t> codes = file.subspan(static_cast<std::size_t>(l.pixelOffset));
+    const std::uint32_t sizeImage = le32(file, fileHeaderSize + 20);
+    return sizeImage != 0 && sizeImage < codes.size() ? codes.first(sizeImage) : codes;
+}
+
+// An encoded run: `count` pixels of one index (RLE8), or of two alternating ones, high nibble first (RLE4).
+BmpError paintRun(RleCanvas& c, unsigned count, unsigned value, int bitsPerPixel)
+{
+    if (!c.fits(count))
+        return BmpError::BadRunLength;
+    for (unsigned i = 0; i < count; ++i)
+        c.put(bitsPerPixel == 8 ? value : (i % 2 == 0 ? value >> 4 : value & 0x0F));
+    return BmpError::None;
+}
+
+// An absolute run: `count` indexes stored one a byte (RLE8) or two a byte, high nibble first (RLE4),
+// padded to an even number of bytes. Moves `at` past them.
+BmpError paintAbsolute(RleCanvas& c, std::span<const std::uint8_t> codes, std::size_t& at, unsigned count, int bitsPerPixel)
+{
+    const std::size_t bytes = bitsPerPixel == 8 ? count : (count + 1) / 2;
+    if (!c.fits(count))
+        return BmpError::BadRunLength;
+    if (codes.size() - at < bytes + bytes % 2)
+        return BmpError::Truncated;
+    for (unsigned i = 0; i < count; ++i)
+        c.put(bitsPerPixel == 8 ? codes[at + i] : (codes[at + i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0x0F);
+    at += bytes + bytes % 2;
+    return BmpError::None;
+}
+
+// An end of line: the cursor goes to the start of the row above, if there is one to go to.
+BmpError endLine(RleCanvas& c)
+{
+    if (c.y >= c.height)
+        return BmpError::BadRunLength;
+    c.skipTo(0, c.y + 1);
+    return BmpError::None;
+}
+
+// A delta: the cursor moves right by the next byte and up by the one after, to a row of the picture.
+BmpError moveCursor(RleCanvas& c, std::span<const std::uint8_t> codes, std::size_t& at)
+{
+    if (codes.size() - at < 2)
+        return BmpError::Truncated;
+    const int right = codes[at];
+    const int up = codes[at + 1];
+    at += 2;
+    if (right > c.paddedWidth - c.x || up >= c.height - c.y)
+        return BmpError::BadRunLength;
+    c.skipTo(c.x + right, c.y + up);
+    return BmpError::None;
+}
+
+// Paints the picture from BI_RLE8 or BI_RLE4 codes: pairs of bytes, a count and a value, where a
+// count of 0 makes the value an escape (end of line, end of bitmap, delta or absolute run).
+BmpError decodeRunLength(std::span<const std::uint8_t> codes, int bitsPerPixel, RleCanvas& c)
+{
+    std::size_t at = 0;
+    while (codes.size() - at >= 2) {
+        const unsigned count = codes[at];
+        const unsigned value = codes[at + 1];
+        at += 2;
+        if (count == 0 && value == 1) { // end of bitmap
+            c.skipTo(0, c.height);
+            return BmpError::None;
+        }
+        BmpError e = BmpError::None;
+        if (count > 0)
+            e = paintRun(c, count, value, bitsPerPixel);
+        else if (value == 0)
+            e = endLine(c);
+        else if (value == 2)
+            e = moveCursor(c, codes, at);
+        else
+            e = paintAbsolute(c, codes, at, value, bitsPerPixel);
+        if (e != BmpError::None)
+            return e;
+    }
+    return BmpError::Truncated; // the data ends before its end-of-bitmap code
+}
+
+// Decodes the codes of a BI_RLE8 or BI_RLE4 file into `pixels`, the converted picture.
+BmpError convertRunLength(std::span<const std::uint8_t> file, const Layout& l,
+                          const std::array<std::uint8_t, 256 * 3>& palette, std::uint8_t* pixels)
+{
+    const auto paddedWidth = static_cast<int>(l.stride * 8 / static_cast<std::uint64_t>(l.bitsPerPixel));
+    RleCanvas canvas{pixels, l.width, l.height, paddedWidth, &palette};
+    return decodeRunLength(runLengthCodes(file, l), l.bitsPerPixel, canvas);
+}
+
 } // namespace
 
 std::string_view describe(BmpError error)
@@ -222,6 +390,7 @@ std::string_view describe(BmpError error)
     case BmpError::BadPalette: return "invalid palette size";
     case BmpError::BadPixelOffset: return "invalid pixel data offset";
     case BmpError::OutOfMemory: return "not enough memory for the bitmap";
+    case BmpError::BadRunLength: return "invalid run-length data";
     }
     return "unknown bitmap error";
 }
@@ -269,6 +438,8 @@ BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
     out.layout = PixelLayout::Bgr;
     out.topOffset_ = 0;
     out.stride_ = static_cast<std::ptrdiff_t>(rowBytes);
+    if (l.runLength)
+        return convertRunLength(file, l, palette, out.converted_.get());
     for (int y = 0; y < l.height; ++y) {
         const std::uint8_t* src = file.data() + fileTop + y * fileStep;
         std::uint8_t* dst = out.converted_.get() + static_cast<std::size_t>(y) * rowBytes;

@@ -13,16 +13,18 @@ namespace convertimg {
 enum class BmpError {
     None,
     NotBitmap,              // no "BM" signature
-    Truncated,              // the file ends inside the headers, the palette or the pixels
+    Truncated,              // the file ends inside the headers, the palette or the pixels (for
+                            // run-length-encoded pixels: before their end-of-bitmap code)
     UnsupportedHeader,      // OS/2 or unknown information header
-    UnsupportedCompression, // RLE, embedded JPEG/PNG, alpha bit fields...
+    UnsupportedCompression, // RLE on a depth other than 8 or 4, embedded JPEG/PNG, alpha bit fields...
     UnsupportedDepth,       // bits per pixel other than 1, 4, 8, 16, 24, 32 (or 16/32 without masks support)
-    BadDimensions,          // width not positive, or height zero
+    BadDimensions,          // width not positive, height zero, or top-down run-length-encoded pixels
     TooLarge,               // decoded image would exceed maxDecodedBytes
     BadMasks,               // empty, overlapping or non-contiguous colour masks
     BadPalette,             // more colours declared than the depth allows
     BadPixelOffset,         // pixel data said to start inside the headers
     OutOfMemory,            // no memory for the converted pixels
+    BadRunLength,           // a run-length code leaves the picture (past the row's padding or the top)
 };
 
 // A short English phrase for messages ("truncated file", ...).

@@ -146,4 +146,17 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
     return b;
 }
 
+// Writes a bottom-up BI_RLE8 (bits 8) or BI_RLE4 (bits 4) bitmap with a full palette and `codes` as
+// its pixel data, which biSizeImage counts.
+inline std::vector<std::uint8_t> makeRleBmp(int width, int height, int bits, const std::vector<std::uint8_t>& codes)
+{
+    std::vector<std::uint8_t> b = makeBmp({.width = width, .height = height, .bits = bits});
+    b.resize(b[10] | std::size_t{b[11]} << 8); // up to the pixels, which start within 64 KiB
+    b.insert(b.end(), codes.begin(), codes.end());
+    put32(b, 2, static_cast<std::uint32_t>(b.size()));
+    put32(b, 30, bits == 8 ? 1 : 2);
+    put32(b, 34, static_cast<std::uint32_t>(codes.size()));
+    return b;
+}
+
 } // namespace testbmp

@@ -101,8 +101,8 @@ const BadCase badCases[] = {
     {"os2_core_header", {}, [](Bytes& b) { set32(b, 14, 12); }, BmpError::UnsupportedHeader},
     {"os2_v2_header", {}, [](Bytes& b) { set32(b, 14, 64); }, BmpError::UnsupportedHeader},
     {"huge_header", {}, [](Bytes& b) { set32(b, 14, 0xFFFFFFF0); }, BmpError::UnsupportedHeader},
-    {"rle8", bits8, [](Bytes& b) { set32(b, 30, 1); }, BmpError::UnsupportedCompression},
-    {"rle4", bits8, [](Bytes& b) { set32(b, 30, 2); }, BmpError::UnsupportedCompression},
+    {"rle8_on_4bit", {.width = 5, .bits = 4}, [](Bytes& b) { set32(b, 30, 1); }, BmpError::UnsupportedCompression},
+    {"rle4_on_8bit", bits8, [](Bytes& b) { set32(b, 30, 2); }, BmpError::UnsupportedCompression},
     {"embedded_png", {}, [](Bytes& b) { set32(b, 30, 5); }, BmpError::UnsupportedCompression},
     {"bitfields_on_24bit", {}, [](Bytes& b) { set32(b, 30, 3); }, BmpError::UnsupportedCompression},
     {"depth_2", {}, [](Bytes& b) { b[28] = 2; }, BmpError::UnsupportedDepth},
@@ -114,7 +114,7 @@ const BadCase badCases[] = {
     {"over_1GiB", {}, [](Bytes& b) { set32(b, 18, 20000); set32(b, 22, -20000); }, BmpError::TooLarge},
     {"widest_int", {.bits = 1}, [](Bytes& b) { set32(b, 18, INT32_MAX); }, BmpError::TooLarge},
     {"one_row_more_than_file", {}, [](Bytes& b) { set32(b, 22, 7); }, BmpError::Truncated},
-    {"pixels_cut", {}, [](Bytes& b) { b.resize(b.size() - 30); }, BmpError::Truncated},
+    {"pixels_cut", {}, [](Bytes& b) { b.erase(b.end() - 30, b.end()); }, BmpError::Truncated},
     {"offset_past_end", {}, [](Bytes& b) { set32(b, 10, 0xFFFFFFFF); }, BmpError::Truncated},
     {"offset_in_header", {}, [](Bytes& b) { set32(b, 10, 20); }, BmpError::BadPixelOffset},
     {"offset_on_masks", bits16, [](Bytes& b) { set32(b, 10, 60); }, BmpError::BadPixelOffset},
@@ -145,6 +145,110 @@ TEST_P(RefusesBitmap, WithItsReason)
 
 INSTANTIATE_TEST_SUITE_P(Damage, RefusesBitmap, testing::ValuesIn(badCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Run-length-encoded files: codes written by hand (bottom row first), and the palette indexes a
+// reader should give, top row first, or the reason it should refuse them.
+struct RleCase {
+    const char* name;
+    int width;
+    int height;
+    int bits;
+    Bytes codes;
+    std::vector<int> expected;
+    BmpError error = BmpError::None;
+    void (*damage)(Bytes&) = nullptr;
+    friend void PrintTo(const RleCase& c, std::ostream* os) { *os << c.name; }
+};
+
+const RleCase rleCases[] = {
+    // Absolute runs of 3 pixels need a padding byte, of 4 none.
+    {"rle8_runs", 5, 2, 8, {2, 200, 0, 3, 1, 2, 3, 0, 0, 0, 0, 4, 9, 8, 7, 6, 1, 5, 0, 0, 0, 1},
+     {9, 8, 7, 6, 5, 200, 200, 1, 2, 3}},
+    // End of line before the right edge, a delta up and right, end of bitmap before the top row.
+    {"rle8_skips", 4, 4, 8, {2, 9, 0, 0, 1, 4, 0, 2, 1, 1, 2, 6, 0, 1},
+     {0, 0, 0, 0, 0, 0, 6, 6, 4, 0, 0, 0, 9, 9, 0, 0}},
+    // 5 pixels take 3 bytes and a padding byte; 3 pixels take 2 bytes and none.
+    {"rle4_runs", 7, 2, 4, {0, 5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0, 0, 0, 3, 0xAB, 0xC0, 4, 0xDE, 0, 0, 0, 1},
+     {10, 11, 12, 13, 14, 13, 14, 3, 4, 5, 6, 7, 1, 2}},
+    {"rle4_skips", 5, 3, 4, {3, 0x9A, 0, 2, 1, 1, 1, 0x50, 0, 1}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 9, 10, 9, 0, 0}},
+    // Runs may cover the row's padding (up to 8 pixels for 5 at 8 bits, 3 at 4 bits), as ImageMagick writes.
+    {"rle8_runs_into_padding", 5, 2, 8, {8, 3, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 3, 6, 0, 1}, {1, 2, 3, 4, 5, 3, 3, 3, 3, 3}},
+    {"rle4_runs_into_padding", 3, 1, 4, {0, 7, 0x12, 0x34, 0x56, 0x70, 1, 0x90, 0, 1}, {1, 2, 3}},
+    {"size_image_0", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 0); }},
+    {"size_image_past_file", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 1000); }},
+
+    {"run_past_right_edge", 4, 2, 8, {5, 1, 0, 1}, {}, BmpError::BadRunLength},
+    {"runs_past_right_edge", 4, 2, 8, {3, 1, 2, 1, 0, 1}, {}, BmpError::BadRunLength},
+    {"run_past_row_padding", 5, 2, 8, {9, 1, 0, 1}, {}, BmpError::BadRunLength},
+    {"rle4_run_past_row_padding", 3, 2, 4, {9, 0x11, 0, 1}, {}, BmpError::BadRunLength},
+    {"absolute_past_right_edge", 4, 2, 8, {1, 1, 0, 4, 1, 2, 3, 4, 0, 1}, {}, BmpError::BadRunLength},
+    {"absolute_past_end", 4, 2, 8, {0, 3, 1, 2}, {}, BmpError::Truncated},
+    {"rle4_absolute_past_end", 6, 2, 4, {0, 5, 0x12, 0x34}, {}, BmpError::Truncated},
+    {"delta_past_right_edge", 4, 2, 8, {1, 1, 0, 2, 4, 0, 0, 1}, {}, BmpError::BadRunLength},
+    {"delta_past_top", 4, 2, 8, {0, 2, 0, 2, 0, 1}, {}, BmpError::BadRunLength},
+    {"pixels_above_top", 4, 2, 8, {0, 0, 0, 0, 1, 1, 0, 1}, {}, BmpError::BadRunLength},
+    {"line_above_top", 4, 2, 8, {0, 0, 0, 0, 0, 0, 0, 1}, {}, BmpError::BadRunLength},
+    {"no_end_of_bitmap", 4, 2, 8, {4, 1, 0, 0, 4, 1, 0, 0}, {}, BmpError::Truncated},
+    {"cut_in_code", 4, 2, 8, {4, 1, 0}, {}, BmpError::Truncated},
+    {"cut_in_delta", 4, 2, 8, {0, 2, 1}, {}, BmpError::Truncated},
+    {"size_image_short", 4, 2, 8, {4, 1, 0, 0, 0, 1}, {}, BmpError::Truncated, [](Bytes& b) { set32(b, 34, 4); }},
+    {"offset_past_end", 4, 2, 8, {0, 1}, {}, BmpError::Truncated, [](Bytes& b) { set32(b, 10, 0xFFFFFFFF); }},
+    {"top_down", 4, 2, 8, {0, 1}, {}, BmpError::BadDimensions, [](Bytes& b) { set32(b, 22, -2); }},
+};
+
+// The file of a case in an exact-size buffer, so that AddressSanitizer sees any read past its end.
+std::unique_ptr<std::uint8_t[]> exactCopy(const Bytes& file)
+{
+    auto exact = std::make_unique<std::uint8_t[]>(file.size());
+    std::copy(file.begin(), file.end(), exact.get());
+    return exact;
+}
+
+class ReadsRunLength : public testing::TestWithParam<RleCase> {};
+
+TEST_P(ReadsRunLength, PixelForPixelOrRefused)
+{
+    const RleCase& c = GetParam();
+    Bytes file = testbmp::makeRleBmp(c.width, c.height, c.bits, c.codes);
+    if (c.damage)
+        c.damage(file);
+    const auto exact = exactCopy(file);
+    Bitmap bitmap;
+    ASSERT_EQ(readBitmap({exact.get(), file.size()}, bitmap), c.error) << convertimg::describe(c.error);
+    if (c.error != BmpError::None) {
+        EXPECT_EQ(bitmap.width, 0);
+        EXPECT_EQ(bitmap.height, 0);
+        return;
+    }
+    ASSERT_EQ(bitmap.width, c.width);
+    ASSERT_EQ(bitmap.height, c.height);
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) {
+            const int index = c.expected[static_cast<std::size_t>(y * c.width + x)];
+            const auto want = testbmp::paletteColour(index, 1 << c.bits);
+            const std::uint8_t* got = bitmap.row(y) + x * 3;
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), got)) << "pixel (" << x << ", " << y << ") not index " << index;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ReadsRunLength, testing::ValuesIn(rleCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A good run-length file cut anywhere in its codes has lost its end-of-bitmap code.
+TEST(BmpReader, RefusesEveryCutOfRunLengthCodes)
+{
+    for (const RleCase& c : rleCases) {
+        if (c.error != BmpError::None || c.damage)
+            continue;
+        const Bytes file = testbmp::makeRleBmp(c.width, c.height, c.bits, c.codes);
+        for (std::size_t size = file.size() - c.codes.size(); size < file.size(); ++size) {
+            const Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));
+            const auto exact = exactCopy(cut);
+            Bitmap bitmap;
+            ASSERT_EQ(readBitmap({exact.get(), size}, bitmap), BmpError::Truncated) << c.name << " cut at " << size;
+        }
+    }
+}
 
 const testbmp::Layout prefixLayouts[] = {
     {.width = 9, .height = 3, .bits = 1},

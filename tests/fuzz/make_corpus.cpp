@@ -137,6 +137,12 @@ void writeBitmaps(const fs::path &dir)
     };
     for (const Seed &seed : seeds)
         testimages::writeFile(dir / (std::string(seed.name) + ".bmp"), testbmp::makeBmp(seed.layout));
+    // Run-length codes: encoded and absolute runs (with and without padding), end of line, delta
+    // and end of bitmap.
+    testimages::writeFile(dir / "rle8.bmp", testbmp::makeRleBmp(6, 4, 8, {3, 10, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 1,
+                                                                         2, 200, 0, 0, 6, 7, 0, 1}));
+    testimages::writeFile(dir / "rle4.bmp", testbmp::makeRleBmp(7, 3, 4, {0, 5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0, 0,
+                                                                         3, 0x9A, 0, 2, 1, 1, 0, 3, 0xAB, 0xC0, 0, 1}));
     auto truncated = testbmp::makeBmp({.width = 5});
     truncated.resize(truncated.size() - 7);
     testimages::writeFile(dir / "damaged_truncated.bmp", truncated);
