@@ -3,7 +3,9 @@
 #include "phase1/readahead.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
@@ -34,20 +36,41 @@ private:
     int fd_;
 };
 
-// Reads the whole file at `path`, up to its end as it is now. Pipes and devices are not read
-// at all (a pipe without a writer would block). Sets `tooLarge` instead of reading a file larger
-// than kLargestReadAhead.
-Content readContent(const QByteArray &path, bool &tooLarge)
+// Opens `path` for reading if it is a regular file, giving its size now; -1 otherwise. Pipes
+// and devices are not opened for reading at all (a pipe without a writer would block).
+int openRegular(const QByteArray &path, qint64 &size)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    size = st.st_size;
+    return fd;
+}
+
+// Reads from `fd` into `buffer`, retrying when interrupted; what read() returns.
+ssize_t readSome(int fd, char *buffer, std::size_t size)
+{
+    ssize_t got = 0;
+    do {
+        got = ::read(fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+// Reads the whole file at `path`, up to its end as it is now. Sets `tooLarge` instead of reading
+// a file larger than kLargestReadAhead.
+Content readContent(const QByteArray &path, bool &tooLarge)
+{
+    qint64 expected = 0;
+    const int fd = openRegular(path, expected);
     if (fd < 0)
         return std::nullopt;
     const FdCloser closer(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
     QByteArray bytes;
-    bytes.resize(static_cast<qsizetype>(std::min<qint64>(st.st_size, kLargestReadAhead)) + 1);
+    bytes.resize(static_cast<qsizetype>(std::min(expected, kLargestReadAhead)) + 1);  // + 1: the end shows
     qsizetype size = 0;
     for (;;) {
         if (size == bytes.size()) {
@@ -57,9 +80,7 @@ Content readContent(const QByteArray &path, bool &tooLarge)
             }
             bytes.resize(std::min<qsizetype>(2 * size, kLargestReadAhead + 1));
         }
-        const ssize_t got = ::read(fd, bytes.data() + size, static_cast<std::size_t>(bytes.size() - size));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = readSome(fd, bytes.data() + size, static_cast<std::size_t>(bytes.size() - size));
         if (got < 0)
             return std::nullopt;
         if (got == 0)
@@ -70,10 +91,27 @@ Content readContent(const QByteArray &path, bool &tooLarge)
     return bytes;
 }
 
-Content readContent(const QByteArray &path)
+// True when the file at `path` holds exactly `expected` now (or, for nothing, cannot be read).
+// Compared piece by piece, so that no copy of the file is made.
+bool stillHolds(const QByteArray &path, const Content &expected)
 {
-    bool tooLarge = false;
-    return readContent(path, tooLarge);
+    qint64 size = 0;
+    const int fd = openRegular(path, size);
+    if (fd < 0)
+        return !expected;
+    const FdCloser closer(fd);
+    if (!expected)
+        return false;
+    std::array<char, 64 * 1024> piece;
+    qsizetype offset = 0;
+    for (;;) {
+        const ssize_t got = readSome(fd, piece.data(), piece.size());
+        if (got <= 0)
+            return got == 0 && offset == expected->size();
+        if (got > expected->size() - offset || std::memcmp(piece.data(), expected->constData() + offset, got) != 0)
+            return false;
+        offset += got;
+    }
 }
 
 }  // namespace
@@ -148,7 +186,7 @@ void ReadAhead::prepare(int index)
             photo.read = library_.readFileIntoDIB(path);
             if (rate_ != 100 && photo.read.value_or(0) != 0)
                 photo.scaled = library_.zoomDIB(*photo.read, rate_, rate_);
-            photo.usable = readContent(path) == photo.bytes;
+            photo.usable = stillHolds(path, photo.bytes);
         }
     } catch (const std::bad_alloc &) {
         photo.usable = false;  // read at its turn instead
@@ -182,7 +220,7 @@ std::optional<quint32> ReadAhead::takeAtTurn(int index)
         photos_[static_cast<std::size_t>(index)].ready = true;
     }
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
-    if (photo.usable && readContent(path) == photo.bytes) {
+    if (photo.usable && stillHolds(path, photo.bytes)) {
         handed_ = {index, photo.read.value_or(0), photo.scaled};
         return photo.read;
     }
