@@ -2,6 +2,7 @@
 #include "convert.h"
 
 #include "bmp_reader.h"
+#include "exif_carrier.h"
 #include "jpeg_writer.h"
 #include "pattern.h"
 
@@ -196,7 +197,8 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     Bitmap bitmap;
     if (const BmpError e = readBitmap({file.data, file.size}, bitmap); e != BmpError::None)
         return {Outcome::Failed, std::string(describe(e))};
-    const JpegData jpeg = encodeJpeg(bitmap, settings.quality);
+    const auto exif = carriedExif({file.data, file.size}, bitmap);
+    const JpegData jpeg = encodeJpeg(bitmap, settings.quality, exif ? *exif : std::span<const std::uint8_t>{});
     if (!jpeg)
         return {Outcome::Failed, jpeg.error()};
 

@@ -65,7 +65,7 @@ void termDestination(j_compress_ptr cinfo)
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
 bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest,
-              const Bitmap* bitmap, int quality)
+              const Bitmap* bitmap, int quality, const std::uint8_t* exif, std::size_t exifSize)
 {
     if (setjmp(err->jump) != 0) {
         jpeg_destroy_compress(cinfo);
@@ -89,6 +89,8 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination*
         cinfo->Y_density = static_cast<UINT16>(yDpi > 0 ? yDpi : xDpi);
     }
     jpeg_start_compress(cinfo, TRUE);
+    if (exifSize != 0)
+        jpeg_write_marker(cinfo, JPEG_APP0 + 1, exif, static_cast<unsigned>(exifSize));
 
     // Rows go to libjpeg straight from the bitmap, in batches; libjpeg only reads them.
     constexpr int batch = 16;
@@ -115,7 +117,7 @@ int dotsPerInch(std::int32_t pixelsPerMetre)
     return dpi >= 1 && dpi <= 65535 ? static_cast<int>(dpi) : 0;
 }
 
-JpegData encodeJpeg(const Bitmap& bitmap, int quality)
+JpegData encodeJpeg(const Bitmap& bitmap, int quality, std::span<const std::uint8_t> exif)
 {
     JpegData result;
     ErrorManager err;
@@ -140,7 +142,7 @@ JpegData encodeJpeg(const Bitmap& bitmap, int quality)
     dest.pub.next_output_byte = dest.buffer;
     dest.pub.free_in_buffer = dest.capacity;
 
-    if (!compress(&cinfo, &err, &dest, &bitmap, quality)) {
+    if (!compress(&cinfo, &err, &dest, &bitmap, quality, exif.data(), exif.size())) {
         std::free(dest.buffer);
         result.error_ = std::string("JPEG encoder: ") + err.message;
         return result;

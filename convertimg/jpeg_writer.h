@@ -20,7 +20,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    friend JpegData encodeJpeg(const Bitmap&, int);
+    friend JpegData encodeJpeg(const Bitmap&, int, std::span<const std::uint8_t>);
     struct Free {
         void operator()(unsigned char* p) const { std::free(p); }
     };
@@ -31,8 +31,10 @@ private:
 
 // Compresses `bitmap` at `quality` (1..100) with optimised Huffman tables and 4:2:0 chroma, and
 // stores the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
+// A non-empty `exif` (an EXIF payload of at most 65533 bytes, "Exif\0\0" and a TIFF block) is
+// written as an APP1 segment right after the JFIF header.
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
-JpegData encodeJpeg(const Bitmap& bitmap, int quality = 90);
+JpegData encodeJpeg(const Bitmap& bitmap, int quality = 90, std::span<const std::uint8_t> exif = {});
 
 // Pixels per metre to whole dots per inch, 0 when unknown or out of range of a JPEG density.
 int dotsPerInch(std::int32_t pixelsPerMetre);

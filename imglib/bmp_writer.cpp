@@ -2,6 +2,8 @@
 // the temporary-file-and-rename dance that keeps the destination whole.
 #include "bmp_writer.h"
 
+#include "carrier.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -148,7 +150,7 @@ bool writeVectors(int fd, iovec *vectors, int count)
 
 } // namespace
 
-bool writeBmpFile(const Image &image, const char *path)
+bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> exifPayload)
 {
     if (path == nullptr || *path == '\0')
         return false;
@@ -173,7 +175,11 @@ bool writeBmpFile(const Image &image, const char *path)
     static constexpr std::uint8_t padding[3] = {0, 0, 0};
     const std::size_t pad = paddedRow - rowBytes;
 
-    // Up to two vectors a row (its pixels and its padding), within the system's limit.
+    // The EXIF block goes out with the last rows, in the same writes.
+    const auto trailer = exif::carrierTrailer(exifPayload.size());
+
+    // Up to two vectors a row (its pixels and its padding) and two for the EXIF block, within
+    // the system's limit.
     constexpr int kMaxVectors = 512;
     iovec vectors[kMaxVectors];
     int count = 0;
@@ -185,7 +191,11 @@ bool writeBmpFile(const Image &image, const char *path)
         if (pad != 0)
             vectors[count++] = {const_cast<std::uint8_t *>(padding), pad};
         gathered += paddedRow;
-        if (gathered >= kBytesPerCall || count + 2 > kMaxVectors || y == 0) {
+        if (y == 0 && !exifPayload.empty()) {
+            vectors[count++] = {const_cast<std::uint8_t *>(exifPayload.data()), exifPayload.size()};
+            vectors[count++] = {const_cast<std::uint8_t *>(trailer.data()), trailer.size()};
+        }
+        if (gathered >= kBytesPerCall || count + 4 > kMaxVectors || y == 0) {
             if (!writeVectors(temporary.fd(), vectors, count))
                 return false;
             count = 0;

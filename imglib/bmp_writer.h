@@ -3,11 +3,15 @@
 
 #include "image.h"
 
+#include <cstdint>
+#include <span>
+
 namespace imglib {
 
 // Writes `image` to `path` through a temporary file in the same folder, renamed over `path`
-// once complete.  False on any failure, after removing the temporary file; the destination is
-// then left as it was.
-bool writeBmpFile(const Image &image, const char *path);
+// once complete, with `exifPayload` (a cleaned EXIF payload) in a block after the pixels when
+// it is not empty (see exif/carrier.h).  False on any failure, after removing the temporary file;
+// the destination is then left as it was.
+bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> exifPayload = {});
 
 } // namespace imglib

@@ -3,8 +3,13 @@
 #include "imglib.h"
 
 #include "bmp_writer.h"
+#include "exif.h"
 #include "handle_table.h"
 #include "picture.h"
+
+#include <optional>
+#include <span>
+#include <vector>
 
 namespace {
 
@@ -67,7 +72,14 @@ IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t opt
         if (!picture)
             return 0;
         const auto image = imglib::picturePixels(*picture);
-        return image && imglib::writeBmpFile(*image, path) ? 1 : 0;
+        if (!image)
+            return 0;
+        // The photo's EXIF, made to describe this image; dropped when it is damaged.
+        std::optional<std::vector<std::uint8_t>> cleaned;
+        if (picture->exif)
+            cleaned = exif::clean(*picture->exif, static_cast<std::uint32_t>(image->width()),
+                               static_cast<std::uint32_t>(image->height()));
+        return imglib::writeBmpFile(*image, path, cleaned ? *cleaned : std::span<const std::uint8_t>{}) ? 1 : 0;
     } catch (...) {
         return 0;
     }

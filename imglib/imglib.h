@@ -8,7 +8,8 @@
  * Images are 8-bit BGR, upright (the EXIF orientation of the file is applied when it is read)
  * and in sRGB (an embedded colour profile is applied when it is read), so an image carries no
  * orientation or colour profile of its own.  It keeps the pixel density of the JPEG file, which
- * ends up in the bitmap.
+ * ends up in the bitmap, and the file's EXIF segment, which ends up after the bitmap's pixels,
+ * made to describe the image (see #WriteDIBToFile).
  *
  * Every function reports failure by returning 0.  None of them prints, throws, aborts or ends
  * the process, whatever the input.  All of them may be called from several threads at once;
@@ -55,7 +56,9 @@ extern "C" {
  * RGB, CMYK or YCCK (Adobe's inverted CMYK included).  The EXIF orientation (1 to 8) is applied,
  * so a portrait photo comes out upright, and an embedded ICC profile other than sRGB is applied
  * to give sRGB colours.  An ICC profile that cannot be parsed or that does not match the
- * colours of the file is ignored.
+ * colours of the file is ignored.  The EXIF segment of the file (its first APP1 segment that
+ * starts with "Exif\0\0") is kept with the image as it is; no other segment is (XMP, IPTC,
+ * comments...).
  *
  * The file must decode completely and cleanly: a libjpeg-turbo warning that means pixels are
  * missing or guessed (damaged or truncated data, for instance) makes the read fail.  Warnings
@@ -88,11 +91,12 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * The new image is round(width * scaleX / 100) by round(height * scaleY / 100) pixels, at
  * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor;
  * from a factor of 4 on, blocks of pixels are averaged first and the filter does the last factor
- * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the density
- * of the original.  Large images are scaled by two threads, the caller's and one started for
- * the call and ended before it returns.  A reduction to less than half of an image just read
- * first has libjpeg-turbo decode the file at 1/2, 1/4 or 1/8 of its size, the smallest that
- * leaves the filter a reduction of at least 2, which costs less and looks the same.
+ * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the
+ * density and the EXIF segment of the original.  Large images are scaled by two threads, the
+ * caller's and one started for the call and ended before it returns.  A reduction to less than
+ * half of an image just read first has libjpeg-turbo decode the file at 1/2, 1/4 or 1/8 of its
+ * size, the smallest that leaves the filter a reduction of at least 2, which costs less and
+ * looks the same.
  *
  * @param handle handle of the image to scale.  On success that image is released and its
  * handle becomes unknown; on failure it is left as it was.
@@ -114,6 +118,30 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  * the destination folder and renamed over the destination at the end, so the destination is
  * always either the old file or the complete new one.  When the destination is a symbolic
  * link, the link itself is replaced.
+ *
+ * When the JPEG file had an EXIF segment, the bitmap carries it, made to describe this image,
+ * in a block of our own after the pixel array:
+ *
+ *     [payload: n bytes]  [n: 4 bytes, little-endian]  [signature: the 8 bytes "RedimExf"]
+ *
+ * The payload is that of a JPEG APP1 segment ("Exif\0\0" and a TIFF block), so n is at most
+ * 65533; ConvertImg writes it back as one.  The headers are those of the same bitmap without
+ * the block (bfSize and biSizeImage count the headers and the pixels only), so bitmap readers
+ * see the same file either way.  The block ends the file, so it moves with the file and is
+ * found from its end without knowing the pixels' layout; a reader takes it only when the
+ * signature matches, n is at most 65533, and the block starts at or after the end of the pixel
+ * array the headers describe.  The payload is the photo's EXIF edited in place, never laid out
+ * again, so that every value kept stays at its offset (a maker note's own offsets stay valid):
+ *   - kept: every tag but those below: dates, camera and lens, exposure settings, author,
+ *     copyright, description, the maker note...;
+ *   - changed: Orientation is 1 (the image is upright); PixelXDimension and PixelYDimension,
+ *     and ImageWidth and ImageLength when IFD0 has them, give the image's size; ColorSpace is
+ *     1 (sRGB); an Exif directory is added when there is none;
+ *   - removed: the GPS directory and the thumbnail (IFD1 and its image), their bytes zeroed,
+ *     or cut when nothing kept follows them.
+ * A segment damaged in any way (an offset or a count running outside it, a directory reached
+ * twice or overlapping another, a value type of unknown size...) is dropped whole, and the
+ * bitmap is then written without a block, like that of a JPEG file without EXIF.
  *
  * @param handle handle of the image to write.  The image stays held by the library.
  * @param path path of the bitmap file to write (zero-terminated, 8-bit).  Read only; the

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include <fcntl.h>
@@ -171,16 +172,15 @@ std::int32_t pixelsPerMetre(unsigned density, int unit)
     }
 }
 
-int findOrientation(const jpeg_decompress_struct &cinfo)
+// The payload of the first APP1 segment that holds EXIF; empty without one.
+std::span<const std::uint8_t> findExif(const jpeg_decompress_struct &cinfo)
 {
+    const auto &id = exif::kExifId;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1) {
-            static constexpr std::uint8_t exifId[6] = {'E', 'x', 'i', 'f', 0, 0};
-            if (m->data_length >= 6 && std::equal(exifId, exifId + 6, m->data))
-                return exifOrientation(m->data, m->data_length);
-        }
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= std::size(id) && std::equal(id, id + std::size(id), m->data))
+            return {m->data, m->data_length};
     }
-    return 1;
+    return {};
 }
 
 // Copies `rows` upright-converted BGR rows, source rows first..first+rows-1, into their
@@ -274,7 +274,8 @@ std::shared_ptr<Image> readJpegFile(const char *path)
     return decodeJpeg(*file, fullSize, width, height);
 }
 
-std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &fullWidth, int &fullHeight)
+std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &fullWidth, int &fullHeight,
+                                  ExifPayload *exifPayload)
 {
     if (file.size == 0)
         return nullptr;
@@ -335,8 +336,11 @@ std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener
     // may hold, whatever size it is decoded at.
     if (!imageBytes(cinfo->image_width, cinfo->image_height))
         return nullptr;
-    const int orientation = findOrientation(*cinfo);
-    const bool turns = swapsAxes(orientation);
+    const std::span<const std::uint8_t> exifSegment = findExif(*cinfo);
+    if (exifPayload != nullptr && !exifSegment.empty())
+        *exifPayload = std::make_shared<const std::vector<std::uint8_t>>(exifSegment.begin(), exifSegment.end());
+    const int orientation = exif::orientation(exifSegment);
+    const bool turns = exif::swapsAxes(orientation);
     fullWidth = static_cast<int>(turns ? cinfo->image_height : cinfo->image_width);
     fullHeight = static_cast<int>(turns ? cinfo->image_width : cinfo->image_height);
     cinfo->scale_num = validEighths(listener.eighths(fullWidth, fullHeight));

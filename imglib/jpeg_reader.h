@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace imglib {
 
@@ -23,6 +24,10 @@ struct JpegFile {
 // The whole file at `path`, or null when it is not a regular, non-empty file that can be read.
 // Throws std::bad_alloc when memory runs out.
 std::shared_ptr<const JpegFile> loadJpegFile(const char *path);
+
+// The payload of a JPEG's EXIF segment (its first APP1 that starts "Exif\0\0"), shared by
+// every image made from the photo.
+using ExifPayload = std::shared_ptr<const std::vector<std::uint8_t>>;
 
 // Told what a decode is doing, for the caller to start scaling rows while later ones are still
 // being decoded.
@@ -42,9 +47,11 @@ public:
 
 // The image, decoded at the size the listener chose, or null if the file cannot be decoded
 // completely and cleanly (the file is decoded completely whatever the size).  `width` and
-// `height` receive the upright size of the image at full scale.  Throws std::bad_alloc when
-// memory runs out, and whatever the listener throws.
-std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height);
+// `height` receive the upright size of the image at full scale, and `exif`, when given, a copy
+// of the file's EXIF payload (null without one).  Throws std::bad_alloc when memory runs out,
+// and whatever the listener throws.
+std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height,
+                                  ExifPayload *exif = nullptr);
 
 // The image in `path` at full size, or null if the file cannot be read completely and cleanly.
 std::shared_ptr<Image> readJpegFile(const char *path);

@@ -138,7 +138,7 @@ std::shared_ptr<const Picture> readPicture(const char *path)
         const auto scaleX = static_cast<std::int32_t>(scaling >> 16);
         const auto scaleY = static_cast<std::int32_t>(scaling & 0xFFFF);
         ScalingDecode prepare(scaleX, scaleY);
-        decoded = decodeJpeg(*jpeg, prepare, picture->width, picture->height);
+        decoded = decodeJpeg(*jpeg, prepare, picture->width, picture->height, &picture->exif);
         if (!decoded)
             return nullptr;
         if (prepare.active()) {
@@ -148,7 +148,7 @@ std::shared_ptr<const Picture> readPicture(const char *path)
         }
     } else {
         FullDecode full;
-        decoded = decodeJpeg(*jpeg, full, picture->width, picture->height);
+        decoded = decodeJpeg(*jpeg, full, picture->width, picture->height, &picture->exif);
         if (!decoded)
             return nullptr;
     }
@@ -188,6 +188,7 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
     result->width = scaled->width();
     result->height = scaled->height();
     result->density = picture.density;
+    result->exif = picture.exif;
     result->pixels = std::move(scaled);
     return result;
 }

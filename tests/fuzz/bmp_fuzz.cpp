@@ -1,7 +1,10 @@
-// libFuzzer target: any bytes through the converter's bitmap reader, accepted pictures through its
-// JPEG encoder, and the same bytes as a file through the whole conversion of one file.
+// libFuzzer target: any bytes through the converter's bitmap reader and the search for the EXIF
+// block at its end, accepted pictures through its JPEG encoder, and the same bytes as a file
+// through the whole conversion of one file.
 #include "bmp_reader.h"
 #include "convert.h"
+#include "exif.h"
+#include "exif_carrier.h"
 #include "fuzz_check.h"
 #include "jpeg_writer.h"
 #include "testimages.h"
@@ -91,7 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return sum == 0xFFFFFFFF ? 1 : 0;
     }
     if (error == convertimg::BmpError::None) {
-        const convertimg::JpegData jpeg = convertimg::encodeJpeg(bitmap);
+        // Whatever EXIF the file carries comes out fit for an APP1 segment, and cleaning it
+        // again changes nothing.
+        const auto exif = convertimg::carriedExif({data, size}, bitmap);
+        if (exif) {
+            FUZZ_CHECK(exif->size() <= exif::kMaxPayload);
+            const auto width = static_cast<std::uint32_t>(bitmap.width), height = static_cast<std::uint32_t>(bitmap.height);
+            FUZZ_CHECK(exif::clean(*exif, width, height) == *exif);
+        }
+        const convertimg::JpegData jpeg = convertimg::encodeJpeg(bitmap, 90, exif ? *exif : std::span<const std::uint8_t>{});
         FUZZ_CHECK(static_cast<bool>(jpeg) == encodable);
         FUZZ_CHECK(static_cast<bool>(jpeg) == jpeg.error().empty());
         if (jpeg)

@@ -1,5 +1,6 @@
 // libFuzzer target: any bytes, saved as a file, through the image library's four functions the
 // way Phase 1 calls them: read, scale by a rate taken from the bytes, write the bitmap, free.
+#include "exif.h"
 #include "fuzz_check.h"
 #include "imglib.h"
 #include "testimages.h"
@@ -60,7 +61,8 @@ const fs::path &folder()
     return dir.path();
 }
 
-// Width and height of the bitmap at `path`, which must be a complete 24-bit bitmap.
+// Width and height of the bitmap at `path`, which must be a complete 24-bit bitmap.  The EXIF
+// it may carry is already what the converter's cleaning would make of it, and upright.
 std::pair<int, int> bitmapSize(const fs::path &path)
 {
     std::string why;
@@ -68,6 +70,11 @@ std::pair<int, int> bitmapSize(const fs::path &path)
     if (!bitmap)
         std::fprintf(stderr, "written bitmap refused: %s\n", why.c_str());
     FUZZ_CHECK(bitmap);
+    if (!bitmap->exif.empty()) {
+        const auto width = static_cast<std::uint32_t>(bitmap->width), height = static_cast<std::uint32_t>(bitmap->height);
+        FUZZ_CHECK(exif::clean(bitmap->exif, width, height) == bitmap->exif);
+        FUZZ_CHECK(exif::orientation(bitmap->exif) == 1);
+    }
     return {bitmap->width, bitmap->height};
 }
 

@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small JPEGs of every encoding the image library
-// reads, bitmaps of every layout the converter reads, and a few paths for the short-path routine.
+// reads, bitmaps of every layout the converter reads, both with EXIF whole and damaged, and a
+// few paths for the short-path routine.
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
 #include "bmp_builder.h"
 #include "testimages.h"
@@ -106,6 +107,62 @@ void writeJpegs(const fs::path &dir)
     testimages::writeFile(dir / "damaged_data.jpg", corrupt);
 }
 
+// EXIF like a camera's (GPS, a thumbnail in IFD1, a maker note), whole and damaged.
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int width, int height)
+{
+    using testimages::ExifView;
+    const auto tagged = testimages::taggedExif(1, false, width, height);
+    const ExifView view(tagged.payload);
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> payloads = {
+        {"tagged", tagged.payload},
+        {"tagged_motorola_6", testimages::taggedExif(6, true, width, height).payload},
+    };
+    auto truncated = tagged.payload;
+    truncated.resize(6 + tagged.exif + 20);
+    payloads.push_back({"damaged_truncated", truncated});
+    auto outside = tagged.payload;
+    testimages::putExif32(outside, view.find(tagged.ifd0, testimages::kMake)->entryAt + 8, 0x7FFFFFF0);
+    payloads.push_back({"damaged_offset_outside", outside});
+    auto loop = tagged.payload;
+    testimages::putExif32(loop, view.find(tagged.ifd0, testimages::kExifPointer)->entryAt + 8, tagged.ifd0);
+    payloads.push_back({"damaged_loop", loop});
+    auto count = tagged.payload;
+    testimages::putExif16(count, tagged.exif, 0x1000);
+    payloads.push_back({"damaged_count", count});
+    return payloads;
+}
+
+void writeExifJpegs(const fs::path &dir)
+{
+    const testimages::RgbImage picture = testimages::gradient(37, 23);
+    for (const auto &[name, payload] : exifPayloads(37, 23)) {
+        JpegOptions options;
+        options.quality = 75;
+        options.exifPayload = payload;
+        testimages::writeJpeg(dir / ("exif_" + name + ".jpg"), picture, options);
+    }
+}
+
+// Bitmaps ending with the EXIF block Phase 1 writes, and with things that only look like it.
+void writeExifBitmaps(const fs::path &dir)
+{
+    const auto plain = testbmp::makeBmp({.width = 7, .height = 5});
+    for (const auto &[name, payload] : exifPayloads(7, 5)) {
+        auto carrying = plain;
+        testimages::appendExifBlock(carrying, payload);
+        testimages::writeFile(dir / ("exif_" + name + ".bmp"), carrying);
+    }
+    const auto payload = testimages::orientationExif(1, false);
+    auto inside = testbmp::makeBmp({.width = 12, .height = 5});
+    inside.resize(inside.size() - payload.size() - 12);
+    testimages::appendExifBlock(inside, payload);
+    testimages::writeFile(dir / "exif_block_inside_pixels.bmp", inside);
+    auto longer = plain;
+    testimages::appendExifBlock(longer, payload);
+    testbmp::put32(longer, longer.size() - 12, static_cast<std::uint32_t>(longer.size()));
+    testimages::writeFile(dir / "exif_block_length_past_file.bmp", longer);
+}
+
 void writeBitmaps(const fs::path &dir)
 {
     struct Seed {
@@ -185,7 +242,9 @@ int main(int argc, char **argv)
         for (const char *target : {"imglib", "bmp", "shortpath"})
             fs::create_directories(root / target);
         writeJpegs(root / "imglib");
+        writeExifJpegs(root / "imglib");
         writeBitmaps(root / "bmp");
+        writeExifBitmaps(root / "bmp");
         writePaths(root / "shortpath");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());

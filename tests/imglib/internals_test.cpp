@@ -1,7 +1,6 @@
-// The resampler's weights and pixels, and the EXIF parser on malformed blocks: the parts whose
-// faults the four exported functions would only show indirectly.
+// The resampler's weights and pixels and the handle table: the parts whose faults the four
+// exported functions would only show indirectly.
 #include "blend.h"
-#include "exif.h"
 #include "handle_table.h"
 #include "jpeg_reader.h"
 #include "picture.h"
@@ -332,46 +331,6 @@ TEST(HandleTable, WrapsPastZeroAndReplacesInOneStep)
     EXPECT_FALSE(table.update(wrapped, other));
     EXPECT_EQ(table.find(wrapped), nullptr);
     EXPECT_EQ(table.size(), 2u);
-}
-
-// ---- EXIF -----------------------------------------------------------------------------------
-
-std::vector<std::uint8_t> exif(std::initializer_list<std::uint8_t> tiff)
-{
-    static constexpr std::uint8_t id[] = {'E', 'x', 'i', 'f', 0, 0};
-    std::vector<std::uint8_t> b(sizeof id + tiff.size());
-    std::copy(std::begin(id), std::end(id), b.begin());
-    std::copy(tiff.begin(), tiff.end(), b.begin() + sizeof id);
-    return b;
-}
-
-TEST(Exif, MalformedBlocksMeanUpright)
-{
-    const std::vector<std::uint8_t> cases[] = {
-        {},
-        {'E', 'x', 'i', 'f'},
-        exif({'I', 'I', 42, 0}),                                            // no directory offset
-        exif({'I', 'X', 42, 0, 8, 0, 0, 0, 0, 0}),                          // bad byte order
-        exif({'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}),                          // bad magic number
-        exif({'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF}),                    // directory far outside
-        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 5, 0, 0x12, 0x01, 3, 0, 1, 0}),  // entries cut short
-        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 4, 0, 1, 0, 0, 0, 6, 0, 0, 0}),  // LONG, not SHORT
-        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 2, 0, 0, 0, 6, 0, 0, 0}),  // two values
-        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0}),  // 9
-        exif({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 0, 0, 0, 0}),  // 0
-        exif({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 6, 0, 0, 0}),  // 6 in the wrong half
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(imglib::exifOrientation(c.data(), c.size()), 1);
-}
-
-TEST(Exif, FindsTheTagAmongOthers)
-{
-    const auto block = exif({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 2,
-                             0x01, 0x0F, 0, 2, 0, 0, 0, 4, 'A', 'b', 'c', 0,  // make
-                             0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 8, 0, 0,        // orientation 8
-                             0, 0, 0, 0});
-    EXPECT_EQ(imglib::exifOrientation(block.data(), block.size()), 8);
 }
 
 // Only the window's rates are prepared on the next read: after a scaling past 200 %, reading

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QImageReader>
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -114,6 +117,30 @@ TEST(Write, RowsGoBottomUpInBgrOrder)
     // The top-left pixel of the picture is red.
     EXPECT_LT(bmp->at(0, 0)[0], 25);
     EXPECT_GT(bmp->at(0, 0)[2], 230);
+}
+
+// The EXIF block after the pixels is invisible to bitmap readers: the headers and pixels are
+// those the same photo without EXIF gives, and Qt reads the same image from both files.
+TEST(Write, TheExifBlockLeavesTheBitmapAsReadersSeeIt)
+{
+    TempDir dir;
+    const RgbImage picture = gradient(37, 23);  // rows padded
+    JpegOptions tagged;
+    tagged.exifPayload = taggedExif(1, false, 37, 23).payload;
+    Handle plain(ReadFileIntoDIB(writeJpeg(dir / "plain.jpg", picture).c_str()));
+    Handle withExif(ReadFileIntoDIB(writeJpeg(dir / "exif.jpg", picture, tagged).c_str()));
+    ASSERT_EQ(WriteDIBToFile(plain.get(), (dir / "plain.bmp").c_str(), 0), 1);
+    ASSERT_EQ(WriteDIBToFile(withExif.get(), (dir / "exif.bmp").c_str(), 0), 1);
+    const auto without = readFile(dir / "plain.bmp"), with = readFile(dir / "exif.bmp");
+    ASSERT_GT(with.size(), without.size());
+    EXPECT_TRUE(std::equal(without.begin(), without.end(), with.begin()));
+    EXPECT_FALSE(parseBmp24(with)->exif.empty());
+
+    QImageReader reader(QString::fromStdString((dir / "exif.bmp").string()));
+    const QImage read = reader.read();
+    ASSERT_FALSE(read.isNull()) << reader.errorString().toStdString();
+    EXPECT_EQ(read, QImage(QString::fromStdString((dir / "plain.bmp").string())));
+    EXPECT_EQ(read.size(), QSize(37, 23));
 }
 
 TEST(Write, ReplacesAnExistingFileAndLeavesNothingElse)

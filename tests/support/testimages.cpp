@@ -116,7 +116,9 @@ Sampling samplingOf(Subsampling s)
     return {{1, 1, 1}, {1, 1, 1}};
 }
 
-std::vector<std::uint8_t> exifBlock(int orientation, bool bigEndian)
+} // namespace
+
+std::vector<std::uint8_t> orientationExif(int orientation, bool bigEndian)
 {
     // "Exif\0\0", a TIFF header, and a first directory with one entry: the orientation.
     std::vector<std::uint8_t> b = {'E', 'x', 'i', 'f', 0, 0};
@@ -148,6 +150,8 @@ std::vector<std::uint8_t> exifBlock(int orientation, bool bigEndian)
     put32(0);       // no next directory
     return b;
 }
+
+namespace {
 
 // Everything that can call error_exit, with only plain values live (see ErrorManager).
 bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage *image,
@@ -249,8 +253,9 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &o
     if (image.width <= 0 || image.height <= 0 ||
         image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3)
         throw std::runtime_error("encodeJpeg: the image has no pixels or the wrong number of them");
-    const std::vector<std::uint8_t> exif = options.exifOrientation != 0
-                                               ? exifBlock(options.exifOrientation, options.exifBigEndian)
+    const std::vector<std::uint8_t> exif = !options.exifPayload.empty() ? options.exifPayload
+                                           : options.exifOrientation != 0
+                                               ? orientationExif(options.exifOrientation, options.exifBigEndian)
                                                : std::vector<std::uint8_t>{};
     std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * 4);
     jpeg_scan_info scans[5];
@@ -343,8 +348,6 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
         return refuse(why, "shorter than the two headers");
     if (file[0] != 'B' || file[1] != 'M')
         return refuse(why, "no BM signature");
-    if (get32(file, 2) != file.size())
-        return refuse(why, "the file size in the header is not the file's size");
     const std::uint32_t offset = get32(file, 10);
     const std::uint32_t infoSize = get32(file, 14);
     if (infoSize < 40 || 14ull + infoSize > offset)
@@ -368,8 +371,18 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
     const std::uint32_t sizeImage = get32(file, 34);
     if (sizeImage != 0 && sizeImage != padded * bmp.height)
         return refuse(why, "the image size in the header does not match the dimensions");
-    if (offset + padded * bmp.height != file.size())
-        return refuse(why, "the pixel data does not fill the file exactly");
+    const std::size_t pixelsEnd = offset + padded * bmp.height;
+    if (get32(file, 2) != pixelsEnd)
+        return refuse(why, "the file size in the header does not end with the pixels");
+    if (pixelsEnd > file.size())
+        return refuse(why, "the pixel data runs past the end of the file");
+    if (pixelsEnd != file.size()) {
+        const std::size_t rest = file.size() - pixelsEnd;
+        if (rest < 12 || !std::equal(file.end() - 8, file.end(), kExifBlockSignature) ||
+            get32(file, file.size() - 12) != rest - 12 || rest - 12 > 65533)
+            return refuse(why, "the pixel data is followed by something other than an EXIF block");
+        bmp.exif.assign(file.begin() + static_cast<std::ptrdiff_t>(pixelsEnd), file.end() - 12);
+    }
     bmp.bgr.resize(rowBytes * bmp.height);
     for (int y = 0; y < bmp.height; ++y) {
         const int fileRow = bmp.bottomUp ? bmp.height - 1 - y : y;
@@ -377,6 +390,14 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
         std::copy(src, src + static_cast<std::ptrdiff_t>(rowBytes), bmp.bgr.begin() + static_cast<std::ptrdiff_t>(rowBytes) * y);
     }
     return bmp;
+}
+
+void appendExifBlock(std::vector<std::uint8_t> &bitmap, const std::vector<std::uint8_t> &payload)
+{
+    bitmap.insert(bitmap.end(), payload.begin(), payload.end());
+    for (int i = 0; i < 4; ++i)
+        bitmap.push_back(static_cast<std::uint8_t>(payload.size() >> (8 * i)));
+    bitmap.insert(bitmap.end(), std::begin(kExifBlockSignature), std::end(kExifBlockSignature));
 }
 
 } // namespace testimages

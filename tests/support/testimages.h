@@ -1,6 +1,7 @@
 // Test images for Redim Jpeg's tests: real JPEG files made with libjpeg-turbo from generated
-// pixels, and a reader for the 24-bit bitmaps the program writes.  No test framework inside;
-// failures to make or write a file throw std::runtime_error with the reason.
+// pixels, EXIF blocks like a camera's, and a reader for the 24-bit bitmaps the program writes.
+// No test framework inside; failures to make or write a file throw std::runtime_error with the
+// reason.
 #pragma once
 
 #include <cstdint>
@@ -73,6 +74,7 @@ struct JpegOptions {
     int restartInterval = 0;      // in MCUs; 0 = no restart markers
     int exifOrientation = 0;      // 1 to 8 writes an EXIF APP1 with that tag; 0 writes none
     bool exifBigEndian = false;   // "MM" instead of "II" byte order in the EXIF block
+    std::vector<std::uint8_t> exifPayload;  // when not empty, the APP1 payload written instead
     std::vector<std::uint8_t> iccProfile;  // written as APP2 ICC_PROFILE markers if not empty
     int densityUnit = 0;          // JFIF density: 0 none, 1 dots per inch, 2 dots per cm
     int xDensity = 1;
@@ -87,6 +89,68 @@ void rgbToCmyk(const std::uint8_t *rgb, std::uint8_t *cmyk);
 // and the ICC profile are only labels on them.  Throws std::runtime_error with libjpeg's
 // message if it refuses the options.
 std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &options = {});
+
+// ---- EXIF -----------------------------------------------------------------------------------
+// Offsets in an EXIF payload count from the first byte of its TIFF block (after "Exif\0\0"),
+// as the block's own offsets do.
+
+enum ExifTag : std::uint16_t {
+    kImageDescription = 0x010E, kMake = 0x010F, kModel = 0x0110, kOrientation = 0x0112,
+    kDateTime = 0x0132, kArtist = 0x013B, kThumbnailOffset = 0x0201, kCopyright = 0x8298,
+    kExposureTime = 0x829A, kFNumber = 0x829D, kExifPointer = 0x8769, kGpsPointer = 0x8825,
+    kDateTimeOriginal = 0x9003, kMakerNote = 0x927C, kColorSpace = 0xA001,
+    kPixelXDimension = 0xA002, kPixelYDimension = 0xA003, kLensModel = 0xA434,
+};
+
+// What a camera writes: IFD0 (ImageDescription, Make, Model, Orientation, DateTime, Artist,
+// Copyright), an Exif directory (ExposureTime, FNumber, DateTimeOriginal, a maker note, ColorSpace
+// uncalibrated, PixelXDimension as a SHORT and PixelYDimension as a LONG, LensModel), a GPS
+// directory and IFD1 with a JPEG thumbnail, laid out in that order.  The maker note holds a
+// directory of its own whose one entry points to text inside the note.
+// IFD0 with the orientation alone, as the older tests write it.
+std::vector<std::uint8_t> orientationExif(int orientation, bool bigEndian);
+
+struct TaggedExif {
+    std::vector<std::uint8_t> payload;  // "Exif\0\0" and the TIFF block
+    bool bigEndian = false;
+    std::uint32_t ifd0 = 0, exif = 0, gps = 0, ifd1 = 0;  // the directories
+    std::uint32_t makerNote = 0;         // the maker note's value
+    std::uint32_t makerNoteText = 0;     // where the maker note's own entry points
+    std::vector<std::uint8_t> gpsLatitude;  // the latitude's three rationals as stored
+    std::vector<std::uint8_t> thumbnail;    // the thumbnail JPEG
+};
+TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height);
+
+// Writes a 16- or 32-bit number into an EXIF payload at a TIFF offset, in the block's order
+// (for tests that damage a block).
+void putExif16(std::vector<std::uint8_t> &payload, std::uint32_t at, std::uint16_t value);
+void putExif32(std::vector<std::uint8_t> &payload, std::uint32_t at, std::uint32_t value);
+
+// The parts of an EXIF payload tests look at.  Throws std::runtime_error when what it is asked
+// for lies outside the payload.
+class ExifView {
+public:
+    explicit ExifView(std::vector<std::uint8_t> payload);
+
+    struct Entry {
+        std::uint32_t entryAt = 0;  // the 12-byte entry
+        std::uint16_t type = 0;
+        std::uint32_t count = 0;
+        std::uint32_t valueAt = 0;  // its value: in the entry when it fits, elsewhere otherwise
+        std::vector<std::uint8_t> value;
+    };
+    std::uint32_t ifd0() const { return u32(4); }
+    std::uint32_t next(std::uint32_t directory) const;
+    std::optional<Entry> find(std::uint32_t directory, std::uint16_t tag) const;
+    std::uint32_t number(const Entry &entry) const;  // its first SHORT or LONG
+    std::uint16_t u16(std::uint32_t at) const;
+    std::uint32_t u32(std::uint32_t at) const;
+    const std::vector<std::uint8_t> &payload() const { return payload_; }
+
+private:
+    std::vector<std::uint8_t> payload_;
+    bool bigEndian_;
+};
 
 // ---- Files ----------------------------------------------------------------------------------
 
@@ -124,6 +188,7 @@ struct Bitmap {
     std::int32_t xPelsPerMeter = 0;
     std::int32_t yPelsPerMeter = 0;
     std::vector<std::uint8_t> bgr;
+    std::vector<std::uint8_t> exif;  // the EXIF payload of the block after the pixels, if any
 
     const std::uint8_t *at(int x, int y) const
     {
@@ -132,10 +197,16 @@ struct Bitmap {
 };
 
 // Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
-// larger header), bottom-up or top-down.  Strict on purpose, so that a test notices a bitmap
-// other programs might refuse: nothing when the bytes are not such a file, are truncated, or
-// the sizes in the headers (file size included) disagree with each other or with the file;
-// `why` then says what was wrong.
+// larger header), bottom-up or top-down, and the EXIF block the image library may put after
+// its pixels.  Strict on purpose, so that a test notices a bitmap other programs might refuse:
+// nothing when the bytes are not such a file, are truncated, the sizes in the headers (file
+// size included, which counts the headers and pixels only) disagree with each other or with
+// the file, or anything but one well-formed EXIF block follows the pixels; `why` then says
+// what was wrong.
 std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::string *why = nullptr);
+
+// The EXIF block after a bitmap's pixels: [payload][its size, 32-bit little-endian][signature].
+inline constexpr char kExifBlockSignature[8] = {'R', 'e', 'd', 'i', 'm', 'E', 'x', 'f'};
+void appendExifBlock(std::vector<std::uint8_t> &bitmap, const std::vector<std::uint8_t> &payload);
 
 } // namespace testimages

@@ -1,0 +1,350 @@
+// Fits the EXIF block of a photo to the copy the program makes of it, editing the TIFF block in
+// place so that every value kept stays at its offset.
+#include "exif.h"
+#include "tiff.h"
+
+#include <algorithm>
+
+namespace exif {
+namespace {
+
+constexpr std::uint16_t kImageWidth = 0x0100;
+constexpr std::uint16_t kImageLength = 0x0101;
+constexpr std::uint16_t kStripOffsets = 0x0111;
+constexpr std::uint16_t kOrientation = 0x0112;
+constexpr std::uint16_t kStripByteCounts = 0x0117;
+constexpr std::uint16_t kThumbnailOffset = 0x0201;
+constexpr std::uint16_t kThumbnailLength = 0x0202;
+constexpr std::uint16_t kExifPointer = 0x8769;
+constexpr std::uint16_t kGpsPointer = 0x8825;
+constexpr std::uint16_t kExifVersion = 0x9000;
+constexpr std::uint16_t kColorSpace = 0xA001;
+constexpr std::uint16_t kPixelXDimension = 0xA002;
+constexpr std::uint16_t kPixelYDimension = 0xA003;
+constexpr std::uint16_t kInteropPointer = 0xA005;
+
+constexpr std::uint64_t kHeaderBytes = 8;
+
+struct Range {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    bool overlaps(const Range &other) const { return begin < other.end && other.begin < end; }
+};
+
+bool anyOverlap(const std::vector<Range> &a, const std::vector<Range> &b)
+{
+    return std::any_of(a.begin(), a.end(), [&](const Range &r) {
+        return std::any_of(b.begin(), b.end(), [&](const Range &s) { return r.overlaps(s); });
+    });
+}
+
+Range rangeOf(const Directory &d)
+{
+    return {d.offset, d.end()};
+}
+
+// The directories of the block as found.  The Exif, Interop and GPS directories hang from
+// pointer entries, IFD1 (the thumbnail's) from IFD0's next offset.
+struct Structure {
+    Directory ifd0;
+    std::optional<Directory> exif, interop, gps, ifd1;
+};
+
+// Reads the directory a pointer entry of `parent` names, if it has one; false when the entry
+// is not a single offset or the directory runs past the block.
+bool readPointed(const Tiff &tiff, const Directory &parent, std::uint16_t tag, std::optional<Directory> &out)
+{
+    const Entry *e = parent.find(tag);
+    if (e == nullptr)
+        return true;
+    if ((e->type != kTypeLong && e->type != kTypeIfd) || e->count != 1)
+        return false;
+    out = readDirectory(tiff, tiff.order().get32(e->field.data()));
+    return out.has_value();
+}
+
+// The header and every directory found.
+std::vector<Range> directoryRanges(const Structure &s)
+{
+    std::vector<Range> ranges = {{0, kHeaderBytes}, rangeOf(s.ifd0)};
+    for (const auto *d : {&s.exif, &s.interop, &s.gps, &s.ifd1}) {
+        if (*d)
+            ranges.push_back(rangeOf(**d));
+    }
+    return ranges;
+}
+
+std::optional<Structure> readStructure(const Tiff &tiff)
+{
+    Structure s;
+    auto ifd0 = readDirectory(tiff, tiff.firstDirectory());
+    if (!ifd0)
+        return std::nullopt;
+    s.ifd0 = std::move(*ifd0);
+    if (!readPointed(tiff, s.ifd0, kExifPointer, s.exif) || !readPointed(tiff, s.ifd0, kGpsPointer, s.gps))
+        return std::nullopt;
+    // A GPS directory hung anywhere else would stay behind: such a block is not trusted at all.
+    if (s.exif && (s.exif->find(kGpsPointer) != nullptr || !readPointed(tiff, *s.exif, kInteropPointer, s.interop)))
+        return std::nullopt;
+    if (s.ifd0.next != 0) {
+        s.ifd1 = readDirectory(tiff, s.ifd0.next);
+        if (!s.ifd1)
+            return std::nullopt;
+    }
+    // No directory may be reached twice or overlap another, or the header.
+    const std::vector<Range> taken = directoryRanges(s);
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        for (std::size_t j = i + 1; j < taken.size(); ++j) {
+            if (taken[i].overlaps(taken[j]))
+                return std::nullopt;
+        }
+    }
+    return s;
+}
+
+// Adds the ranges of the values of `d` that lie outside it; false when one runs past the
+// block or has a type whose size we do not know.
+bool addValueRanges(const Tiff &tiff, const Directory &d, std::vector<Range> &out)
+{
+    for (const Entry &e : d.entries) {
+        const auto bytes = valueBytes(e);
+        if (!bytes)
+            return false;
+        if (*bytes <= 4)
+            continue;
+        const std::uint32_t at = tiff.order().get32(e.field.data());
+        if (!tiff.has(at, *bytes))
+            return false;
+        out.push_back({at, at + *bytes});
+    }
+    return true;
+}
+
+// Value `index` of a SHORT or LONG entry, wherever it is held.
+std::optional<std::uint32_t> number(const Tiff &tiff, const Entry &e, std::uint32_t index)
+{
+    if (index >= e.count || (e.type != kTypeShort && e.type != kTypeLong))
+        return std::nullopt;
+    const std::uint64_t size = e.type == kTypeShort ? 2 : 4;
+    const std::uint8_t *at = e.field.data() + size * index;
+    if (size * e.count > 4) {
+        const std::uint64_t offset = tiff.order().get32(e.field.data()) + size * index;
+        if (!tiff.has(offset, size))
+            return std::nullopt;
+        at = tiff.bytes().data() + offset;
+    }
+    return size == 2 ? tiff.order().get16(at) : tiff.order().get32(at);
+}
+
+// The thumbnail image of IFD1 (a JPEG, or strips, which follow one another), cut to the block:
+// an image cut short goes all the same.
+void addThumbnailRanges(const Tiff &tiff, const Directory &ifd1, std::vector<Range> &out)
+{
+    const auto image = [&](std::uint16_t offsetTag, std::uint16_t lengthTag) -> std::optional<Range> {
+        const Entry *offsets = ifd1.find(offsetTag), *lengths = ifd1.find(lengthTag);
+        if (offsets == nullptr || lengths == nullptr)
+            return std::nullopt;
+        std::optional<Range> span;
+        for (std::uint32_t i = 0; i < std::min(offsets->count, lengths->count); ++i) {
+            const auto offset = number(tiff, *offsets, i), length = number(tiff, *lengths, i);
+            if (!offset || !length)
+                continue;
+            const Range part{*offset, std::uint64_t{*offset} + *length};
+            span = span ? Range{std::min(span->begin, part.begin), std::max(span->end, part.end)} : part;
+        }
+        return span;
+    };
+    for (const auto &tags : {std::pair{kThumbnailOffset, kThumbnailLength}, std::pair{kStripOffsets, kStripByteCounts}}) {
+        const auto span = image(tags.first, tags.second);
+        if (span && span->begin < tiff.size())
+            out.push_back({span->begin, std::min<std::uint64_t>(span->end, tiff.size())});
+    }
+}
+
+// Everything the GPS directory and the thumbnail take; false when one of their values runs
+// past the block.
+bool removedRanges(const Tiff &tiff, const Structure &s, std::vector<Range> &out)
+{
+    for (const auto *d : {&s.gps, &s.ifd1}) {
+        if (*d && !addValueRanges(tiff, **d, out))
+            return false;
+        if (*d)
+            out.push_back(rangeOf(**d));
+    }
+    if (s.ifd1)
+        addThumbnailRanges(tiff, *s.ifd1, out);
+    return true;
+}
+
+// ---- Editing the directories kept --------------------------------------------------------
+
+// The entry for `tag`, added before the first entry of a larger tag when missing.
+Entry &entryFor(Directory &d, std::uint16_t tag, bool &added)
+{
+    const auto found = std::find_if(d.entries.begin(), d.entries.end(), [tag](const Entry &e) { return e.tag == tag; });
+    added = found == d.entries.end();
+    if (!added)
+        return *found;
+    const auto before = std::find_if(d.entries.begin(), d.entries.end(), [tag](const Entry &e) { return e.tag > tag; });
+    return *d.entries.insert(before, Entry{tag, kTypeShort, 1, {}});
+}
+
+void putNumber(Entry &e, const ByteOrder &order, std::uint32_t value, bool asShort)
+{
+    e.type = asShort ? kTypeShort : kTypeLong;
+    e.count = 1;
+    e.field = {};
+    if (asShort)
+        order.put16(e.field.data(), static_cast<std::uint16_t>(value));
+    else
+        order.put32(e.field.data(), value);
+}
+
+// A size keeps its entry's SHORT when it fits one, and is a LONG otherwise.
+void putSize(Directory &d, const ByteOrder &order, std::uint16_t tag, std::uint32_t value, bool addWhenMissing)
+{
+    if (!addWhenMissing && d.find(tag) == nullptr)
+        return;
+    bool added = false;
+    Entry &e = entryFor(d, tag, added);
+    putNumber(e, order, value, (added || e.type == kTypeShort) && value <= 0xFFFF);
+}
+
+void editIfd0(Directory &ifd0, const ByteOrder &order, std::uint32_t width, std::uint32_t height)
+{
+    std::erase_if(ifd0.entries, [](const Entry &e) { return e.tag == kGpsPointer; });
+    ifd0.next = 0;  // no thumbnail
+    bool added = false;
+    if (ifd0.find(kOrientation) != nullptr)
+        putNumber(entryFor(ifd0, kOrientation, added), order, 1, true);
+    putSize(ifd0, order, kImageWidth, width, false);
+    putSize(ifd0, order, kImageLength, height, false);
+    Entry &pointer = entryFor(ifd0, kExifPointer, added);
+    if (added)
+        pointer.type = kTypeLong;  // its offset is set once the directory has its place
+}
+
+void editExif(Directory &exif, bool created, const ByteOrder &order, std::uint32_t width, std::uint32_t height)
+{
+    bool added = false;
+    if (created) {
+        Entry &version = entryFor(exif, kExifVersion, added);
+        version.type = kTypeUndefined;
+        version.count = 4;
+        version.field = {'0', '2', '3', '2'};
+    }
+    putNumber(entryFor(exif, kColorSpace, added), order, 1, true);  // sRGB
+    putSize(exif, order, kPixelXDimension, width, true);
+    putSize(exif, order, kPixelYDimension, height, true);
+    exif.next = 0;
+}
+
+// ---- Writing the block ----------------------------------------------------------------------
+
+// A directory kept: as edited, and where it was found (nothing for one the cleaning adds).
+struct Kept {
+    Directory *directory;
+    std::optional<Range> found;
+
+    std::uint64_t bytes() const { return Directory::bytesFor(directory->entries.size()); }
+    bool inPlace() const { return found && bytes() <= found->end - found->begin; }
+};
+
+// The edited block: its bytes up to the last one still in use, the removed bytes zeroed, the
+// directories that did not grow where they were, and those that grew after everything else.
+std::optional<std::vector<std::uint8_t>> layOut(const Tiff &tiff, const std::vector<Kept> &kept,
+                                                const std::vector<Range> &values, const std::vector<Range> &removed)
+{
+    std::uint64_t used = kHeaderBytes;
+    for (const Range &r : values)
+        used = std::max(used, r.end);
+    for (const Kept &k : kept) {
+        if (k.inPlace())
+            used = std::max(used, k.found->begin + k.bytes());
+    }
+    constexpr std::size_t id = sizeof kExifId;
+    std::vector<std::uint8_t> out(kExifId, kExifId + id);
+    out.insert(out.end(), tiff.bytes().begin(), tiff.bytes().begin() + static_cast<std::ptrdiff_t>(used));
+    const auto zero = [&](Range r) {
+        r.end = std::min(r.end, used);
+        if (r.begin < r.end)
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(id + r.begin), out.begin() + static_cast<std::ptrdiff_t>(id + r.end), 0);
+    };
+    for (const Range &r : removed)
+        zero(r);
+    for (const Kept &k : kept) {
+        if (k.found)
+            zero(*k.found);
+    }
+    // Directories that grew go at the end, on a word boundary as TIFF wants.
+    std::vector<std::uint64_t> at;
+    for (const Kept &k : kept) {
+        if (k.inPlace()) {
+            at.push_back(k.found->begin);
+            continue;
+        }
+        if ((out.size() - id) % 2 != 0)
+            out.push_back(0);
+        at.push_back(out.size() - id);
+        out.resize(out.size() + k.bytes());
+    }
+    if (out.size() > kMaxPayload)
+        return std::nullopt;
+    const ByteOrder &order = tiff.order();
+    // kept[0] is IFD0, kept[1] the Exif directory it points to.
+    bool added = false;
+    order.put32(entryFor(*kept[0].directory, kExifPointer, added).field.data(), static_cast<std::uint32_t>(at[1]));
+    order.put32(out.data() + id + 4, static_cast<std::uint32_t>(at[0]));
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        writeDirectory(order, *kept[i].directory, out.data() + id + at[i]);
+    return out;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> payload, std::uint32_t width,
+                                               std::uint32_t height)
+{
+    if (payload.size() > kMaxPayload)
+        return std::nullopt;
+    const auto tiff = Tiff::open(payload);
+    if (!tiff)
+        return std::nullopt;
+    auto s = readStructure(*tiff);
+    std::vector<Range> removed;
+    if (!s || !removedRanges(*tiff, *s, removed))
+        return std::nullopt;
+
+    const std::vector<Range> directories = directoryRanges(*s);
+    const bool exifCreated = !s->exif;
+    std::vector<Kept> kept = {{&s->ifd0, rangeOf(s->ifd0)}, {nullptr, std::nullopt}};
+    if (exifCreated)
+        s->exif.emplace();
+    else
+        kept[1].found = rangeOf(*s->exif);
+    kept[1].directory = &*s->exif;
+    if (s->interop)
+        kept.push_back({&*s->interop, rangeOf(*s->interop)});
+
+    editIfd0(s->ifd0, tiff->order(), width, height);
+    editExif(*s->exif, exifCreated, tiff->order(), width, height);
+    if (s->interop)
+        s->interop->next = 0;
+
+    // The values kept must lie inside the block, clear of every directory and of what goes.
+    std::vector<Range> values;
+    for (const Kept &k : kept) {
+        if (!addValueRanges(*tiff, *k.directory, values))
+            return std::nullopt;
+    }
+    std::vector<Range> keptDirectories = {{0, kHeaderBytes}};
+    for (const Kept &k : kept) {
+        if (k.found)
+            keptDirectories.push_back(*k.found);
+    }
+    if (anyOverlap(values, directories) || anyOverlap(values, removed) || anyOverlap(removed, keptDirectories))
+        return std::nullopt;
+    return layOut(*tiff, kept, values, removed);
+}
+
+} // namespace exif

@@ -1,0 +1,235 @@
+// A photo's EXIF through both phases, as the program runs them: the image library reads, scales
+// and writes the bitmap, the converter makes the JPEG.  And bitmaps from elsewhere, whose end
+// the converter must not take for a block of ours.
+#include "bmp_builder.h"
+#include "bmp_reader.h"
+#include "convert.h"
+#include "imglib.h"
+#include "jpeg_writer.h"
+#include "testimages.h"
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <functional>
+#include <tuple>
+
+namespace {
+
+using namespace testimages;
+
+bool contains(const std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& part)
+{
+    return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
+}
+
+// The markers and payloads of a JPEG's segments before its first scan.
+std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> segmentsOf(const std::vector<std::uint8_t>& jpeg)
+{
+    std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> segments;
+    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+        const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        segments.push_back({jpeg[at + 1], {jpeg.begin() + at + 4, jpeg.begin() + at + 2 + length}});
+        at += 2 + length;
+    }
+    return segments;
+}
+
+bool hasApp1(const std::vector<std::uint8_t>& jpeg)
+{
+    const auto segments = segmentsOf(jpeg);
+    return std::any_of(segments.begin(), segments.end(), [](const auto& s) { return s.first == 0xE1; });
+}
+
+// Width and height of a JPEG that libjpeg-turbo decodes without error or warning, else {0, 0}.
+std::pair<int, int> decodedSize(const std::vector<std::uint8_t>& jpeg)
+{
+    tjhandle tj = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    std::vector<std::uint8_t> pixels;
+    if (tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &width, &height, &subsampling, &colourspace) == 0) {
+        pixels.resize(static_cast<std::size_t>(width) * height * 3);
+        if (tjDecompress2(tj, jpeg.data(), jpeg.size(), pixels.data(), width, 0, height, TJPF_BGR, TJFLAG_STOPONWARNING) != 0)
+            width = height = 0;
+    }
+    tjDestroy(tj);
+    return {width, height};
+}
+
+// What the converter makes of a bitmap file.
+std::vector<std::uint8_t> convert(const TempDir& dir, const std::vector<std::uint8_t>& bitmap)
+{
+    writeFile(dir / "photo.bmp", bitmap);
+    convertimg::ConvertSettings settings;
+    settings.outDir = dir.path().string();
+    settings.replace = true;
+    const auto result = convertimg::convertFile((dir / "photo.bmp").string(), "photo.jpg", settings);
+    EXPECT_EQ(result.outcome, convertimg::Outcome::Converted) << result.message;
+    return readFile(dir / "photo.jpg");
+}
+
+// The bitmap Phase 1 writes of a photo (with that EXIF payload, if any) scaled to half its size.
+std::vector<std::uint8_t> phase1(const TempDir& dir, int width, int height, const std::vector<std::uint8_t>& exif)
+{
+    JpegOptions options;
+    options.exifPayload = exif;
+    const std::uint32_t read = ReadFileIntoDIB(writeJpeg(dir / "in.jpg", gradient(width, height), options).c_str());
+    EXPECT_NE(read, 0u);
+    const std::uint32_t scaled = ZoomDIB(read, 50, 50);
+    EXPECT_EQ(WriteDIBToFile(scaled, (dir / "photo.bmp").c_str(), 0), 1);
+    DIBFree(scaled);
+    return readFile(dir / "photo.bmp");
+}
+
+struct TaggedCase {
+    int orientation;
+    bool bigEndian;
+    int width, height;  // of the scaled, upright image
+    friend void PrintTo(const TaggedCase& c, std::ostream* os) { *os << "orientation " << c.orientation; }
+};
+
+class TaggedPhoto : public testing::TestWithParam<TaggedCase> {};
+
+TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
+{
+    const TaggedCase c = GetParam();
+    TempDir dir;
+    const TaggedExif tagged = taggedExif(c.orientation, c.bigEndian, 64, 48);
+    const auto bitmap = parseBmp24(phase1(dir, 64, 48, tagged.payload));
+    ASSERT_TRUE(bitmap);
+    ASSERT_EQ(std::make_pair(bitmap->width, bitmap->height), std::make_pair(c.width, c.height));
+    const auto jpeg = convert(dir, readFile(dir / "photo.bmp"));
+    EXPECT_EQ(decodedSize(jpeg), std::make_pair(c.width, c.height));
+    const auto segments = segmentsOf(jpeg);
+    ASSERT_GE(segments.size(), 2u);
+    EXPECT_EQ(segments[0].first, 0xE0);  // JFIF, then the EXIF
+    EXPECT_EQ(segments[1].first, 0xE1);
+    const ExifView in(tagged.payload), out(segments[1].second);
+
+    // Kept, each value byte for byte where it was.
+    const std::uint32_t exifDirectory = out.number(*out.find(out.ifd0(), kExifPointer));
+    for (const auto& [directory, was, tag] : {
+             std::tuple{out.ifd0(), tagged.ifd0, kImageDescription}, {out.ifd0(), tagged.ifd0, kMake},
+             {out.ifd0(), tagged.ifd0, kModel}, {out.ifd0(), tagged.ifd0, kDateTime}, {out.ifd0(), tagged.ifd0, kArtist},
+             {out.ifd0(), tagged.ifd0, kCopyright}, {exifDirectory, tagged.exif, kDateTimeOriginal},
+             {exifDirectory, tagged.exif, kExposureTime}, {exifDirectory, tagged.exif, kFNumber},
+             {exifDirectory, tagged.exif, kLensModel}, {exifDirectory, tagged.exif, kMakerNote}}) {
+        const auto kept = out.find(directory, tag), original = in.find(was, tag);
+        ASSERT_TRUE(kept) << std::hex << tag;
+        EXPECT_EQ(kept->value, original->value) << std::hex << tag;
+        EXPECT_EQ(kept->valueAt, original->valueAt) << std::hex << tag;
+    }
+    // The maker note's own entry still points to its text.
+    EXPECT_EQ(out.u32(tagged.makerNote + 10), tagged.makerNoteText);
+    EXPECT_TRUE(std::equal(in.payload().begin() + 6 + tagged.makerNoteText, in.payload().begin() + 6 + tagged.makerNoteText + 16,
+                           out.payload().begin() + 6 + tagged.makerNoteText));
+
+    // Changed: upright, the new size, sRGB.
+    EXPECT_EQ(out.number(*out.find(out.ifd0(), kOrientation)), 1u);
+    EXPECT_EQ(out.number(*out.find(exifDirectory, kPixelXDimension)), static_cast<std::uint32_t>(c.width));
+    EXPECT_EQ(out.number(*out.find(exifDirectory, kPixelYDimension)), static_cast<std::uint32_t>(c.height));
+    EXPECT_EQ(out.number(*out.find(exifDirectory, kColorSpace)), 1u);
+
+    // Removed: no GPS and no thumbnail, nor any of their bytes.
+    EXPECT_FALSE(out.find(out.ifd0(), kGpsPointer));
+    EXPECT_EQ(out.next(out.ifd0()), 0u);
+    EXPECT_FALSE(contains(jpeg, tagged.gpsLatitude));
+    EXPECT_FALSE(contains(jpeg, tagged.thumbnail));
+}
+
+INSTANTIATE_TEST_SUITE_P(Exif, TaggedPhoto,
+                         testing::Values(TaggedCase{1, false, 32, 24}, TaggedCase{6, true, 24, 32}),
+                         [](const auto& info) { return "Orientation" + std::to_string(info.param.orientation); });
+
+TEST(UntaggedPhoto, GivesABitmapAndAJpegWithoutExif)
+{
+    TempDir dir;
+    const auto file = phase1(dir, 64, 48, {});
+    EXPECT_EQ(file.size(), 54u + 32 * 3 * 24);  // headers and pixels, nothing after them
+    const auto jpeg = convert(dir, file);
+    EXPECT_EQ(decodedSize(jpeg), std::make_pair(32, 24));
+    EXPECT_FALSE(hasApp1(jpeg));
+}
+
+// What the converter made of these bytes before it looked for EXIF: the bitmap encoded alone.
+std::vector<std::uint8_t> encodedAlone(const std::vector<std::uint8_t>& file)
+{
+    convertimg::Bitmap bitmap;
+    EXPECT_EQ(convertimg::readBitmap(file, bitmap), convertimg::BmpError::None);
+    const auto jpeg = convertimg::encodeJpeg(bitmap);
+    return {jpeg.bytes().begin(), jpeg.bytes().end()};
+}
+
+using Damage = std::function<void(TaggedExif&)>;
+
+std::uint32_t entryOf(const TaggedExif& t, std::uint32_t directory, std::uint16_t tag)
+{
+    return ExifView(t.payload).find(directory, tag)->entryAt;
+}
+
+// Damaged EXIF costs the metadata, never the photo: in the library, and in a block crafted
+// for the converter.  The block left whole goes through both.
+TEST(DamagedExif, IsDroppedAndThePhotoConverts)
+{
+    const std::pair<const char*, Damage> cases[] = {
+        {"whole", nullptr},
+        {"truncated", [](TaggedExif& t) { t.payload.resize(6 + t.exif + 20); }},
+        {"an offset outside the block", [](TaggedExif& t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 8, 0x7FFFFFF0); }},
+        {"a directory loop", [](TaggedExif& t) { putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 8, t.ifd0); }},
+        {"an entry count past the end", [](TaggedExif& t) { putExif16(t.payload, t.ifd0, 0x1000); }},
+    };
+    const auto plain = testbmp::makeBmp({.width = 8, .height = 6});
+    for (const auto& [what, damage] : cases) {
+        SCOPED_TRACE(what);
+        TempDir dir;
+        TaggedExif t = taggedExif(1, false, 64, 48);
+        if (damage)
+            damage(t);
+        const bool whole = damage == nullptr;
+        const auto bitmap = parseBmp24(phase1(dir, 64, 48, t.payload));
+        ASSERT_TRUE(bitmap);
+        EXPECT_EQ(bitmap->exif.empty(), !whole);
+        const auto jpeg = convert(dir, readFile(dir / "photo.bmp"));
+        EXPECT_EQ(decodedSize(jpeg), std::make_pair(32, 24));
+        EXPECT_EQ(hasApp1(jpeg), whole);
+
+        auto carrying = plain;
+        appendExifBlock(carrying, t.payload);
+        EXPECT_EQ(convert(dir, carrying) == encodedAlone(plain), !whole);
+    }
+}
+
+// A bitmap whose end only looks like a block of ours converts as it always did.
+TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
+{
+    const auto payload = taggedExif(1, false, 8, 6).payload;
+    const auto withBlock = [&](std::vector<std::uint8_t> file, std::vector<std::uint8_t> block) {
+        appendExifBlock(file, block);
+        return file;
+    };
+    const auto plain = testbmp::makeBmp({.width = 40, .height = 30});
+    auto insidePixels = plain;  // the pixels end with a block
+    insidePixels.resize(plain.size() - payload.size() - 12);
+    insidePixels = withBlock(insidePixels, payload);
+    auto otherSignature = withBlock(plain, payload);
+    otherSignature.back() ^= 1;
+    auto pastTheFile = withBlock(plain, payload);
+    testbmp::put32(pastTheFile, pastTheFile.size() - 12, static_cast<std::uint32_t>(pastTheFile.size()));
+    auto overLimit = withBlock(plain, std::vector<std::uint8_t>(65534, 0));
+    std::copy(payload.begin(), payload.end(), overLimit.begin() + static_cast<std::ptrdiff_t>(plain.size()));
+    auto statedIntoBlock = withBlock(plain, payload);  // the header's image size reaches into it
+    testbmp::put32(statedIntoBlock, 34, static_cast<std::uint32_t>(plain.size() - 54 + 1));
+    const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
+        {"no block", plain}, {"a block inside the pixels", insidePixels}, {"another signature", otherSignature},
+        {"a length past the file", pastTheFile}, {"a length over an APP1's", overLimit},
+        {"a block inside the stated image size", statedIntoBlock},
+    };
+    TempDir dir;
+    for (const auto& [what, file] : cases)
+        EXPECT_EQ(convert(dir, file), encodedAlone(file)) << what;
+    // The same block right after the pixels is taken.
+    EXPECT_TRUE(hasApp1(convert(dir, withBlock(plain, payload))));
+}
+
+} // namespace

@@ -1,0 +1,239 @@
+// EXIF blocks for the tests: one like a camera's, written directory by directory, and a reader
+// for what the program makes of it.
+#include "testimages.h"
+
+#include <map>
+#include <stdexcept>
+#include <string>
+
+namespace testimages {
+namespace {
+
+constexpr std::size_t kIdBytes = 6;  // "Exif\0\0"
+constexpr std::uint16_t kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kUndefined = 7;
+
+bool bigEndianOf(const std::vector<std::uint8_t> &payload)
+{
+    return payload.size() > kIdBytes && payload[kIdBytes] == 'M';
+}
+
+// A TIFF block in the making, in either byte order.  Offsets are the block's own.
+class TiffWriter {
+public:
+    struct Field {
+        std::uint16_t tag, type;
+        std::uint32_t count;
+        std::vector<std::uint8_t> value;  // in the block's order
+    };
+    // Where a directory went: its offset, each field's value, and its next-directory offset.
+    struct Placed {
+        std::uint32_t offset = 0;
+        std::map<std::uint16_t, std::uint32_t> valueAt;
+        std::uint32_t nextAt = 0;
+    };
+
+    explicit TiffWriter(bool bigEndian) : big_(bigEndian)
+    {
+        bytes_ = {'E', 'x', 'i', 'f', 0, 0};
+        bytes_.insert(bytes_.end(), {bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}, bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}});
+        append(number(42, 2));
+        append(number(8, 4));
+    }
+
+    std::vector<std::uint8_t> number(std::uint32_t v, int bytes) const
+    {
+        std::vector<std::uint8_t> out;
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<std::uint8_t>(v >> (8 * (big_ ? bytes - 1 - i : i))));
+        return out;
+    }
+    std::vector<std::uint8_t> rationals(std::initializer_list<std::uint32_t> parts) const
+    {
+        std::vector<std::uint8_t> out;
+        for (std::uint32_t p : parts) {
+            const auto b = number(p, 4);
+            out.insert(out.end(), b.begin(), b.end());
+        }
+        return out;
+    }
+    static Field ascii(std::uint16_t tag, const std::string &text)
+    {
+        std::vector<std::uint8_t> value(text.begin(), text.end());
+        value.push_back(0);
+        return {tag, kAscii, static_cast<std::uint32_t>(value.size()), value};
+    }
+
+    std::uint32_t here() const { return static_cast<std::uint32_t>(bytes_.size() - kIdBytes); }
+    void append(const std::vector<std::uint8_t> &b) { bytes_.insert(bytes_.end(), b.begin(), b.end()); }
+    void set32(std::uint32_t at, std::uint32_t v)
+    {
+        const auto b = number(v, 4);
+        std::copy(b.begin(), b.end(), bytes_.begin() + kIdBytes + at);
+    }
+
+    // A directory of `fields` (in tag order), then the values that do not fit in their entry,
+    // each on a word boundary.
+    Placed directory(const std::vector<Field> &fields)
+    {
+        Placed placed;
+        placed.offset = here();
+        append(number(static_cast<std::uint32_t>(fields.size()), 2));
+        std::uint32_t values = here() + 12 * static_cast<std::uint32_t>(fields.size()) + 4;
+        for (const Field &f : fields) {
+            append(number(f.tag, 2));
+            append(number(f.type, 2));
+            append(number(f.count, 4));
+            if (f.value.size() <= 4) {
+                placed.valueAt[f.tag] = here();
+                auto field = f.value;
+                field.resize(4, 0);
+                append(field);
+            } else {
+                placed.valueAt[f.tag] = values;
+                append(number(values, 4));
+                values += static_cast<std::uint32_t>((f.value.size() + 1) / 2 * 2);
+            }
+        }
+        placed.nextAt = here();
+        append(number(0, 4));
+        for (const Field &f : fields) {
+            if (f.value.size() > 4) {
+                append(f.value);
+                if (f.value.size() % 2 != 0)
+                    bytes_.push_back(0);
+            }
+        }
+        return placed;
+    }
+
+    std::vector<std::uint8_t> take() { return std::move(bytes_); }
+
+private:
+    bool big_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+// A maker note as some cameras write it: a directory of its own whose offsets count from the
+// TIFF block, here one ASCII entry pointing to text after the directory.  The offset is set
+// once the note has its place.
+std::vector<std::uint8_t> makerNote(const TiffWriter &w)
+{
+    std::vector<std::uint8_t> note = w.number(1, 2);
+    for (const auto &part : {w.number(0x0001, 2), w.number(kAscii, 2), w.number(16, 4), w.number(0, 4), w.number(0, 4)})
+        note.insert(note.end(), part.begin(), part.end());
+    const std::string text = "maker note text";  // 15 characters and the NUL
+    note.insert(note.end(), text.begin(), text.end());
+    note.push_back(0);
+    return note;
+}
+
+} // namespace
+
+TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height)
+{
+    TaggedExif t;
+    t.bigEndian = bigEndian;
+    TiffWriter w(bigEndian);
+    using F = TiffWriter::Field;
+    const auto ifd0 = w.directory({
+        TiffWriter::ascii(kImageDescription, "A day at the lake"), TiffWriter::ascii(kMake, "RedimCam"),
+        TiffWriter::ascii(kModel, "Model 7 Pro"), F{kOrientation, kShort, 1, w.number(static_cast<std::uint32_t>(orientation), 2)},
+        TiffWriter::ascii(kDateTime, "2024:06:01 10:20:30"), TiffWriter::ascii(kArtist, "Jeanne Martin"),
+        TiffWriter::ascii(kCopyright, "(c) 2024 Jeanne Martin"), F{kExifPointer, kLong, 1, w.number(0, 4)},
+        F{kGpsPointer, kLong, 1, w.number(0, 4)}});
+    const auto note = makerNote(w);
+    const auto exif = w.directory({
+        F{kExposureTime, kRational, 1, w.rationals({1, 250})}, F{kFNumber, kRational, 1, w.rationals({28, 10})},
+        TiffWriter::ascii(kDateTimeOriginal, "2024:06:01 10:20:29"),
+        F{kMakerNote, kUndefined, static_cast<std::uint32_t>(note.size()), note},
+        F{kColorSpace, kShort, 1, w.number(0xFFFF, 2)},
+        F{kPixelXDimension, kShort, 1, w.number(static_cast<std::uint32_t>(width), 2)},
+        F{kPixelYDimension, kLong, 1, w.number(static_cast<std::uint32_t>(height), 4)},
+        TiffWriter::ascii(kLensModel, "Zoom 24-70mm f/2.8")});
+    t.gpsLatitude = w.rationals({48, 1, 5123, 100, 987654, 10000});
+    const auto gps = w.directory({F{0x0000, 1, 4, {2, 3, 0, 0}}, TiffWriter::ascii(0x0001, "N"),
+                                  F{0x0002, kRational, 3, t.gpsLatitude}, TiffWriter::ascii(0x0003, "E"),
+                                  F{0x0004, kRational, 3, w.rationals({2, 1, 2113, 100, 123456, 10000})}});
+    JpegOptions small;
+    small.quality = 60;
+    t.thumbnail = encodeJpeg(gradient(16, 12), small);
+    const auto ifd1 = w.directory({F{0x0103, kShort, 1, w.number(6, 2)}, F{kThumbnailOffset, kLong, 1, w.number(0, 4)},
+                                   F{0x0202, kLong, 1, w.number(static_cast<std::uint32_t>(t.thumbnail.size()), 4)}});
+    w.set32(ifd1.valueAt.at(kThumbnailOffset), w.here());
+    w.append(t.thumbnail);
+    w.set32(ifd0.valueAt.at(kExifPointer), exif.offset);
+    w.set32(ifd0.valueAt.at(kGpsPointer), gps.offset);
+    w.set32(ifd0.nextAt, ifd1.offset);
+    t.makerNote = exif.valueAt.at(kMakerNote);
+    t.makerNoteText = t.makerNote + 18;  // after the note's count, entry and next offset
+    w.set32(t.makerNote + 2 + 8, t.makerNoteText);
+    t.ifd0 = ifd0.offset;
+    t.exif = exif.offset;
+    t.gps = gps.offset;
+    t.ifd1 = ifd1.offset;
+    t.payload = w.take();
+    return t;
+}
+
+void putExif16(std::vector<std::uint8_t> &payload, std::uint32_t at, std::uint16_t value)
+{
+    const bool big = bigEndianOf(payload);
+    payload.at(kIdBytes + at) = static_cast<std::uint8_t>(big ? value >> 8 : value);
+    payload.at(kIdBytes + at + 1) = static_cast<std::uint8_t>(big ? value : value >> 8);
+}
+
+void putExif32(std::vector<std::uint8_t> &payload, std::uint32_t at, std::uint32_t value)
+{
+    const bool big = bigEndianOf(payload);
+    putExif16(payload, at, static_cast<std::uint16_t>(big ? value >> 16 : value));
+    putExif16(payload, at + 2, static_cast<std::uint16_t>(big ? value : value >> 16));
+}
+
+ExifView::ExifView(std::vector<std::uint8_t> payload) : payload_(std::move(payload)), bigEndian_(bigEndianOf(payload_))
+{
+    if (payload_.size() < kIdBytes + 8 || !std::equal(payload_.begin(), payload_.begin() + kIdBytes, "Exif\0\0"))
+        throw std::runtime_error("ExifView: not an EXIF payload");
+}
+
+std::uint16_t ExifView::u16(std::uint32_t at) const
+{
+    const std::uint8_t a = payload_.at(kIdBytes + at), b = payload_.at(kIdBytes + at + 1);
+    return static_cast<std::uint16_t>(bigEndian_ ? a << 8 | b : b << 8 | a);
+}
+
+std::uint32_t ExifView::u32(std::uint32_t at) const
+{
+    const std::uint32_t first = u16(at), second = u16(at + 2);
+    return bigEndian_ ? first << 16 | second : second << 16 | first;
+}
+
+std::uint32_t ExifView::next(std::uint32_t directory) const
+{
+    return u32(directory + 2 + 12 * std::uint32_t{u16(directory)});
+}
+
+std::optional<ExifView::Entry> ExifView::find(std::uint32_t directory, std::uint16_t tag) const
+{
+    static constexpr std::uint32_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    for (std::uint32_t i = 0; i < u16(directory); ++i) {
+        const std::uint32_t at = directory + 2 + 12 * i;
+        if (u16(at) != tag)
+            continue;
+        Entry e{at, u16(at + 2), u32(at + 4), at + 8, {}};
+        const std::size_t bytes = std::size_t{sizes[e.type < 13 ? e.type : 0]} * e.count;
+        if (bytes > 4)
+            e.valueAt = u32(at + 8);
+        if (e.valueAt + bytes + kIdBytes > payload_.size())
+            throw std::runtime_error("ExifView: a value runs past the payload");
+        e.value.assign(payload_.begin() + kIdBytes + e.valueAt, payload_.begin() + kIdBytes + e.valueAt + bytes);
+        return e;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t ExifView::number(const Entry &entry) const
+{
+    return entry.type == kShort ? u16(entry.valueAt) : u32(entry.valueAt);
+}
+
+} // namespace testimages
