@@ -36,13 +36,14 @@ void put32(std::uint8_t *p, std::uint32_t v)
     put16(p + 2, v >> 16);
 }
 
-void writeHeaders(const Image &image, std::size_t paddedRow, std::uint8_t *h)
+// `after` is the size of what follows the pixels (the EXIF block), which the file size counts.
+void writeHeaders(const Image &image, std::size_t paddedRow, std::size_t after, std::uint8_t *h)
 {
     const std::uint64_t pixelBytes = static_cast<std::uint64_t>(paddedRow) * image.height();
     std::memset(h, 0, kHeaderSize);
     h[0] = 'B';
     h[1] = 'M';
-    put32(h + 2, static_cast<std::uint32_t>(kHeaderSize + pixelBytes));  // file size
+    put32(h + 2, static_cast<std::uint32_t>(kHeaderSize + pixelBytes + after));  // file size
     put32(h + 10, kHeaderSize);                                            // pixel offset
     std::uint8_t *info = h + kFileHeaderSize;
     put32(info, kInfoHeaderSize);
@@ -162,7 +163,10 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
 
     const std::size_t rowBytes = image.stride();
     const std::size_t paddedRow = (rowBytes + 3) & ~std::size_t{3};
-    const std::size_t total = kHeaderSize + paddedRow * static_cast<std::size_t>(image.height());
+    // The EXIF block goes out with the last rows, in the same writes.
+    const auto trailer = exif::carrierTrailer(exifPayload.size());
+    const std::size_t after = exifPayload.empty() ? 0 : exifPayload.size() + trailer.size();
+    const std::size_t total = kHeaderSize + paddedRow * static_cast<std::size_t>(image.height()) + after;
     if (total > 0xFFFFFFFFu)
         return false;  // the header's 32-bit sizes could not say it
 
@@ -171,12 +175,9 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
         return false;
 
     std::uint8_t header[kHeaderSize];
-    writeHeaders(image, paddedRow, header);
+    writeHeaders(image, paddedRow, after, header);
     static constexpr std::uint8_t padding[3] = {0, 0, 0};
     const std::size_t pad = paddedRow - rowBytes;
-
-    // The EXIF block goes out with the last rows, in the same writes.
-    const auto trailer = exif::carrierTrailer(exifPayload.size());
 
     // Up to two vectors a row (its pixels and its padding) and two for the EXIF block, within
     // the system's limit.

@@ -126,8 +126,10 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  *
  * The payload is that of a JPEG APP1 segment ("Exif\0\0" and a TIFF block), so n is at most
  * 65533; ConvertImg writes it back as one.  The headers are those of the same bitmap without
- * the block (bfSize and biSizeImage count the headers and the pixels only), so bitmap readers
- * see the same file either way.  The block ends the file, so it moves with the file and is
+ * the block but for bfSize, the size of the whole file, which counts the block as it counts an
+ * ICC profile placed after the pixels (biSizeImage counts the pixels only): bitmap readers see
+ * the same image either way, and none finds a file longer than it says.  The block ends the
+ * file, so it moves with the file and is
  * found from its end without knowing the pixels' layout; a reader takes it only when the
  * signature matches, n is at most 65533, and the block starts at or after the end of the pixel
  * array the headers describe.  The payload is the photo's EXIF edited in place, never laid out

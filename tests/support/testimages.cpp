@@ -372,8 +372,8 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
     if (sizeImage != 0 && sizeImage != padded * bmp.height)
         return refuse(why, "the image size in the header does not match the dimensions");
     const std::size_t pixelsEnd = offset + padded * bmp.height;
-    if (get32(file, 2) != pixelsEnd)
-        return refuse(why, "the file size in the header does not end with the pixels");
+    if (get32(file, 2) != file.size())
+        return refuse(why, "the file size in the header is not the file's");
     if (pixelsEnd > file.size())
         return refuse(why, "the pixel data runs past the end of the file");
     if (pixelsEnd != file.size()) {
