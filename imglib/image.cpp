@@ -20,47 +20,42 @@ std::optional<std::size_t> imageBytes(std::int64_t width, std::int64_t height)
 
 namespace {
 
-// The pixel buffer of the last large image released, kept for the next image.  A fresh buffer
-// of tens of megabytes costs a page fault and a page cleared by the kernel for every 4 KiB the
-// decoder first writes, a tenth of the time the decode itself takes; a folder of photos
-// reuses one buffer instead.  Only one is kept, and only until the next image takes it, so
-// the memory a folder needs stays what its largest photo needs.
+// The pixel buffer of the last large image released, kept for the next image.  Even in 2 MiB
+// pages, a fresh buffer of tens of megabytes is cleared by the kernel as the decoder first
+// writes it; a folder of photos reuses one buffer instead.  Only one is kept, and only until
+// the next image takes it, so the memory a folder needs stays what its largest photos need.
 class SpareBuffers {
 public:
-    // The spare buffer if it holds at least `bytes`, or null; a spare too small is freed then,
-    // not kept beside the new buffer.
-    std::unique_ptr<std::uint8_t[]> take(std::size_t bytes, std::size_t &capacity)
+    // The spare buffer if it holds at least `bytes`, or an empty one; a spare too small is freed
+    // then, not kept beside the new buffer.
+    Buffer take(std::size_t bytes)
     {
         if (bytes < kWorthKeeping)
-            return nullptr;
-        std::unique_ptr<std::uint8_t[]> spare;
+            return Buffer();
+        Buffer spare;
         const std::lock_guard lock(mutex_);
         spare = std::move(spare_);
-        if (spare && spareCapacity_ >= bytes) {
-            capacity = spareCapacity_;
+        if (spare && spare.size() >= bytes)
             return spare;
-        }
-        return nullptr;
+        return Buffer();
     }
 
-    // Keeps `data` if it is large and larger than the spare, which then goes (after the lock).
-    void give(std::unique_ptr<std::uint8_t[]> data, std::size_t capacity)
+    // Keeps `buffer` if it is large and larger than the spare, which then goes (after the lock).
+    void give(Buffer buffer)
     {
-        if (!data || capacity < kWorthKeeping)
+        if (!buffer || buffer.size() < kWorthKeeping)
             return;
         const std::lock_guard lock(mutex_);
-        if (spare_ && spareCapacity_ >= capacity)
+        if (spare_ && spare_.size() >= buffer.size())
             return;
-        std::swap(spare_, data);
-        spareCapacity_ = capacity;
+        std::swap(spare_, buffer);
     }
 
 private:
     // Below this, malloc keeps freed memory itself and a fresh buffer costs nothing more.
     static constexpr std::size_t kWorthKeeping = std::size_t{1} << 20;
     std::mutex mutex_;
-    std::unique_ptr<std::uint8_t[]> spare_;
-    std::size_t spareCapacity_ = 0;
+    Buffer spare_;
 };
 
 // Made when the library is loaded, before the handle table, so it is still there when the
@@ -79,15 +74,14 @@ Image::Image(int width, int height) : width_(width), height_(height)
     const auto bytes = imageBytes(width, height);
     if (!bytes)
         throw std::length_error("image too large");
-    capacity_ = *bytes;
-    pixels_ = spareBuffers().take(*bytes, capacity_);
+    pixels_ = spareBuffers().take(*bytes);
     if (!pixels_)
-        pixels_ = std::make_unique_for_overwrite<std::uint8_t[]>(*bytes);
+        pixels_ = Buffer(*bytes);
 }
 
 Image::~Image()
 {
-    spareBuffers().give(std::move(pixels_), capacity_);
+    spareBuffers().give(std::move(pixels_));
 }
 
 } // namespace imglib

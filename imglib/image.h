@@ -2,6 +2,8 @@
 // in the bitmap.
 #pragma once
 
+#include "buffer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,10 +40,10 @@ public:
     std::size_t stride() const { return static_cast<std::size_t>(width_) * 3; }
     std::size_t sizeBytes() const { return stride() * static_cast<std::size_t>(height_); }
 
-    std::uint8_t *row(int y) { return pixels_.get() + stride() * static_cast<std::size_t>(y); }
+    std::uint8_t *row(int y) { return pixels_.data() + stride() * static_cast<std::size_t>(y); }
     const std::uint8_t *row(int y) const
     {
-        return pixels_.get() + stride() * static_cast<std::size_t>(y);
+        return pixels_.data() + stride() * static_cast<std::size_t>(y);
     }
 
     // Density from the JPEG file; zero when it gave none.
@@ -50,8 +52,7 @@ public:
 private:
     int width_;
     int height_;
-    std::unique_ptr<std::uint8_t[]> pixels_;
-    std::size_t capacity_;  // bytes allocated at pixels_, at least sizeBytes()
+    Buffer pixels_;  // at least sizeBytes()
 };
 
 } // namespace imglib

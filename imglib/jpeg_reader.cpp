@@ -248,10 +248,10 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
     // one that grows is read as far as its size said.
     auto file = std::make_shared<JpegFile>();
     const auto size = static_cast<std::size_t>(info.st_size);
-    file->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    file->bytes = Buffer(size);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, file->bytes.get() + done, size - done);
+        const ssize_t n = ::read(fd, file->bytes.data() + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -282,7 +282,7 @@ std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener
     const auto fileSize = static_cast<std::uint64_t>(file.size);
     Decoder d;
     j_decompress_ptr cinfo = &d.cinfo;
-    const unsigned char *data = file.bytes.get();
+    const unsigned char *data = file.bytes.data();
     const auto dataSize = static_cast<unsigned long>(file.size);
     if (!d.run([&] {
             jpeg_create_decompress(cinfo);
