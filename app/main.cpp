@@ -1,6 +1,7 @@
 // Redim Jpeg: resizes JPEG photos through a bitmap stage, in a French desktop window.
 #include "app/form1.h"
 #include "app/look.h"
+#include "platform/memory.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -9,6 +10,7 @@
 
 int main(int argc, char *argv[])
 {
+    redim::keepFreedMemoryForTheNextPhoto();
     QApplication app(argc, argv);
     redim::applyLook(app);
     // The window speaks French, and so do Qt's own dialogs (the open-file dialog).

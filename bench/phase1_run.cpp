@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "app/look.h"
 #include "platform/filedialog.h"
+#include "platform/memory.h"
 #include "platform/process.h"
 
 #include <QApplication>
@@ -40,6 +41,7 @@ public:
 
 int main(int argc, char *argv[])
 {
+    redim::keepFreedMemoryForTheNextPhoto();  // as the program does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

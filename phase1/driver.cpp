@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "app/messages.h"
 #include "platform/filedialog.h"
+#include "platform/memory.h"
 
 #include <QFileInfo>
 #include <QGroupBox>
@@ -43,6 +44,7 @@ void Form1::Command1_Click()
             return;
         Frame7->show();
         dosim(QFileInfo(nomfi).absolutePath());
+        releaseKeptMemory();
         ProgressBar1->setValue(ProgressBar1->maximum());
         setStatus(messages::folderDone);
         return;
