@@ -102,6 +102,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The shortest path the Phase 1 steps take as naming a photo: a shorter dialog answer (the
+    // empty one of a cancelled dialog among them) is no photo to convert, and a shorter bitmap
+    // path is no place to write one.
+    static constexpr qsizetype kShortestPath = 7;
+
     void buildControls();
     void Form_Load();
     void Form_Unload();

@@ -12,7 +12,6 @@ namespace redim {
 
 namespace {
 constexpr int kUnchangedRate = 100;
-constexpr qsizetype kShortestPath = 7;
 }  // namespace
 
 void Form1::convim()

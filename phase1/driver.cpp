@@ -11,11 +11,6 @@
 
 namespace redim {
 
-namespace {
-// A dialog answer shorter than this is treated as a cancelled dialog in single-image mode.
-constexpr qsizetype kShortestPath = 7;
-}  // namespace
-
 void Form1::filtrejpg()
 {
     filtre = QStringLiteral("jpg");

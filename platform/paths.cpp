@@ -16,12 +16,7 @@ FixedPaths pathsUnder(const QString &tempFolder)
 
 FixedPaths defaultPaths()
 {
-#ifdef _WIN32
-    return FixedPaths{QStringLiteral("C:\\Windows\\Temp"), QStringLiteral("C:\\Windows\\Temp\\RaduZor"),
-                      QStringLiteral("c:\\windows\\temp\\Dib.bmp")};
-#else
     return pathsUnder(QStringLiteral("/tmp/redim-%1").arg(::getuid()));
-#endif
 }
 
 bool isPrivateFolder(const QString &folder)

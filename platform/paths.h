@@ -7,19 +7,16 @@
 namespace redim {
 
 struct FixedPaths {
-    QString tempFolder;          // the private temporary folder ("C:\Windows\Temp" on Windows)
+    QString tempFolder;          // the private temporary folder, /tmp/redim-<uid>
     QString resultFolder;        // where the bitmaps and the JPEGs of a session go
     QString intermediateBitmap;  // the one file every bitmap is written to first
 };
 
-// The path separator the program inserts between a folder and a name.
-#ifdef _WIN32
-inline constexpr QChar kSeparator = QChar(u'\\');
-#else
+// The path separator the program inserts between a folder and a name, always, even after a
+// folder that ends with one (the root folder then gives "//name").
 inline constexpr QChar kSeparator = QChar(u'/');
-#endif
 
-// The paths of a real session: /tmp/redim-<uid>/RaduZor and /tmp/redim-<uid>/Dib.bmp on Linux.
+// The paths of a real session: /tmp/redim-<uid>/RaduZor and /tmp/redim-<uid>/Dib.bmp.
 FixedPaths defaultPaths();
 
 // The same layout below another root; tests hand the window a temporary root this way.
