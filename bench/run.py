@@ -431,8 +431,9 @@ def main():
             converter_groups.append(wanted(phase2_contenders(tree, bitmaps, keep / f"bare-{rate}", rate)))
         measure(converter_groups, args.reps, args.slow_reps, scratch, timer)
 
-        # Memory: the window at rest, then folders of the largest photos only, more and more of
-        # them: the peak must stay under the bound and not grow with their number.
+        # Memory: the window at rest; each of the largest photos alone, to find the one that needs
+        # most; then folders of more and more copies of it: the peak must stay under the bound and
+        # not grow with their number.
         empty = scratch / "empty"
         empty.mkdir()
         runner = str(tree / "bench" / "redim_phase1_run")
@@ -444,16 +445,26 @@ def main():
         decoded = most * 3 / 2**20
         in_flight = usable_cores()
         bound = (in_flight + 1) * decoded + resting
+
+        def peak_of(folder, rate):
+            return timer([runner, str(folder), str(rate), str(scratch / f"mem-{folder.name}-{rate}")], env)[1]
+
+        alone = {}
+        for photo in largest:
+            folder = scratch / f"alone-{photo.stem}"
+            folder.mkdir()
+            shutil.copyfile(photo, folder / photo.name)
+            alone[photo] = peak_of(folder, 50)
+        heaviest = max(largest, key=lambda p: alone[p])
         counts = [1, in_flight + 1, 4 * (in_flight + 1)]
         folder_peaks = {}
         for count in counts:
-            folder = scratch / f"largest-{count}"
+            folder = scratch / f"copies-{count}"
             folder.mkdir()
             for n in range(count):
-                photo = largest[n % len(largest)]
-                shutil.copyfile(photo, folder / f"{n:03d}-{photo.name}")
+                shutil.copyfile(heaviest, folder / f"{n:03d}.jpg")
             for rate in rates:
-                _, folder_peaks[rate, count] = timer([runner, str(folder), str(rate), str(scratch / f"mem-{count}-{rate}")], env)
+                folder_peaks[rate, count] = peak_of(folder, rate)
 
         # Quality: each photo at each reduction against ImageMagick's Lanczos.
         quality = {}
@@ -476,7 +487,9 @@ def main():
                   f"Peak memory: the window at rest {resting:.0f} MiB; the largest photos "
                   f"({len(largest)} of {sizes[largest[0]][0]} x {sizes[largest[0]][1]}) decode to {decoded:.0f} MiB; "
                   f"{in_flight} photos in flight, so the bound ({in_flight} + 1) x decoded + rest is {bound:.0f} MiB. "
-                  "Folders of only the largest photos peak at "
+                  f"Alone in a folder at 50 %, they peak at "
+                  + ", ".join(f"{alone[p]:.0f} MiB ({p.stem})" for p in largest)
+                  + f". Folders of copies of {heaviest.stem} peak at "
                   + "; ".join(f"{r} %: " + ", ".join(f"{folder_peaks[r, k]:.0f} MiB for {k}" for k in counts)
                               for r in rates) + "."]
         for rate, values in quality.items():
