@@ -203,6 +203,14 @@ TEST_F(MainWindow, StartUpEmptiesTheResultFolderOfBitmapsAndJpegs)
     }
 }
 
+// A folder with Qt's permission bits `Mode` (0x7770 is 0770).
+template <int Mode>
+void folderWithMode(const QString &path)
+{
+    QDir().mkpath(path);
+    QFile::setPermissions(path, QFileDevice::Permissions(Mode));
+}
+
 TEST_F(MainWindow, StartUpIsSilentWhenTheFoldersCannotBeUsed)
 {
     struct Case {
@@ -216,11 +224,9 @@ TEST_F(MainWindow, StartUpIsSilentWhenTheFoldersCannotBeUsed)
              QDir().mkpath(temp + QStringLiteral(".elsewhere"));
              QFile::link(temp + QStringLiteral(".elsewhere"), temp);
          }},
-        {"temporary folder writable by others",
-         [](const QString &temp) {
-             QDir().mkpath(temp);
-             QFile::setPermissions(temp, QFileDevice::Permissions(0x7777));
-         }},
+        {"temporary folder writable by others", folderWithMode<0x7777>},
+        {"temporary folder writable by its group (0770)", folderWithMode<0x7770>},
+        {"temporary folder writable by its group (0775)", folderWithMode<0x7775>},
         {"result folder is a file",
          [](const QString &temp) {
              QDir().mkpath(temp);
