@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <utility>
@@ -75,6 +76,14 @@ inline const QByteArray kHeaderOnly = QByteArray("Liste des fichiers non trait\x
 // A temporary root laid out as the program's private temporary folder.
 class WindowTest : public ::testing::Test {
 protected:
+    // QTemporaryDir removes by name as Qt decodes it, which misses the names that are not UTF-8
+    // some tests create; the root goes byte-wise here, before QTemporaryDir looks at it.
+    ~WindowTest() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(QFile::encodeName(root.path()).toStdString(), ignored);
+    }
+
     QTemporaryDir root;
     ScriptedDialog dialog;
     RecordingStarter starter;

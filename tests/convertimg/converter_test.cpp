@@ -1,8 +1,12 @@
 // ConvertImg as a program: started with real arguments on real files, its JPEGs read back with libjpeg-turbo.
 #include "bmp_builder.h"
+#include "testimages.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+
+#include <cstdio>
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -213,21 +217,76 @@ TEST_F(ConverterTest, KeepsTheBitmapResolutionAsDensity)
 
 TEST_F(ConverterTest, ReplacesAnExistingJpegOnlyWithR)
 {
-    writeBytes(dir / "image.bmp", testbmp::makeBmp({}));
+    writeBytes(dir / "image.bmp", testbmp::makeBmp({.width = 8, .height = 6}));
+    // The old JPEG is a photo too, of another size: a JPEG that is merely complete is not proof.
+    const std::vector<std::uint8_t> old = testimages::encodeJpeg(testimages::flat(16, 16, 10, 20, 30));
     for (const bool replace : {false, true}) {
-        std::ofstream(dir / "image.jpg") << "old";
+        writeBytes(dir / "image.jpg", old);
         const Outcome r = convertFolder(dir, replace);
         EXPECT_EQ(r.status, 0) << r.err;
         if (replace) {
-            EXPECT_TRUE(readJpeg(dir / "image.jpg").complete);
+            const Jpeg jpeg = readJpeg(dir / "image.jpg");
+            EXPECT_TRUE(jpeg.complete);
+            EXPECT_EQ(jpeg.width, 8);
+            EXPECT_EQ(jpeg.height, 6);
             EXPECT_EQ(r.err, "");
         } else {
-            EXPECT_EQ(readText(dir / "image.jpg"), "old");
+            EXPECT_EQ(readText(dir / "image.jpg"), std::string(old.begin(), old.end()));
             EXPECT_NE(r.err.find("skipped"), std::string::npos) << r.err;
             EXPECT_EQ(r.errLines(), 1);
         }
         EXPECT_EQ(filesIn(dir).size(), 2u);
     }
+}
+
+// The luminance and chrominance quantisation tables, in libjpeg's natural order.
+using QuantTables = std::array<std::array<UINT16, DCTSIZE2>, 2>;
+
+QuantTables copyTables(JQUANT_TBL* const* tables)
+{
+    QuantTables copy{};
+    for (std::size_t i = 0; i < copy.size(); ++i)
+        if (tables[i] != nullptr)
+            std::copy_n(tables[i]->quantval, DCTSIZE2, copy[i].begin());
+    return copy;
+}
+
+QuantTables libjpegTablesFor(int quality)
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    const QuantTables tables = copyTables(cinfo.quant_tbl_ptrs);
+    jpeg_destroy_compress(&cinfo);
+    return tables;
+}
+
+QuantTables tablesIn(const fs::path& path)
+{
+    const std::string bytes = readText(path);
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    const QuantTables tables = copyTables(cinfo.quant_tbl_ptrs);
+    jpeg_destroy_decompress(&cinfo);
+    return tables;
+}
+
+// Quality 90 leaves its mark in the quantisation tables, which tell it from any other quality.
+TEST_F(ConverterTest, WritesAtQualityNinety)
+{
+    writeBytes(dir / "image.bmp", testbmp::makeBmp({}));
+    ASSERT_EQ(convertFolder(dir).status, 0);
+    ASSERT_TRUE(readJpeg(dir / "image.jpg").complete);  // a damaged file would end the test program
+    EXPECT_EQ(tablesIn(dir / "image.jpg"), libjpegTablesFor(90));
 }
 
 TEST_F(ConverterTest, PatternMatchingNothingIsNoError)

@@ -265,13 +265,44 @@ ProfilePtr adobeRgbLike()
     return profile;
 }
 
-// What LittleCMS makes of an RGB colour in `profile` when going to sRGB.
-std::array<std::uint8_t, 3> toSrgb(cmsHPROFILE profile, const std::uint8_t *rgb)
+// A printer's CMYK profile in miniature: a table from ink to Lab that the plain conversion is
+// far from (magenta and yellow also warm the colour, cyan cools it).
+ProfilePtr cmykPrinterLike()
+{
+    ProfilePtr profile(cmsCreateProfilePlaceholder(nullptr));
+    cmsSetProfileVersion(profile.get(), 4.3);
+    cmsSetDeviceClass(profile.get(), cmsSigOutputClass);
+    cmsSetColorSpace(profile.get(), cmsSigCmykData);
+    cmsSetPCS(profile.get(), cmsSigLabData);
+    cmsStage *table = cmsStageAllocCLut16bit(nullptr, 3, 4, 3, nullptr);
+    const auto inkToLab = [](const cmsUInt16Number in[], cmsUInt16Number out[], void *) -> cmsInt32Number {
+        const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+        const cmsCIELab lab = {95 * (1 - k) * (1 - 0.3 * c - 0.4 * m - 0.1 * y), 60 * (m - c) + 15 * y,
+                               60 * (y - 0.5 * c) - 10 * m};
+        cmsFloat2LabEncoded(out, &lab);
+        return TRUE;
+    };
+    cmsStageSampleCLut16bit(table, inkToLab, nullptr, 0);
+    // A version 4 table is stored between curves: identity ones here.
+    cmsPipeline *pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(profile.get(), cmsSigAToB0Tag, pipeline);
+    cmsPipelineFree(pipeline);
+    return profile;
+}
+
+// What LittleCMS makes of a colour in `profile` (RGB, or CMYK ink) when going to sRGB: computed
+// for the one colour, rather than through the table of every colour a transform first builds.
+std::array<std::uint8_t, 3> toSrgb(cmsHPROFILE profile, const std::uint8_t *colour,
+                                   cmsUInt32Number format = TYPE_RGB_8)
 {
     ProfilePtr srgb(cmsCreate_sRGBProfile());
-    cmsHTRANSFORM t = cmsCreateTransform(profile, TYPE_RGB_8, srgb.get(), TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    cmsHTRANSFORM t =
+        cmsCreateTransform(profile, format, srgb.get(), TYPE_RGB_8, INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
     std::array<std::uint8_t, 3> out{};
-    cmsDoTransform(t, rgb, out.data(), 1);
+    cmsDoTransform(t, colour, out.data(), 1);
     cmsDeleteTransform(t);
     return out;
 }
@@ -295,6 +326,39 @@ TEST(Read, WideGamutProfileIsConvertedToSrgb)
         EXPECT_LE(colourDistance(bmp->at(16, 16), expected.data()), 4);
         if (c[0] != c[1]) {
             EXPECT_GE(colourDistance(bmp->at(16, 16), c), 10) << "the profile was not applied";
+        }
+    }
+}
+
+TEST(Read, CmykProfileIsConvertedToSrgb)
+{
+    TempDir dir;
+    const ProfilePtr profile = cmykPrinterLike();
+    // One 16-pixel block of each colour, so that every 8 x 8 block of the file is flat and one
+    // file (one transform, the costly part) tries them all.
+    const std::uint8_t colours[][3] = {{200, 40, 90}, {20, 120, 230}, {250, 250, 30}, {90, 90, 90}};
+    RgbImage blocks(16 * std::size(colours), 16);
+    for (int x = 0; x < blocks.width; ++x)
+        for (int y = 0; y < blocks.height; ++y)
+            std::memcpy(blocks.at(x, y), colours[x / 16], 3);
+    for (const ColourModel model : {ColourModel::Cmyk, ColourModel::InvertedCmyk}) {
+        JpegOptions o;
+        o.colour = model;
+        o.quality = 98;
+        o.iccProfile = saveProfile(profile.get());
+        ASSERT_FALSE(o.iccProfile.empty());
+        const auto bmp = decode(writeJpeg(dir / "cmyk.jpg", blocks, o), dir);
+        ASSERT_TRUE(bmp);
+        for (std::size_t i = 0; i < std::size(colours); ++i) {
+            const std::uint8_t *c = colours[i];
+            SCOPED_TRACE(::testing::Message() << "model " << static_cast<int>(model) << " colour " << int(c[0])
+                                              << "," << int(c[1]) << "," << int(c[2]));
+            std::uint8_t ink[4];
+            rgbToCmyk(c, ink);  // what the file stores, before any inversion
+            const auto expected = toSrgb(profile.get(), ink, TYPE_CMYK_8);
+            const std::uint8_t *got = bmp->at(16 * static_cast<int>(i) + 8, 8);
+            EXPECT_LE(colourDistance(got, expected.data()), 4);
+            EXPECT_GE(colourDistance(got, c), 10) << "the profile was not applied";
         }
     }
 }

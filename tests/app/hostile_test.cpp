@@ -30,31 +30,38 @@ const QString kReadFailed = QStringLiteral("Anomalie. Conversion bitmap avortée
 const QString kWriteFailed = QStringLiteral(" Anomalie. Conversion bitmap avortée.");
 const QString kFolderDone = QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap des fichiers terminée");
 
-// The real library, with a hook that runs before each read: the moment a hostile world acts.
-// A folder run reads from several threads; the hook runs for one read at a time.
+// The real library, with hooks that run before each read and each write: the moments a hostile
+// world acts. A folder run calls the library from several threads; a hook runs for one call at
+// a time.
 class HookedLibrary final : public ImageLibrary {
 public:
-    std::function<void(int readIndex, const QByteArray &path)> beforeRead;
+    using Hook = std::function<void(int callIndex, const QByteArray &path)>;
+    Hook beforeRead;
+    Hook beforeWrite;
     std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
     {
-        {
-            const std::lock_guard lock(mutex_);
-            if (beforeRead)
-                beforeRead(reads_, path);
-            ++reads_;
-        }
+        runHook(beforeRead, reads_, path);
         return imageLibrary().readFileIntoDIB(path);
     }
     std::optional<quint32> zoomDIB(quint32 h, qint32 x, qint32 y) override { return imageLibrary().zoomDIB(h, x, y); }
     std::optional<qint16> writeDIBToFile(quint32 h, const QByteArray &path, qint16 option) override
     {
+        runHook(beforeWrite, writes_, path);
         return imageLibrary().writeDIBToFile(h, path, option);
     }
     bool dibFree(quint32 h) override { return imageLibrary().dibFree(h); }
 
 private:
+    void runHook(const Hook &hook, int &calls, const QByteArray &path)
+    {
+        const std::lock_guard lock(mutex_);
+        if (hook)
+            hook(calls, path);
+        ++calls;
+    }
     std::mutex mutex_;
     int reads_ = 0;
+    int writes_ = 0;
 };
 
 class Hostile : public WindowTest {
@@ -204,6 +211,29 @@ TEST_F(Hostile, ResultFolderGoneOrReplacedDuringARun)
         form->Command1->click();
         EXPECT_TRUE(QFile::exists(resultFolder() + QStringLiteral("/photo.bmp")));
     }
+}
+
+TEST_F(Hostile, ResultFolderAwayForAMomentCostsOneMoreAttempt)
+{
+    const QString path = photo("photo.jpg");
+    const QString away = resultFolder() + QStringLiteral(".away");
+    auto form = makeForm();
+    // The first placement finds no result folder; by the second attempt it is back.
+    library.beforeWrite = [&](int writeIndex, const QByteArray &) {
+        if (writeIndex == 0)
+            ASSERT_TRUE(QDir().rename(resultFolder(), away));
+        else
+            ASSERT_TRUE(QDir().rename(away, resultFolder()));
+    };
+    dialog.answers = {path};
+    form->Option19->setChecked(true);
+    form->Command1->click();
+
+    const QString done = QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap de %1 achevée");
+    EXPECT_EQ(form->Text1->toPlainText(), done.arg(path));
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "photo.bmp"}));
+    EXPECT_EQ(logBytes(), kHeaderOnly);
+    EXPECT_EQ(entries(tempFolder()), QStringList({"RaduZor"}));
 }
 
 TEST_F(Hostile, DiskFullWhileABitmapIsWritten)

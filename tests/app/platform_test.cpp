@@ -3,8 +3,11 @@
 
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"
+#include "platform/paths.h"
 
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 namespace redim::testing {
 namespace {
@@ -76,6 +79,18 @@ TEST(WriteFileAtOnce, RefusesToWriteThroughALink)
     EXPECT_TRUE(writeFileAtOnce(dir.path() + QStringLiteral("/new.txt"), "one\r\n", false));
     EXPECT_TRUE(writeFileAtOnce(dir.path() + QStringLiteral("/new.txt"), "two\r\n", true));
     EXPECT_EQ(readAll(dir.path() + QStringLiteral("/new.txt")), "one\r\ntwo\r\n");
+}
+
+// A folder anyone but its owner may write into is never trusted, whoever else that is.
+TEST(PrivateFolder, OnlyTheOwnerMayWriteIntoIt)
+{
+    QTemporaryDir dir;
+    const std::pair<mode_t, bool> cases[] = {{0700, true}, {0755, true}, {0770, false},
+                                             {0775, false}, {0720, false}, {0702, false}};
+    for (const auto &[mode, trusted] : cases) {
+        ASSERT_EQ(::chmod(encodePath(dir.path()).constData(), mode), 0);
+        EXPECT_EQ(isPrivateFolder(dir.path()), trusted) << std::oct << mode;
+    }
 }
 
 }  // namespace
