@@ -4,7 +4,6 @@
 
 #include "app/look.h"
 #include "app/messages.h"
-#include "app/runwide.h"
 #include "imglib_client/imagelibrary.h"
 #include "platform/filedialog.h"
 #include "platform/filesystem.h"

@@ -58,6 +58,13 @@ public:
     QString chemin;    // folder of the program's executable
     QString chemir;    // the result folder
 
+    // The image held in memory (0 = none): replaced by each read and each successful resize,
+    // released before the next read and when the window goes away.
+    quint32 hdib = 0;
+    qint16 optecr = 0;  // the option handed to the image library with every bitmap it writes
+    qint32 taux1 = 0;   // the two rates last handed to the scaling function
+    qint32 taux2 = 0;
+
     // Controls, named as designed.
     QPushButton *Command1 = nullptr;  // "Lire Jpeg"
     QPushButton *Command2 = nullptr;  // "Quitter"

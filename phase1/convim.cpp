@@ -1,7 +1,6 @@
 // The per-image sequence and its steps: release, read, resize, write into the result folder.
 #include "app/form1.h"
 #include "app/messages.h"
-#include "app/runwide.h"
 #include "imglib_client/imagelibrary.h"
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"

@@ -2,7 +2,6 @@
 // folder that disappears, a full disk, and other users' traps in the temporary folder.
 #include "fixture.h"
 
-#include "app/runwide.h"
 #include "imglib_client/imagelibrary.h"
 #include "platform/pathcodec.h"
 
@@ -71,7 +70,6 @@ protected:
 
     void SetUp() override
     {
-        hdib = 0;
         photos = root.path() + QStringLiteral("/Photos");
         ASSERT_TRUE(QDir().mkpath(photos));
     }

@@ -2,7 +2,6 @@
 // dialog; the library's calls observed through a recording double where a test counts them.
 #include "fixture.h"
 
-#include "app/runwide.h"
 #include "imglib_client/imagelibrary.h"
 #include "platform/filesystem.h"
 
@@ -81,7 +80,6 @@ protected:
 
     void SetUp() override
     {
-        hdib = 0;
         photos = root.path() + QStringLiteral("/Photos");
         ASSERT_TRUE(QDir().mkpath(photos));
     }
@@ -223,7 +221,7 @@ TEST_F(PhaseOne, AnImageThatCannotBeReadIsLoggedAndCounted)
         run(*form, false);
         EXPECT_EQ(form->Text1->toPlainText(), kReadFailed);
         EXPECT_EQ(form->aigan, 1);
-        EXPECT_EQ(hdib, 0u);
+        EXPECT_EQ(form->hdib, 0u);
     }
     EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt"}));
     EXPECT_EQ(readAll(logPath()), logWith({text, missing, photos + QStringLiteral("/cut.jpg")}));

@@ -2,7 +2,6 @@
 // result folder, and erasing while it runs.
 #include "fixture.h"
 
-#include "app/runwide.h"
 #include "imglib_client/imagelibrary.h"
 
 #include "testimages.h"
