@@ -39,7 +39,7 @@ bool parseArguments(std::span<const std::string_view> args, Options& options, st
         } else if (lower == "/jpg" || lower == "-jpg") {
             // JPEG is the only output format.
         } else if (lower == "/s" || lower == "-s") {
-            options.silent = true;
+            // Silent: the converter never asks anything, so there is nothing to silence.
         } else if (lower == "/r" || lower == "-r") {
             options.replace = true;
         } else if (arg.size() > 1 && arg[0] == '-') {

@@ -26,13 +26,7 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
-#  if defined(IMGLIB_BUILDING)
-#    define IMGLIB_API __declspec(dllexport)
-#  else
-#    define IMGLIB_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
+#if defined(__GNUC__)
 #  define IMGLIB_API __attribute__((visibility("default")))
 #else
 #  define IMGLIB_API

@@ -264,16 +264,6 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
     return file;
 }
 
-std::shared_ptr<Image> readJpegFile(const char *path)
-{
-    const auto file = loadJpegFile(path);
-    if (!file)
-        return nullptr;
-    DecodeListener fullSize;
-    int width = 0, height = 0;
-    return decodeJpeg(*file, fullSize, width, height);
-}
-
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &fullWidth, int &fullHeight,
                                   ExifPayload *exifPayload)
 {
