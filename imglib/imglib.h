@@ -43,6 +43,15 @@ extern "C" {
 #define IMGLIB_MAX_IMAGE_BYTES (1024u * 1024u * 1024u)
 
 /**
+ * Largest scale, in percent, that the library prepares while reading: 200, the largest rate
+ * of the program's window.  #ReadFileIntoDIB prepares the scaling of the last image read and
+ * scaled only when both of its scales are at most this: a larger enlargement prepared for
+ * every photo would make reading the next file cost up to a hundred times its pixels, for a
+ * scaling that may never be asked for.
+ */
+#define IMGLIB_LARGEST_PREPARED_SCALE 200
+
+/**
  * Read a JPEG file into a new image.
  *
  * Reads baseline, extended and progressive JPEG files, Huffman or arithmetic coded, with any
@@ -62,8 +71,8 @@ extern "C" {
  * and ended before it returns.
  *
  * Photos are usually scaled one after the other at one rate, so the library expects the
- * scaling of the last image it read and scaled (none after an image written as it was read)
- * and prepares it while decoding, on a second thread started for the call and ended before it
+ * scaling of the last image it read and scaled (none after an image written as it was read,
+ * nor after a scale above #IMGLIB_LARGEST_PREPARED_SCALE) and prepares it while decoding, on a second thread started for the call and ended before it
  * returns; #ZoomDIB then hands it over at once.  The library keeps the bytes of the file with
  * the image, so that any other scaling or a write at full size decodes them again instead of
  * reading a file that may have changed.  What each function returns is the same whether or
