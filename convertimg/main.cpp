@@ -41,10 +41,6 @@ mode_t currentUmask()
     return mask;
 }
 
-} // namespace
-
-namespace {
-
 using namespace convertimg;
 
 // One bitmap to convert, and the name of its JPEG.

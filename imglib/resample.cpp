@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <numbers>
 #include <thread>
 #include <utility>
@@ -244,8 +243,7 @@ Resizer::Resizer(const Image &in, int outWidth, int outHeight, double scaleX, do
 {
     out_->density = in.density;
     for (Scratch &s : scratch_) {
-        // One spare value: the horizontal pass reads a pixel as four int16.
-        s.blended.resize(in.stride() + 1);
+        s.blended.resize(in.stride() + blend::kSpareValues);
         s.rows.resize(static_cast<std::size_t>(down_.stride));
     }
 }
