@@ -16,7 +16,8 @@ namespace {
 
 // Every bitmap the image library writes is one the converter reads, and the message for a
 // larger one says how large.
-static_assert(maxDecodedBytes >= IMGLIB_MAX_IMAGE_BYTES, "the converter must accept every bitmap the image library writes");
+static_assert(maxDecodedBytes >= IMGLIB_MAX_IMAGE_BYTES,
+              "the converter must accept every bitmap the image library writes");
 static_assert(maxDecodedBytes == std::uint64_t{1} << 30, "describe(BmpError::TooLarge) says 1 GiB");
 
 constexpr std::size_t fileHeaderSize = 14;

@@ -207,7 +207,8 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
 
     // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
     const std::string temporaryName = "." + jpegName + ".XXXXXX";
-    std::string temporary = joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? ".convertimg.XXXXXX" : temporaryName);
+    std::string temporary =
+        joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? ".convertimg.XXXXXX" : temporaryName);
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};

@@ -33,7 +33,8 @@ void ByteOrder::put32(std::uint8_t *p, std::uint32_t value) const
 
 std::optional<Tiff> Tiff::open(std::span<const std::uint8_t> payload)
 {
-    if (payload.size() < sizeof kExifId + kHeaderBytes || !std::equal(kExifId, kExifId + sizeof kExifId, payload.begin()))
+    if (payload.size() < sizeof kExifId + kHeaderBytes ||
+        !std::equal(kExifId, kExifId + sizeof kExifId, payload.begin()))
         return std::nullopt;
     const auto tiff = payload.subspan(sizeof kExifId);
     bool bigEndian;

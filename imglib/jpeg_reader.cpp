@@ -189,7 +189,7 @@ std::span<const std::uint8_t> findExif(const jpeg_decompress_struct &cinfo)
     return {};
 }
 
-// ---- Colour: what comes out of the decoder, and what becomes of it --------------------------
+// ---- The header and the colours: what comes out of the decoder, and what becomes of it -----
 
 // The header: the file's size, colours and markers, before anything large is allocated.
 bool readHeader(Decoder &d, const JpegFile &file)
