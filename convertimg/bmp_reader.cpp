@@ -1,6 +1,8 @@
 // Bitmap (.bmp) file reader: header checks, then either a view on the file's rows or a conversion to BGR.
 #include "bmp_reader.h"
 
+#include "imglib.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -11,6 +13,12 @@
 namespace convertimg {
 
 namespace {
+
+// Every bitmap the image library writes is one the converter reads, and the message for a
+// larger one says how large.
+static_assert(maxDecodedBytes >= IMGLIB_MAX_IMAGE_BYTES,
+              "the converter must accept every bitmap the image library writes");
+static_assert(maxDecodedBytes == std::uint64_t{1} << 30, "describe(BmpError::TooLarge) says 1 GiB");
 
 constexpr std::size_t fileHeaderSize = 14;
 
@@ -374,6 +382,7 @@ BmpError convertRunLength(std::span<const std::uint8_t> file, const Layout& l,
 }
 
 } // namespace
+
 
 std::string_view describe(BmpError error)
 {

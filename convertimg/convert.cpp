@@ -24,9 +24,12 @@ namespace convertimg {
 
 namespace {
 
-// A bitmap within the 1 GiB decoded limit takes at most 4/3 GiB on disk (32 bits per pixel);
-// anything far beyond that is not read into memory at all.
+// A bitmap within the decoded limit takes at most 4/3 of it on disk (32 bits per pixel, or rows
+// of one 24-bit pixel padded to 4 bytes), and its headers, palette and EXIF block far less than
+// a mebibyte more; anything far beyond that is not read into memory at all.
 constexpr off_t maxFileBytes = off_t{2} << 30;
+static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) <= static_cast<std::uint64_t>(maxFileBytes),
+              "every bitmap within the decoded limit must be read");
 
 std::string systemError(const char* what)
 {
@@ -203,9 +206,9 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
         return {Outcome::Failed, jpeg.error()};
 
     // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
-    std::string temporary = joinPath(settings.outDir, "." + jpegName + ".XXXXXX");
-    if (jpegName.size() + 8 > NAME_MAX)
-        temporary = joinPath(settings.outDir, ".convertimg.XXXXXX");
+    const std::string temporaryName = "." + jpegName + ".XXXXXX";
+    std::string temporary =
+        joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? ".convertimg.XXXXXX" : temporaryName);
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};

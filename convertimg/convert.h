@@ -1,6 +1,8 @@
 // Conversion of one bitmap file into one JPEG file, written so that the JPEG is never seen half-done.
 #pragma once
 
+#include "jpeg_writer.h"
+
 #include <string>
 #include <string_view>
 
@@ -12,7 +14,7 @@ struct ConvertSettings {
     std::string outDir;
     bool replace = false; // replace a JPEG that already exists instead of keeping it
     mode_t fileMode = 0644; // permissions of the JPEGs (the caller applies its umask)
-    int quality = 90;
+    int quality = defaultQuality;
 };
 
 enum class Outcome { Converted, Skipped, Failed };

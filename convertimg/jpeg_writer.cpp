@@ -127,7 +127,8 @@ JpegData encodeJpeg(const Bitmap& bitmap, int quality, std::span<const std::uint
     err.pub.emit_message = onMessage;
     err.message[0] = '\0';
 
-    // A first guess of a tenth of the raw size fits most photos at quality 90 without growing.
+    // A first guess of a tenth of the raw size fits most photos at the default quality without
+    // growing.
     const std::size_t raw = static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3;
     MemoryDestination dest{};
     dest.capacity = std::max<std::size_t>(raw / 10, 16384);

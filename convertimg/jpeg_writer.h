@@ -12,6 +12,9 @@
 
 namespace convertimg {
 
+// The quality the converter writes its JPEGs at, unless told otherwise (1..100).
+inline constexpr int defaultQuality = 90;
+
 // A compressed JPEG, or the reason there is none.
 class JpegData {
 public:
@@ -34,7 +37,7 @@ private:
 // A non-empty `exif` (an EXIF payload of at most 65533 bytes, "Exif\0\0" and a TIFF block) is
 // written as an APP1 segment right after the JFIF header.
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
-JpegData encodeJpeg(const Bitmap& bitmap, int quality = 90, std::span<const std::uint8_t> exif = {});
+JpegData encodeJpeg(const Bitmap& bitmap, int quality = defaultQuality, std::span<const std::uint8_t> exif = {});
 
 // Pixels per metre to whole dots per inch, 0 when unknown or out of range of a JPEG density.
 int dotsPerInch(std::int32_t pixelsPerMetre);

@@ -41,13 +41,88 @@ mode_t currentUmask()
     return mask;
 }
 
-} // namespace
+using namespace convertimg;
 
-namespace {
+// One bitmap to convert, and the name of its JPEG.
+struct Job {
+    std::string bitmapPath;
+    std::string jpegName;
+};
+
+// The jobs for the bitmaps `names` of the pattern's folder.  Two bitmaps that differ only by
+// their extension (a.bmp, a.BMP) would write the same JPEG: the first in name order gets it,
+// the other is reported, and `failed` is set.
+std::vector<Job> jobsFor(const Pattern& pattern, const std::vector<std::string>& names, bool& failed)
+{
+    std::vector<Job> jobs;
+    std::map<std::string, std::string> owners;
+    for (const std::string& name : names) {
+        const std::string jpegName = jpegNameFor(name);
+        const auto [owner, fresh] = owners.emplace(jpegName, name);
+        if (!fresh) {
+            report(joinPath(pattern.folder, name) + ": not converted, " + jpegName + " is already made from " + owner->second);
+            failed = true;
+            continue;
+        }
+        jobs.push_back({joinPath(pattern.folder, name), jpegName});
+    }
+    return jobs;
+}
+
+// The largest bitmaps first: the threads then end together instead of one converting the
+// last large photo alone while the others have nothing left.
+void largestFirst(std::vector<Job>& jobs)
+{
+    std::vector<std::pair<off_t, std::size_t>> bySize; // file size, index in jobs
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        struct stat st {};
+        bySize.emplace_back(stat(jobs[i].bitmapPath.c_str(), &st) == 0 ? st.st_size : 0, i);
+    }
+    std::stable_sort(bySize.begin(), bySize.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<Job> ordered;
+    for (const auto& [size, i] : bySize)
+        ordered.push_back(std::move(jobs[i]));
+    jobs = std::move(ordered);
+}
+
+// Converts every job on as many threads as there are cores, reporting each file that fails or
+// is skipped.  True when at least one failed.
+bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
+{
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> anyFailed{false};
+    const auto worker = [&] {
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            FileResult result;
+            try {
+                result = convertFile(jobs[i].bitmapPath, jobs[i].jpegName, settings);
+            } catch (const std::exception& e) { // out of memory building a name or a message
+                result = {Outcome::Failed, e.what()};
+            }
+            if (result.outcome == Outcome::Failed) {
+                anyFailed = true;
+                report(jobs[i].bitmapPath + ": " + result.message);
+            } else if (result.outcome == Outcome::Skipped) {
+                report(jobs[i].bitmapPath + ": skipped, " + result.message);
+            }
+        }
+    };
+    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), jobs.size());
+    std::vector<std::thread> pool;
+    try {
+        for (std::size_t i = 1; i < workers; ++i)
+            pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+        // Fewer threads than cores (a process or memory limit): the ones started share the work.
+    }
+    worker(); // the main thread is a worker too
+    for (std::thread& t : pool)
+        t.join();
+    return anyFailed;
+}
 
 int run(int argc, char** argv)
 {
-    using namespace convertimg;
     const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
     Options options;
     if (std::string error; !parseArguments(args, options, error)) {
@@ -65,72 +140,17 @@ int run(int argc, char** argv)
         report("cannot list " + pattern.folder + ": " + error);
         return exitFailed;
     }
-
-    // Two bitmaps that differ only by their extension (a.bmp, a.BMP) would write the same JPEG:
-    // the first in name order gets it, the other is reported.
-    std::vector<std::pair<std::string, std::string>> jobs; // bitmap path, JPEG name
-    std::map<std::string, std::string> owners;
     bool failed = false;
-    for (const std::string& name : names) {
-        const std::string jpegName = jpegNameFor(name);
-        const auto [owner, fresh] = owners.emplace(jpegName, name);
-        if (!fresh) {
-            report(joinPath(pattern.folder, name) + ": not converted, " + jpegName + " is already made from " + owner->second);
-            failed = true;
-            continue;
-        }
-        jobs.emplace_back(joinPath(pattern.folder, name), jpegName);
-    }
-
-    // The largest bitmaps first: the threads then end together instead of one converting the
-    // last large photo alone while the others have nothing left.
-    std::vector<std::pair<off_t, std::size_t>> bySize; // file size, index in jobs
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        struct stat st {};
-        bySize.emplace_back(stat(jobs[i].first.c_str(), &st) == 0 ? st.st_size : 0, i);
-    }
-    std::stable_sort(bySize.begin(), bySize.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<std::pair<std::string, std::string>> ordered;
-    for (const auto& [size, i] : bySize)
-        ordered.push_back(std::move(jobs[i]));
-    jobs = std::move(ordered);
+    std::vector<Job> jobs = jobsFor(pattern, names, failed);
+    largestFirst(jobs);
 
     ConvertSettings settings;
     settings.outDir = options.outDir;
     settings.replace = options.replace;
     settings.fileMode = 0666 & ~currentUmask();
     removeTemporariesOnSignals();
-
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> anyFailed{failed};
-    const auto worker = [&] {
-        for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            FileResult result;
-            try {
-                result = convertFile(jobs[i].first, jobs[i].second, settings);
-            } catch (const std::exception& e) { // out of memory building a name or a message
-                result = {Outcome::Failed, e.what()};
-            }
-            if (result.outcome == Outcome::Failed) {
-                anyFailed = true;
-                report(jobs[i].first + ": " + result.message);
-            } else if (result.outcome == Outcome::Skipped) {
-                report(jobs[i].first + ": skipped, " + result.message);
-            }
-        }
-    };
-    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), jobs.size());
-    std::vector<std::thread> pool;
-    try {
-        for (std::size_t i = 1; i < workers; ++i)
-            pool.emplace_back(worker);
-    } catch (const std::system_error&) {
-        // Fewer threads than cores (a process or memory limit): the ones started share the work.
-    }
-    worker(); // the main thread is a worker too
-    for (std::thread& t : pool)
-        t.join();
-    return anyFailed ? exitFailed : exitConverted;
+    const bool anyFailed = convertAll(jobs, settings);
+    return failed || anyFailed ? exitFailed : exitConverted;
 }
 
 } // namespace

@@ -10,7 +10,6 @@ namespace convertimg {
 struct Options {
     bool help = false;    // -h or --help: print the usage and do nothing else
     bool replace = false; // /R: replace JPEGs that already exist
-    bool silent = false;  // /S: accepted for compatibility; the converter never asks anything
     std::string pattern;  // folder and file mask of the bitmaps
     std::string outDir;   // folder that receives the JPEGs
 };

@@ -13,7 +13,12 @@
 namespace exif {
 
 inline constexpr std::array<std::uint8_t, 8> kCarrierSignature = {'R', 'e', 'd', 'i', 'm', 'E', 'x', 'f'};
-inline constexpr std::size_t kCarrierTrailerBytes = 4 + kCarrierSignature.size();
+// The payload's length field, little-endian.
+inline constexpr std::size_t kCarrierLengthBytes = 4;
+inline constexpr std::size_t kCarrierTrailerBytes = kCarrierLengthBytes + kCarrierSignature.size();
+// imglib.h documents the block for everyone who reads the bitmaps: a 4-byte length and the 8
+// bytes "RedimExf".
+static_assert(kCarrierTrailerBytes == 12, "the trailer is the 12 bytes imglib.h documents");
 
 // What follows a payload of `size` bytes (at most kMaxPayload): its length and the signature.
 std::array<std::uint8_t, kCarrierTrailerBytes> carrierTrailer(std::size_t size);

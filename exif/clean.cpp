@@ -11,7 +11,6 @@ namespace {
 constexpr std::uint16_t kImageWidth = 0x0100;
 constexpr std::uint16_t kImageLength = 0x0101;
 constexpr std::uint16_t kStripOffsets = 0x0111;
-constexpr std::uint16_t kOrientation = 0x0112;
 constexpr std::uint16_t kStripByteCounts = 0x0117;
 constexpr std::uint16_t kThumbnailOffset = 0x0201;
 constexpr std::uint16_t kThumbnailLength = 0x0202;
@@ -22,8 +21,6 @@ constexpr std::uint16_t kColorSpace = 0xA001;
 constexpr std::uint16_t kPixelXDimension = 0xA002;
 constexpr std::uint16_t kPixelYDimension = 0xA003;
 constexpr std::uint16_t kInteropPointer = 0xA005;
-
-constexpr std::uint64_t kHeaderBytes = 8;
 
 struct Range {
     std::uint64_t begin = 0;

@@ -14,7 +14,7 @@ namespace exif {
 inline constexpr std::uint8_t kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 // Largest APP1 payload: the segment's 16-bit length counts its own two bytes.
-inline constexpr std::size_t kMaxPayload = 65533;
+inline constexpr std::size_t kMaxPayload = 0xFFFF - 2;
 
 // Orientation (1 to 8) recorded in IFD0 of an EXIF payload ("Exif\0\0" and a TIFF block), or 1
 // (upright) when the payload is not EXIF, has no orientation tag, or is malformed.  Reads only

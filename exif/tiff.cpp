@@ -33,7 +33,8 @@ void ByteOrder::put32(std::uint8_t *p, std::uint32_t value) const
 
 std::optional<Tiff> Tiff::open(std::span<const std::uint8_t> payload)
 {
-    if (payload.size() < sizeof kExifId + 8 || !std::equal(kExifId, kExifId + sizeof kExifId, payload.begin()))
+    if (payload.size() < sizeof kExifId + kHeaderBytes ||
+        !std::equal(kExifId, kExifId + sizeof kExifId, payload.begin()))
         return std::nullopt;
     const auto tiff = payload.subspan(sizeof kExifId);
     bool bigEndian;
@@ -76,14 +77,14 @@ std::optional<Directory> readDirectory(const Tiff &tiff, std::uint32_t offset)
     directory.offset = offset;
     directory.entries.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = offset + 2 + 12 * i;
+        const std::size_t at = offset + 2 + kEntryBytes * i;
         Entry &e = directory.entries[i];
         e.tag = tiff.u16(at);
         e.type = tiff.u16(at + 2);
         e.count = tiff.u32(at + 4);
         std::copy_n(tiff.bytes().begin() + static_cast<std::ptrdiff_t>(at + 8), 4, e.field.begin());
     }
-    directory.next = tiff.u32(offset + 2 + 12 * count);
+    directory.next = tiff.u32(offset + 2 + kEntryBytes * count);
     return directory;
 }
 
@@ -96,14 +97,13 @@ void writeDirectory(const ByteOrder &order, const Directory &directory, std::uin
         order.put16(at + 2, e.type);
         order.put32(at + 4, e.count);
         std::copy(e.field.begin(), e.field.end(), at + 8);
-        at += 12;
+        at += kEntryBytes;
     }
     order.put32(at, directory.next);
 }
 
 int orientation(std::span<const std::uint8_t> payload)
 {
-    constexpr std::uint16_t kOrientation = 0x0112;
     const auto tiff = Tiff::open(payload);
     if (!tiff)
         return 1;
@@ -114,8 +114,8 @@ int orientation(std::span<const std::uint8_t> payload)
         return 1;
     const std::size_t entries = tiff->u16(directory);
     for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t entry = directory + 2 + 12 * i;
-        if (!tiff->has(entry, 12))
+        const std::size_t entry = directory + 2 + kEntryBytes * i;
+        if (!tiff->has(entry, kEntryBytes))
             return 1;
         if (tiff->u16(entry) != kOrientation)
             continue;

@@ -13,6 +13,14 @@
 
 namespace exif {
 
+// The TIFF header: "II" or "MM", 42, and the offset of the first directory.
+inline constexpr std::size_t kHeaderBytes = 8;
+// A directory entry: tag, type, count, and a 4-byte value field.
+inline constexpr std::size_t kEntryBytes = 12;
+
+// IFD0's Orientation tag.
+inline constexpr std::uint16_t kOrientation = 0x0112;
+
 // TIFF value types the cleaning reads or writes.
 inline constexpr std::uint16_t kTypeShort = 3;
 inline constexpr std::uint16_t kTypeLong = 4;
@@ -57,7 +65,7 @@ private:
     ByteOrder order_;
 };
 
-// One 12-byte directory entry.  The value field stays raw bytes, so that a value held in the
+// One directory entry.  The value field stays raw bytes, so that a value held in the
 // entry itself goes out again exactly as it came.
 struct Entry {
     std::uint16_t tag = 0;
@@ -65,6 +73,7 @@ struct Entry {
     std::uint32_t count = 0;
     std::array<std::uint8_t, 4> field{};
 };
+static_assert(kEntryBytes == 2 + 2 + 4 + std::tuple_size_v<decltype(Entry::field)>, "an entry is 12 bytes");
 
 // Bytes of an entry's values, or nothing for a type whose size we do not know.
 std::optional<std::uint64_t> valueBytes(const Entry &entry);
@@ -75,7 +84,7 @@ struct Directory {
     std::vector<Entry> entries;
     std::uint32_t next = 0;
 
-    static std::uint64_t bytesFor(std::size_t entries) { return 2 + 12 * std::uint64_t{entries} + 4; }
+    static std::uint64_t bytesFor(std::size_t entries) { return 2 + kEntryBytes * std::uint64_t{entries} + 4; }
     std::uint64_t end() const { return offset + bytesFor(entries.size()); }
     const Entry *find(std::uint16_t tag) const;
 };

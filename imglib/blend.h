@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace imglib::blend {
 
@@ -13,6 +14,10 @@ namespace imglib::blend {
 // image is rounded once, at the end, instead of after each pass.  255 << 6 plus the filters'
 // overshoot stays well inside int16.
 inline constexpr int kExtraBits = 6;
+static_assert(2 * (255 << kExtraBits) <= std::numeric_limits<std::int16_t>::max(),
+              "a blended row must hold twice a byte's range in an int16");
+// The vertical pass shifts its sums right by kWeightBits - kExtraBits.
+static_assert(kExtraBits < kWeightBits, "the vertical pass must shift its sums right");
 
 // out[i] = sum over k of weights[k] * rows[k][i], for i < bytes, rounded and clamped to a byte.
 void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
@@ -22,8 +27,12 @@ void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, i
 void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
                  std::size_t bytes, std::int16_t *out);
 
+// The horizontal pass reads a pixel as four int16, its B, G and R and the next pixel's B, so a
+// row handed to it has this many readable values after its last pixel.
+inline constexpr std::size_t kSpareValues = 1;
+
 // One row of the horizontal pass: BGR pixels of a rowsToFixed() row, weighted by `w`, to
-// BGR bytes.  `in` must have one readable int16 after its last pixel.
+// BGR bytes.  `in` must have kSpareValues readable int16 after its last pixel.
 void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out);
 
 // The straightforward versions of the same loops.  The functions above use vector

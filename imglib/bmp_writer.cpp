@@ -3,9 +3,11 @@
 #include "bmp_writer.h"
 
 #include "carrier.h"
+#include "exif.h"
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -21,6 +23,10 @@ namespace {
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::size_t kInfoHeaderSize = 40;
 constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;
+// Every image the library holds can be written: its rows padded to 4 bytes (at worst 4 bytes
+// for 3), the headers and an EXIF block fit the 32-bit sizes of the headers.
+static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + exif::kMaxPayload + exif::kCarrierTrailerBytes <= 0xFFFFFFFFu,
+              "the largest image must fit a bitmap's 32-bit sizes");
 // 96 dpi, what Windows assumes for a bitmap with no density of its own.
 constexpr std::int32_t kDefaultPerMetre = 3780;
 
@@ -123,6 +129,14 @@ private:
 // the image is made on our side.
 constexpr std::size_t kBytesPerCall = 128u << 10;
 
+// A row adds up to this many vectors to a call: its pixels and its padding, and with the last
+// row the EXIF payload and its trailer.
+constexpr int kVectorsPerRow = 4;
+// Vectors gathered into one call, within the system's limit.
+constexpr int kMaxVectors = 512;
+static_assert(kMaxVectors <= IOV_MAX, "writev() takes at most IOV_MAX vectors");
+static_assert(1 + kVectorsPerRow <= kMaxVectors, "the header and a row must fit one call");
+
 // Writes every byte the vectors describe, however the kernel splits the work.
 bool writeVectors(int fd, iovec *vectors, int count)
 {
@@ -179,9 +193,6 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
     static constexpr std::uint8_t padding[3] = {0, 0, 0};
     const std::size_t pad = paddedRow - rowBytes;
 
-    // Up to two vectors a row (its pixels and its padding) and two for the EXIF block, within
-    // the system's limit.
-    constexpr int kMaxVectors = 512;
     iovec vectors[kMaxVectors];
     int count = 0;
     std::size_t gathered = 0;
@@ -196,7 +207,7 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
             vectors[count++] = {const_cast<std::uint8_t *>(exifPayload.data()), exifPayload.size()};
             vectors[count++] = {const_cast<std::uint8_t *>(trailer.data()), trailer.size()};
         }
-        if (gathered >= kBytesPerCall || count + 4 > kMaxVectors || y == 0) {
+        if (gathered >= kBytesPerCall || count + kVectorsPerRow > kMaxVectors || y == 0) {
             if (!writeVectors(temporary.fd(), vectors, count))
                 return false;
             count = 0;

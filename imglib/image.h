@@ -3,6 +3,7 @@
 #pragma once
 
 #include "buffer.h"
+#include "imglib.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +12,8 @@
 
 namespace imglib {
 
-// Largest image held, in bytes of pixels; the public header repeats it.
-inline constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
+// Largest image held, in bytes of pixels: the limit the public header states.
+inline constexpr std::uint64_t kMaxImageBytes = IMGLIB_MAX_IMAGE_BYTES;
 
 // Pixel density, in pixels per metre, as a bitmap header wants it.
 struct Density {

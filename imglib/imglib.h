@@ -26,13 +26,7 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
-#  if defined(IMGLIB_BUILDING)
-#    define IMGLIB_API __declspec(dllexport)
-#  else
-#    define IMGLIB_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
+#if defined(__GNUC__)
 #  define IMGLIB_API __attribute__((visibility("default")))
 #else
 #  define IMGLIB_API
@@ -47,6 +41,15 @@ extern "C" {
  * Reading or scaling to anything larger fails.
  */
 #define IMGLIB_MAX_IMAGE_BYTES (1024u * 1024u * 1024u)
+
+/**
+ * Largest scale, in percent, that the library prepares while reading: 200, the largest rate
+ * of the program's window.  #ReadFileIntoDIB prepares the scaling of the last image read and
+ * scaled only when both of its scales are at most this: a larger enlargement prepared for
+ * every photo would make reading the next file cost up to a hundred times its pixels, for a
+ * scaling that may never be asked for.
+ */
+#define IMGLIB_LARGEST_PREPARED_SCALE 200
 
 /**
  * Read a JPEG file into a new image.
@@ -68,8 +71,8 @@ extern "C" {
  * and ended before it returns.
  *
  * Photos are usually scaled one after the other at one rate, so the library expects the
- * scaling of the last image it read and scaled (none after an image written as it was read)
- * and prepares it while decoding, on a second thread started for the call and ended before it
+ * scaling of the last image it read and scaled (none after an image written as it was read,
+ * nor after a scale above #IMGLIB_LARGEST_PREPARED_SCALE) and prepares it while decoding, on a second thread started for the call and ended before it
  * returns; #ZoomDIB then hands it over at once.  The library keeps the bytes of the file with
  * the image, so that any other scaling or a write at full size decodes them again instead of
  * reading a file that may have changed.  What each function returns is the same whether or

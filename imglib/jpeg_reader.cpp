@@ -10,6 +10,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -98,6 +99,8 @@ struct FdCloser {
 // Files larger than this are not JPEG files of an image the library could hold: the largest
 // image is 1 GiB of pixels, and no photo compresses to more than twice its pixels.
 constexpr off_t kMaxFileBytes = off_t{1} << 31;
+static_assert(static_cast<std::uint64_t>(kMaxFileBytes) == 2 * kMaxImageBytes,
+              "a JPEG file may take twice the bytes of the largest image");
 
 // ---- The decoder ---------------------------------------------------------------------------
 
@@ -154,6 +157,9 @@ std::uint64_t coefficientBytes(const jpeg_decompress_struct &cinfo)
 
 // Every file's buffers apart from the coefficients: a few rows, tables, saved markers.
 constexpr long kDecoderOverhead = 64L << 20;
+// libjpeg counts its memory in a long: the largest coefficient buffer and the rest must fit.
+static_assert(kMaxImageBytes + kDecoderOverhead <= static_cast<std::uint64_t>(std::numeric_limits<long>::max()),
+              "libjpeg's memory limit cannot say the largest decode");
 
 // A multi-scan file whose coefficient buffer is this many times larger than the file is
 // refused when the buffer is large: real photos compress by a factor of 10 to 50, and a tiny
@@ -183,9 +189,167 @@ std::span<const std::uint8_t> findExif(const jpeg_decompress_struct &cinfo)
     return {};
 }
 
+// ---- The header and the colours: what comes out of the decoder, and what becomes of it -----
+
+// The header: the file's size, colours and markers, before anything large is allocated.
+bool readHeader(Decoder &d, const JpegFile &file)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    const unsigned char *data = file.bytes.data();
+    const auto dataSize = static_cast<unsigned long>(file.size);
+    return d.run([&] {
+        jpeg_create_decompress(cinfo);
+        d.created = true;
+        cinfo->progress = &d.progress;
+        // Without a backing store, libjpeg fails cleanly when it would need more than this.
+        cinfo->mem->max_memory_to_use = kDecoderOverhead;
+        jpeg_mem_src(cinfo, data, dataSize);
+        jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+        jpeg_read_header(cinfo, TRUE);
+    });
+}
+
+// The pixels the file's colour space decodes to, before any profile; nothing for two
+// components or an unknown colour transform.
+std::optional<DecodedPixels> decodedPixelsOf(const jpeg_decompress_struct &cinfo)
+{
+    switch (cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        return DecodedPixels::Gray;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        return DecodedPixels::Bgr;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        // Adobe's applications write CMYK with 0 meaning full ink and mark it with their APP14.
+        return cinfo.saw_Adobe_marker ? DecodedPixels::InvertedCmyk : DecodedPixels::Cmyk;
+    default:
+        return std::nullopt;
+    }
+}
+
+// What the decoder hands over, and the profile that turns it into sRGB, if any.
+struct ColourPlan {
+    DecodedPixels decoded = DecodedPixels::Bgr;
+    std::unique_ptr<IccTransform> icc;
+
+    // False when the decoder's rows are the image's pixels as they are.
+    bool converts() const { return icc != nullptr || decoded != DecodedPixels::Bgr; }
+};
+
+// Chooses what the decoder hands over, from the file's colour space and its ICC profile, and
+// tells libjpeg.  False when the file's colours cannot be decoded.
+bool chooseColour(Decoder &d, ColourPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    const std::optional<DecodedPixels> decoded = decodedPixelsOf(*cinfo);
+    if (!decoded)
+        return false;
+    plan.decoded = *decoded;
+
+    JOCTET *iccData = nullptr;
+    unsigned int iccSize = 0;
+    if (!d.run([&] { jpeg_read_icc_profile(cinfo, &iccData, &iccSize); }))
+        return false;
+    const std::unique_ptr<JOCTET, MallocFree> iccOwner(iccData);
+    plan.icc = IccTransform::create(iccData, iccSize, plan.decoded);
+    if (plan.decoded == DecodedPixels::Gray && !plan.icc)
+        plan.decoded = DecodedPixels::Bgr;  // libjpeg spreads gray to BGR itself
+
+    switch (plan.decoded) {
+    case DecodedPixels::Gray: cinfo->out_color_space = JCS_GRAYSCALE; break;
+    case DecodedPixels::Bgr: cinfo->out_color_space = JCS_EXT_BGR; break;
+    default: cinfo->out_color_space = JCS_CMYK; break;
+    }
+    return true;
+}
+
+// ---- Limits and size: before any large buffer exists ---------------------------------------
+
+// The EXIF orientation of the file (1 when it has none), after copying its EXIF payload to
+// `exifPayload` when asked for.
+int takeExif(const jpeg_decompress_struct &cinfo, ExifPayload *exifPayload)
+{
+    const std::span<const std::uint8_t> exifSegment = findExif(cinfo);
+    if (exifPayload != nullptr && !exifSegment.empty())
+        *exifPayload = std::make_shared<const std::vector<std::uint8_t>>(exifSegment.begin(), exifSegment.end());
+    return exif::orientation(exifSegment);
+}
+
+// The full-size image must be one the library may hold, whatever size it is decoded at.  Then
+// the listener learns the upright full size (also given in `fullWidth` and `fullHeight`) and
+// chooses the size to decode at.  Returns the orientation, or nothing when the image is too
+// large.
+std::optional<int> chooseSize(j_decompress_ptr cinfo, DecodeListener &listener, int &fullWidth,
+                              int &fullHeight, ExifPayload *exifPayload)
+{
+    if (!imageBytes(cinfo->image_width, cinfo->image_height))
+        return std::nullopt;
+    const int orientation = takeExif(*cinfo, exifPayload);
+    const bool turns = exif::swapsAxes(orientation);
+    fullWidth = static_cast<int>(turns ? cinfo->image_height : cinfo->image_width);
+    fullHeight = static_cast<int>(turns ? cinfo->image_width : cinfo->image_height);
+    cinfo->scale_num = validEighths(listener.eighths(fullWidth, fullHeight));
+    cinfo->scale_denom = 8;
+    return orientation;
+}
+
+// A multi-scan file's coefficient buffer must fit the library's limit, and be in proportion
+// to the file when it is large; libjpeg may then allocate it.
+bool limitCoefficients(Decoder &d, std::uint64_t fileSize)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    boolean multiScan = FALSE;
+    if (!d.run([&] { multiScan = jpeg_has_multiple_scans(cinfo); }))
+        return false;
+    if (!multiScan)
+        return true;
+    const std::uint64_t coefficients = coefficientBytes(*cinfo);
+    if (coefficients > kMaxImageBytes)
+        return false;
+    if (coefficients > kSmallCoefficientBuffer && coefficients / kMaxCoefficientsPerFileByte > fileSize)
+        return false;
+    cinfo->mem->max_memory_to_use = static_cast<long>(coefficients) + kDecoderOverhead;
+    return true;
+}
+
+// Starts the decode; false unless libjpeg decodes at the size asked for (it rounds a reduced
+// size up).
+bool startDecode(Decoder &d)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    if (!d.run([&] { jpeg_start_decompress(cinfo); }))
+        return false;
+    const auto reduced = [&](JDIMENSION size) { return (size * cinfo->scale_num + 7) / 8; };
+    return cinfo->output_width == reduced(cinfo->image_width) && cinfo->output_height == reduced(cinfo->image_height);
+}
+
+// The upright image the decoded rows go into, with the file's density.
+std::shared_ptr<Image> makeImage(const jpeg_decompress_struct &cinfo, bool turns)
+{
+    const int width = static_cast<int>(cinfo.output_width);
+    const int height = static_cast<int>(cinfo.output_height);
+    auto image = std::make_shared<Image>(turns ? height : width, turns ? width : height);
+    const int unit = cinfo.saw_JFIF_marker ? cinfo.density_unit : 0;
+    image->density.xPerMetre = pixelsPerMetre(cinfo.X_density, unit);
+    image->density.yPerMetre = pixelsPerMetre(cinfo.Y_density, unit);
+    if (turns)
+        std::swap(image->density.xPerMetre, image->density.yPerMetre);
+    return image;
+}
+
+// ---- The bands ------------------------------------------------------------------------------
+
+// Rows are decoded, converted and turned this many at a time.
+constexpr int kBand = 16;
+// The most rows placeRows() takes at once.
+constexpr int kMaxBand = 64;
+static_assert(kBand <= kMaxBand, "placeRows() must take a whole band");
+
 // Copies `rows` upright-converted BGR rows, source rows first..first+rows-1, into their
-// place in the upright image.  Each source row walks the target from `start` by `step` bytes
-// per pixel: along a row for orientations 1 to 4, down or up a column for 5 to 8.
+// place in the upright image.  Each source row walks its target by `step` bytes per pixel:
+// along a row for orientations 1 to 4, down or up a column for 5 to 8.
 void placeRows(const std::uint8_t *band, int rows, int first, int width, int height,
                int orientation, Image &out)
 {
@@ -204,7 +368,6 @@ void placeRows(const std::uint8_t *band, int rows, int first, int width, int hei
         default: step = across; return out.row(y);
         }
     };
-    constexpr int kMaxBand = 64;
     std::uint8_t *dst[kMaxBand];
     std::ptrdiff_t step = 3;
     for (int r = 0; r < rows && r < kMaxBand; ++r)
@@ -222,6 +385,80 @@ void placeRows(const std::uint8_t *band, int rows, int first, int width, int hei
     }
 }
 
+// Rows go straight into the image when nothing is left to do to them.  Otherwise a band of
+// rows is decoded into a slot, converted to BGR and put in place.  For large images a second
+// thread takes every band it is free for while this one decodes the next into the other slot;
+// the bands it is busy for are finished here.  Both threads keep working whichever is slower,
+// decoding or converting.
+class BandPipeline {
+public:
+    BandPipeline(const ColourPlan &colour, int orientation, int width, int height, Image &image)
+        : colour_(colour), orientation_(orientation), width_(width), height_(height), image_(image),
+          direct_(!colour.converts() && orientation == 1),
+          pipelined_(!direct_ && static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >=
+                                     kPipelineMinPixels),
+          width3_(static_cast<std::size_t>(width) * 3),
+          decodedStride_(static_cast<std::size_t>(width) * bytesPerPixel(colour.decoded))
+    {
+        const int slots = pipelined_ ? 2 : 1;
+        decodedBands_.resize(colour.converts() ? decodedStride_ * kBand * slots : 0);
+        bgrBands_.resize(orientation != 1 ? width3_ * kBand * slots : 0);
+    }
+
+    // True when rows are decoded straight into the image.
+    bool direct() const { return direct_; }
+    // True when a second thread is worth having for the bands.
+    bool pipelined() const { return pipelined_; }
+
+    // Where libjpeg puts row r of the band of image rows from `first` on, held in `slot`.
+    std::uint8_t *target(int slot, int first, int r)
+    {
+        return direct_ ? image_.row(first + r) : colour_.converts() ? decodedRow(slot, r) : bgrRow(slot, r);
+    }
+
+    // Converts the band in `slot`, image rows first..first+rows-1, and puts it in place.
+    void finish(int slot, int first, int rows)
+    {
+        if (colour_.converts()) {
+            for (int r = 0; r < rows; ++r) {
+                std::uint8_t *bgr = orientation_ != 1 ? bgrRow(slot, r) : image_.row(first + r);
+                if (colour_.icc)
+                    colour_.icc->apply(decodedRow(slot, r), bgr, static_cast<std::size_t>(width_));
+                else
+                    cmykToBgr(decodedRow(slot, r), bgr, static_cast<std::size_t>(width_),
+                              colour_.decoded == DecodedPixels::InvertedCmyk);
+            }
+        }
+        if (orientation_ != 1)
+            placeRows(bgrRow(slot, 0), rows, first, width_, height_, orientation_, image_);
+    }
+
+private:
+    // Large images only: below this many pixels a second thread costs more than it saves.
+    static constexpr std::uint64_t kPipelineMinPixels = 1u << 19;
+
+    std::uint8_t *decodedRow(int slot, int r)
+    {
+        return decodedBands_.data() + (static_cast<std::size_t>(slot) * kBand + r) * decodedStride_;
+    }
+    std::uint8_t *bgrRow(int slot, int r)
+    {
+        return bgrBands_.data() + (static_cast<std::size_t>(slot) * kBand + r) * width3_;
+    }
+
+    const ColourPlan &colour_;
+    const int orientation_;
+    const int width_;   // of the decoded rows, before they are turned
+    const int height_;
+    Image &image_;
+    const bool direct_;
+    const bool pipelined_;
+    const std::size_t width3_;
+    const std::size_t decodedStride_;
+    std::vector<std::uint8_t> decodedBands_;  // kBand rows a slot, as the decoder hands them over
+    std::vector<std::uint8_t> bgrBands_;      // kBand rows a slot, converted but not yet turned
+};
+
 // Reads up to `count` rows; plain pointers only, as runStep() requires.
 JDIMENSION readRows(j_decompress_ptr cinfo, JSAMPROW *rows, JDIMENSION count)
 {
@@ -229,6 +466,43 @@ JDIMENSION readRows(j_decompress_ptr cinfo, JSAMPROW *rows, JDIMENSION count)
     while (done < count && cinfo->output_scanline < cinfo->output_height)
         done += jpeg_read_scanlines(cinfo, rows + done, count - done);
     return done;
+}
+
+// Decodes every row, band by band, and finishes the bands; false if the decoder fails or
+// gives fewer rows than the image has.  The listener hears of the image first, then of rows
+// decoded straight into it, which are final at once.
+bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &image, DecodeListener &listener)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    const int height = static_cast<int>(cinfo->output_height);
+    // Declared after the bands it finishes, so it is gone before they are.
+    std::optional<BandWorker> worker;
+    if (bands.pipelined())
+        worker.emplace([&bands](int slot, int first, int rows) { bands.finish(slot, first, rows); });
+    listener.started(image);
+
+    JSAMPROW rows[kBand];
+    for (int y = 0, slot = 0; y < height;) {
+        const int want = std::min(kBand, height - y);
+        for (int r = 0; r < want; ++r)
+            rows[r] = bands.target(slot, y, r);
+        JDIMENSION got = 0;
+        if (!d.run([&] { got = readRows(cinfo, rows, static_cast<JDIMENSION>(want)); }))
+            return false;
+        if (got != static_cast<JDIMENSION>(want))
+            return false;
+        // The thread is free only once it has finished the other slot, which is then free too.
+        if (worker && worker->offer(slot, y, want))
+            slot = 1 - slot;
+        else if (!bands.direct())
+            bands.finish(slot, y, want);
+        y += want;
+        if (bands.direct() && y < height)
+            listener.rowsDone(y);
+    }
+    if (worker)
+        worker->wait();
+    return true;
 }
 
 } // namespace
@@ -264,181 +538,25 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
     return file;
 }
 
-std::shared_ptr<Image> readJpegFile(const char *path)
-{
-    const auto file = loadJpegFile(path);
-    if (!file)
-        return nullptr;
-    DecodeListener fullSize;
-    int width = 0, height = 0;
-    return decodeJpeg(*file, fullSize, width, height);
-}
-
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &fullWidth, int &fullHeight,
                                   ExifPayload *exifPayload)
 {
     if (file.size == 0)
         return nullptr;
-    const auto fileSize = static_cast<std::uint64_t>(file.size);
     Decoder d;
     j_decompress_ptr cinfo = &d.cinfo;
-    const unsigned char *data = file.bytes.data();
-    const auto dataSize = static_cast<unsigned long>(file.size);
-    if (!d.run([&] {
-            jpeg_create_decompress(cinfo);
-            d.created = true;
-            cinfo->progress = &d.progress;
-            // Without a backing store, libjpeg fails cleanly when it would need more than this.
-            cinfo->mem->max_memory_to_use = kDecoderOverhead;
-            jpeg_mem_src(cinfo, data, dataSize);
-            jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
-            jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
-            jpeg_read_header(cinfo, TRUE);
-        }))
+    ColourPlan colour;
+    if (!readHeader(d, file) || !chooseColour(d, colour))
+        return nullptr;
+    const std::optional<int> orientation = chooseSize(cinfo, listener, fullWidth, fullHeight, exifPayload);
+    if (!orientation || !limitCoefficients(d, file.size) || !startDecode(d))
         return nullptr;
 
-    // ---- What comes out of the decoder, and what becomes of it.
-    DecodedPixels decoded;
-    switch (cinfo->jpeg_color_space) {
-    case JCS_GRAYSCALE:
-        decoded = DecodedPixels::Gray;
-        break;
-    case JCS_YCbCr:
-    case JCS_RGB:
-        decoded = DecodedPixels::Bgr;
-        break;
-    case JCS_CMYK:
-    case JCS_YCCK:
-        // Adobe's applications write CMYK with 0 meaning full ink and mark it with their APP14.
-        decoded = cinfo->saw_Adobe_marker ? DecodedPixels::InvertedCmyk : DecodedPixels::Cmyk;
-        break;
-    default:
-        return nullptr;  // two components, or an unknown colour transform
-    }
-
-    JOCTET *iccData = nullptr;
-    unsigned int iccSize = 0;
-    if (!d.run([&] { jpeg_read_icc_profile(cinfo, &iccData, &iccSize); }))
+    auto image = makeImage(*cinfo, exif::swapsAxes(*orientation));
+    BandPipeline bands(colour, *orientation, static_cast<int>(cinfo->output_width),
+                       static_cast<int>(cinfo->output_height), *image);
+    if (!readBands(d, bands, image, listener))
         return nullptr;
-    const std::unique_ptr<JOCTET, MallocFree> iccOwner(iccData);
-    const auto icc = IccTransform::create(iccData, iccSize, decoded);
-    if (decoded == DecodedPixels::Gray && !icc)
-        decoded = DecodedPixels::Bgr;  // libjpeg spreads gray to BGR itself
-
-    switch (decoded) {
-    case DecodedPixels::Gray: cinfo->out_color_space = JCS_GRAYSCALE; break;
-    case DecodedPixels::Bgr: cinfo->out_color_space = JCS_EXT_BGR; break;
-    default: cinfo->out_color_space = JCS_CMYK; break;
-    }
-    const bool converts = icc != nullptr || decoded != DecodedPixels::Bgr;
-
-    // ---- Limits, before any large buffer exists: the full-size image must be one the library
-    // may hold, whatever size it is decoded at.
-    if (!imageBytes(cinfo->image_width, cinfo->image_height))
-        return nullptr;
-    const std::span<const std::uint8_t> exifSegment = findExif(*cinfo);
-    if (exifPayload != nullptr && !exifSegment.empty())
-        *exifPayload = std::make_shared<const std::vector<std::uint8_t>>(exifSegment.begin(), exifSegment.end());
-    const int orientation = exif::orientation(exifSegment);
-    const bool turns = exif::swapsAxes(orientation);
-    fullWidth = static_cast<int>(turns ? cinfo->image_height : cinfo->image_width);
-    fullHeight = static_cast<int>(turns ? cinfo->image_width : cinfo->image_height);
-    cinfo->scale_num = validEighths(listener.eighths(fullWidth, fullHeight));
-    cinfo->scale_denom = 8;
-    boolean multiScan = FALSE;
-    if (!d.run([&] { multiScan = jpeg_has_multiple_scans(cinfo); }))
-        return nullptr;
-    if (multiScan) {
-        const std::uint64_t coefficients = coefficientBytes(*cinfo);
-        if (coefficients > kMaxImageBytes)
-            return nullptr;
-        if (coefficients > kSmallCoefficientBuffer &&
-            coefficients / kMaxCoefficientsPerFileByte > fileSize)
-            return nullptr;
-        cinfo->mem->max_memory_to_use = static_cast<long>(coefficients) + kDecoderOverhead;
-    }
-
-    if (!d.run([&] { jpeg_start_decompress(cinfo); }))
-        return nullptr;
-    // libjpeg rounds a reduced size up.
-    const auto reduced = [&](JDIMENSION size) { return (size * cinfo->scale_num + 7) / 8; };
-    if (cinfo->output_width != reduced(cinfo->image_width) || cinfo->output_height != reduced(cinfo->image_height))
-        return nullptr;
-    const int width = static_cast<int>(cinfo->output_width);
-    const int height = static_cast<int>(cinfo->output_height);
-
-    auto image = std::make_shared<Image>(turns ? height : width, turns ? width : height);
-    image->density.xPerMetre = pixelsPerMetre(cinfo->X_density, cinfo->saw_JFIF_marker ? cinfo->density_unit : 0);
-    image->density.yPerMetre = pixelsPerMetre(cinfo->Y_density, cinfo->saw_JFIF_marker ? cinfo->density_unit : 0);
-    if (turns)
-        std::swap(image->density.xPerMetre, image->density.yPerMetre);
-
-    // ---- Rows go straight into the image when nothing is left to do to them.  Otherwise a
-    // band of rows is decoded, converted to BGR and put in place.  For large images a second
-    // thread takes every band it is free for while this one decodes the next into the other
-    // slot; the bands it is busy for are finished here.  Both threads keep working whichever
-    // is slower, decoding or converting.
-    constexpr int kBand = 16;
-    constexpr std::uint64_t kPipelineMinPixels = 1u << 19;
-    const bool direct = !converts && orientation == 1;
-    const bool pipelined =
-        !direct && static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >= kPipelineMinPixels;
-    const int slots = pipelined ? 2 : 1;
-    const std::size_t width3 = static_cast<std::size_t>(width) * 3;
-    const std::size_t decodedStride = static_cast<std::size_t>(width) * bytesPerPixel(decoded);
-    std::vector<std::uint8_t> decodedBands(converts ? decodedStride * kBand * slots : 0);
-    std::vector<std::uint8_t> bgrBands(orientation != 1 ? width3 * kBand * slots : 0);
-    const auto decodedRow = [&](int slot, int r) {
-        return decodedBands.data() + (static_cast<std::size_t>(slot) * kBand + r) * decodedStride;
-    };
-    const auto bgrRow = [&](int slot, int r) {
-        return bgrBands.data() + (static_cast<std::size_t>(slot) * kBand + r) * width3;
-    };
-
-    const auto finishBand = [&](int slot, int first, int rows) {
-        if (converts) {
-            for (int r = 0; r < rows; ++r) {
-                std::uint8_t *bgr = orientation != 1 ? bgrRow(slot, r) : image->row(first + r);
-                if (icc)
-                    icc->apply(decodedRow(slot, r), bgr, static_cast<std::size_t>(width));
-                else
-                    cmykToBgr(decodedRow(slot, r), bgr, static_cast<std::size_t>(width),
-                              decoded == DecodedPixels::InvertedCmyk);
-            }
-        }
-        if (orientation != 1)
-            placeRows(bgrRow(slot, 0), rows, first, width, height, orientation, *image);
-    };
-    // Declared after everything finishBand touches, so it is gone before they are.
-    std::optional<BandWorker> worker;
-    if (pipelined)
-        worker.emplace(finishBand);
-
-    // Rows decoded straight into the image are final at once, and the listener hears of them.
-    listener.started(image);
-
-    JSAMPROW rows[kBand];
-    for (int y = 0, slot = 0; y < height;) {
-        const int want = std::min(kBand, height - y);
-        for (int r = 0; r < want; ++r)
-            rows[r] = direct ? image->row(y + r) : converts ? decodedRow(slot, r) : bgrRow(slot, r);
-        JDIMENSION got = 0;
-        if (!d.run([&] { got = readRows(cinfo, rows, static_cast<JDIMENSION>(want)); }))
-            return nullptr;
-        if (got != static_cast<JDIMENSION>(want))
-            return nullptr;
-        // The thread is free only once it has finished the other slot, which is then free too.
-        if (worker && worker->offer(slot, y, want))
-            slot = 1 - slot;
-        else if (!direct)
-            finishBand(slot, y, want);
-        y += want;
-        if (direct && y < height)
-            listener.rowsDone(y);
-    }
-    if (worker)
-        worker->wait();
-
     if (!d.run([&] { jpeg_finish_decompress(cinfo); }))
         return nullptr;
     listener.rowsDone(image->height());

@@ -53,7 +53,4 @@ public:
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height,
                                   ExifPayload *exif = nullptr);
 
-// The image in `path` at full size, or null if the file cannot be read completely and cleanly.
-std::shared_ptr<Image> readJpegFile(const char *path);
-
 } // namespace imglib

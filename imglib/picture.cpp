@@ -1,6 +1,7 @@
 // Reading with the expected scaling prepared on a second core, and scaling that uses it.
 #include "picture.h"
 
+#include "imglib.h"
 #include "resample.h"
 
 #include <atomic>
@@ -11,9 +12,13 @@ namespace imglib {
 namespace {
 
 // The scaling of the last ZoomDIB call on an image just read, both percents in one value
-// (scaleX << 16 | scaleY), or 0 after an image just read was written unscaled.  Only a guess
-// of what comes next: a wrong guess costs time, never a different result.
+// (scaleX << 16 | scaleY), or 0 when the next read prepares nothing: after an image just read
+// was written unscaled, or scaled beyond IMGLIB_LARGEST_PREPARED_SCALE.  Only a guess of what
+// comes next: a wrong guess costs time, never a different result.
 std::atomic<std::uint32_t> expected{0};
+
+// Only scales the library prepares are packed, 16 bits each.
+static_assert(IMGLIB_LARGEST_PREPARED_SCALE <= 0xFFFF, "a prepared scale must fit 16 bits");
 
 std::uint32_t packScaling(std::int32_t scaleX, std::int32_t scaleY)
 {
@@ -168,10 +173,8 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
         return nullptr;
     std::shared_ptr<const Image> scaled;
     if (picture.jpeg) {
-        // Only the window's rates (up to 200 %) are prepared on the next read: a larger
-        // enlargement would make reading the next file cost up to a hundred times its pixels
-        // for a scaling nobody may ask for.
-        const bool windowRates = scaleX <= 200 && scaleY <= 200;
+        // Only the window's rates are prepared on the next read.
+        const bool windowRates = scaleX <= IMGLIB_LARGEST_PREPARED_SCALE && scaleY <= IMGLIB_LARGEST_PREPARED_SCALE;
         expected.store(windowRates ? packScaling(scaleX, scaleY) : 0, std::memory_order_relaxed);
         if (zoomDecodesAgain(picture, scaleX, scaleY))
             scaled = decodeScaled(*picture.jpeg, scaleX, scaleY);

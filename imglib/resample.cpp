@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <numbers>
 #include <thread>
+#include <utility>
 
 namespace imglib {
 namespace {
@@ -39,98 +39,144 @@ double catmullRom(double x)
     return 0.0;
 }
 
-} // namespace
-
-AxisWeights axisWeights(int inSize, int outSize, double givenScale)
+// A plain copy: one tap of weight 1.0 per pixel.
+AxisWeights copyWeights(int size)
 {
     AxisWeights w;
-    w.inSize = inSize;
-    w.outSize = outSize;
-    w.first.resize(static_cast<std::size_t>(outSize));
-    w.count.resize(static_cast<std::size_t>(outSize));
-
-    if (inSize == outSize && givenScale <= 0.0) {
-        w.stride = 1;
-        w.taps.assign(static_cast<std::size_t>(outSize), std::int16_t{1 << kWeightBits});
-        for (int i = 0; i < outSize; ++i) {
-            w.first[i] = i;
-            w.count[i] = 1;
-        }
-        return w;
+    w.inSize = size;
+    w.outSize = size;
+    w.first.resize(static_cast<std::size_t>(size));
+    w.count.resize(static_cast<std::size_t>(size));
+    w.stride = 1;
+    w.taps.assign(static_cast<std::size_t>(size), std::int16_t{1 << kWeightBits});
+    for (int i = 0; i < size; ++i) {
+        w.first[i] = i;
+        w.count[i] = 1;
     }
+    return w;
+}
 
+// The filter of one axis and where it reaches, in input pixels.
+struct AxisFilter {
+    double scale;    // input pixels per output pixel
+    double widen;    // how much wider than its own shape the filter is laid on the input
+    double support;  // how far from an output pixel's centre the filter reaches
+    double (*shape)(double);
+};
+
+AxisFilter filterFor(int inSize, int outSize, double givenScale)
+{
     const double scale = givenScale > 0.0 ? givenScale : static_cast<double>(inSize) / outSize;
     const bool reduces = scale > 1.0;
     // Widening the filter by the reduction factor makes it average over every input pixel that
     // falls under an output pixel: that is what removes aliasing.
     const double widen = reduces ? scale : 1.0;
-    const double support = (reduces ? 3.0 : 2.0) * widen;
-    double (*const filter)(double) = reduces ? lanczos3 : catmullRom;
+    return {scale, widen, (reduces ? 3.0 : 2.0) * widen, reduces ? lanczos3 : catmullRom};
+}
 
-    // Beyond the edges the image is taken as mirrored about its first and last pixels
-    // (..., p2, p1, p0, p1, p2, ...), so an edge pixel is made with the whole filter, as an
-    // inner one is, instead of a truncated and renormalised one whose negative lobes would
-    // weigh differently.  Folded taps land back inside the filter's window.
-    const auto fold = [inSize](int i) {
-        if (inSize == 1)
-            return 0;
-        const int period = 2 * (inSize - 1);
-        i %= period;
-        if (i < 0)
-            i += period;
-        return i < inSize ? i : period - i;
-    };
+// Beyond the edges the image is taken as mirrored about its first and last pixels
+// (..., p2, p1, p0, p1, p2, ...), so an edge pixel is made with the whole filter, as an
+// inner one is, instead of a truncated and renormalised one whose negative lobes would
+// weigh differently.  Folded taps land back inside the filter's window.
+int mirrored(int i, int inSize)
+{
+    if (inSize == 1)
+        return 0;
+    const int period = 2 * (inSize - 1);
+    i %= period;
+    if (i < 0)
+        i += period;
+    return i < inSize ? i : period - i;
+}
 
-    const int reach = static_cast<int>(std::ceil(support)) + 1;
+// The input pixels an output pixel reads, first to last, and the sum of its exact weights.
+struct TapWindow {
+    int first;
+    int last;
+    double sum;
+};
+
+// The exact weights of output pixel o, mirrored taps added up, into `exact` from the window's
+// first pixel on (the rest of `exact` cleared).
+TapWindow exactWeights(const AxisFilter &f, int inSize, int o, std::vector<double> &exact)
+{
+    // Pixel centres: output pixel o covers input [o * scale, (o + 1) * scale).
+    const double centre = (o + 0.5) * f.scale;
+    const int lo = static_cast<int>(std::floor(centre - f.support + 0.5));
+    const int hi = static_cast<int>(std::floor(centre + f.support + 0.5));
+    // The folded window: from the smallest to the largest input pixel any tap lands on.
+    TapWindow window{inSize, -1, 0.0};
+    for (int i = lo; i < hi; ++i) {
+        window.first = std::min(window.first, mirrored(i, inSize));
+        window.last = std::max(window.last, mirrored(i, inSize));
+    }
+    std::fill(exact.begin(), exact.end(), 0.0);
+    for (int i = lo; i < hi; ++i) {
+        const double v = f.shape((i + 0.5 - centre) / f.widen);
+        exact[mirrored(i, inSize) - window.first] += v;
+        window.sum += v;
+    }
+    return window;
+}
+
+// Quantises n exact weights into `q`, then gives the rounding residue to the largest weight so
+// the weights add up to exactly one: a flat area then stays exactly flat.
+void quantise(const double *exact, double sum, int n, std::int16_t *q)
+{
+    int total = 0;
+    int largest = 0;
+    for (int i = 0; i < n; ++i) {
+        q[i] = static_cast<std::int16_t>(std::lround(exact[i] / sum * (1 << kWeightBits)));
+        total += q[i];
+        if (q[i] > q[largest])
+            largest = i;
+    }
+    q[largest] = static_cast<std::int16_t>(q[largest] + (1 << kWeightBits) - total);
+}
+
+// Zero taps at either end cost time and nothing else: drops them from the n weights in `q`,
+// moves the rest to its front and clears the stride's other slots.  Returns the first tap kept
+// and how many are.
+std::pair<int, int> trimZeroTaps(std::int16_t *q, int n, int stride)
+{
+    int begin = 0;
+    int end = n;
+    while (end - begin > 1 && q[begin] == 0)
+        ++begin;
+    while (end - begin > 1 && q[end - 1] == 0)
+        --end;
+    if (begin > 0)
+        std::copy(q + begin, q + end, q);
+    std::fill(q + (end - begin), q + stride, std::int16_t{0});
+    return {begin, end - begin};
+}
+
+} // namespace
+
+AxisWeights axisWeights(int inSize, int outSize, double givenScale)
+{
+    if (inSize == outSize && givenScale <= 0.0)
+        return copyWeights(inSize);
+
+    AxisWeights w;
+    w.inSize = inSize;
+    w.outSize = outSize;
+    w.first.resize(static_cast<std::size_t>(outSize));
+    w.count.resize(static_cast<std::size_t>(outSize));
+    const AxisFilter filter = filterFor(inSize, outSize, givenScale);
+    const int reach = static_cast<int>(std::ceil(filter.support)) + 1;
     w.stride = std::min(2 * reach + 1, inSize);
     w.taps.assign(static_cast<std::size_t>(outSize) * w.stride, 0);
     std::vector<double> exact(static_cast<std::size_t>(w.stride));
 
     for (int o = 0; o < outSize; ++o) {
-        // Pixel centres: output pixel o covers input [o * scale, (o + 1) * scale).
-        const double centre = (o + 0.5) * scale;
-        const int lo = static_cast<int>(std::floor(centre - support + 0.5));
-        const int hi = static_cast<int>(std::floor(centre + support + 0.5));
-        // The folded window: from the smallest to the largest input pixel any tap lands on.
-        int first = inSize, last = -1;
-        for (int i = lo; i < hi; ++i) {
-            first = std::min(first, fold(i));
-            last = std::max(last, fold(i));
-        }
-        std::fill(exact.begin(), exact.end(), 0.0);
-        double sum = 0.0;
-        for (int i = lo; i < hi; ++i) {
-            const double v = filter((i + 0.5 - centre) / widen);
-            exact[fold(i) - first] += v;
-            sum += v;
-        }
-
-        // Quantise, then give the rounding residue to the largest weight so the weights add
-        // up to exactly one: a flat area then stays exactly flat.
+        const TapWindow window = exactWeights(filter, inSize, o, exact);
         std::int16_t *q = w.taps.data() + static_cast<std::size_t>(o) * w.stride;
-        const int n = last - first + 1;
-        int total = 0;
-        int largest = 0;
-        for (int i = 0; i < n; ++i) {
-            q[i] = static_cast<std::int16_t>(std::lround(exact[i] / sum * (1 << kWeightBits)));
-            total += q[i];
-            if (q[i] > q[largest])
-                largest = i;
-        }
-        q[largest] = static_cast<std::int16_t>(q[largest] + (1 << kWeightBits) - total);
-
-        // Zero taps at either end cost time and nothing else.
-        int begin = 0;
-        int end = n;
-        while (end - begin > 1 && q[begin] == 0)
-            ++begin;
-        while (end - begin > 1 && q[end - 1] == 0)
-            --end;
-        if (begin > 0)
-            std::copy(q + begin, q + end, q);
-        std::fill(q + (end - begin), q + w.stride, std::int16_t{0});
-        w.first[o] = first + begin;
-        w.count[o] = end - begin;
+        const int n = window.last - window.first + 1;
+        quantise(exact.data(), window.sum, n, q);
+        const auto [begin, count] = trimZeroTaps(q, n, w.stride);
+        w.first[o] = window.first + begin;
+        w.count[o] = count;
     }
     return w;
 }
@@ -197,8 +243,7 @@ Resizer::Resizer(const Image &in, int outWidth, int outHeight, double scaleX, do
 {
     out_->density = in.density;
     for (Scratch &s : scratch_) {
-        // One spare value: the horizontal pass reads a pixel as four int16.
-        s.blended.resize(in.stride() + 1);
+        s.blended.resize(in.stride() + blend::kSpareValues);
         s.rows.resize(static_cast<std::size_t>(down_.stride));
     }
 }

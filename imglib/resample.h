@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,13 @@ namespace imglib {
 // 8-bit pixel and a weight stay well inside 32 bits even summed over the 60-odd taps of a 10 %
 // reduction, and int16 weights let the compiler use 16-bit multiplies.
 inline constexpr int kWeightBits = 14;
+// An int16 tap holds any weight from -2.0 to just under 2.0: the filters' lobes and the
+// rounding residue take a weight past 1.0 by little, if at all.
+static_assert((2 << kWeightBits) - 1 <= std::numeric_limits<std::int16_t>::max(),
+              "weights up to 2.0 must fit an int16 tap");
+// A pixel sum over 64 taps of weights up to 2.0 in magnitude fits an int32.
+static_assert(std::int64_t{255} * (2 << kWeightBits) * 64 <= std::numeric_limits<std::int32_t>::max(),
+              "the resampler's sums must fit an int32");
 
 // For each output pixel along one axis: the first input pixel it reads, how many, and their
 // weights, which add up to exactly 1 << kWeightBits.

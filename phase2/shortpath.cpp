@@ -6,10 +6,10 @@ namespace redim {
 
 namespace {
 
-// The routine reads strings the way the old Basic code did: positions count from 1, and
-// taking more characters than a string holds gives what is there (an empty string past the
-// end, never an out-of-range read). QString::left/right cannot be used directly because they
-// return the whole string for a negative count.
+// The routine counts positions in a string from 1, and taking more characters than a string
+// holds gives what is there (an empty string past the end, never an out-of-range read).
+// QString::left/right cannot be used directly because they return the whole string for a
+// negative count.
 
 // First n characters; empty when n <= 0.
 QString leftOf(const QString& s, qsizetype n)
@@ -53,11 +53,11 @@ QString withoutBlanks(QString s)
     return s.remove(QLatin1Char(' '));
 }
 
-// Numeric value of a short piece of text as Basic's Val reads it: blanks and tabs are
-// ignored, an optional sign, then digits up to the first other character; text that does not
-// start with a number gives 0. Only the whole part is kept (".5" gives 0): the value becomes
-// the number written into a short name.
-int basicVal(const QString& s)
+// The number a short piece of text starts with: blanks, tabs and line breaks are ignored, an
+// optional sign, then digits up to the first other character; text that does not start with
+// a number gives 0. Only the whole part is kept (".5" gives 0): the value becomes the number
+// written into a short name.
+int leadingNumber(const QString& s)
 {
     int sign = 1;
     int value = 0;
@@ -87,11 +87,10 @@ QString entry(const QStringList& list, qsizetype k)
     return k < 0 || k >= list.size() ? QString() : list.at(k);
 }
 
-}  // namespace
-
-qint16 ShortPaths::chemcourt()
+// The drive, its colon and the short forms of the folders of `upper`, an upper-case path;
+// `name` receives the last name, what follows the last backslash.
+QString shortFolders(const QString& upper, QString& name)
 {
-    const QString upper = chemcv.toUpper();
     // Drive and colon; the backslash after them is skipped without being looked at.
     QString shortPath = leftOf(upper, 2);
     QString rest = midFrom(upper, 4);
@@ -99,36 +98,54 @@ qint16 ShortPaths::chemcourt()
     // Folder names: 8 characters or fewer (blanks counted) stay whole, longer ones become
     // their first 6 characters and "~1". Folders are never numbered.
     for (qsizetype p = backslashPos(rest); p > 0; p = backslashPos(rest)) {
-        const QString name = leftOf(rest, p - 1);
-        const qsizetype length = name.size();
-        const QString compact = withoutBlanks(name);
+        const QString folder = leftOf(rest, p - 1);
+        const qsizetype length = folder.size();
+        const QString compact = withoutBlanks(folder);
         shortPath += QLatin1Char('\\');
         shortPath += length < 9 ? compact : leftOf(compact, 6) + QStringLiteral("~1");
         rest = midFrom(rest, p + 1);
     }
+    name = rest;
+    return shortPath;
+}
 
-    // The last name must end in a dot and three characters (for a name of fewer than
-    // 4 characters, its first character must be the dot). Otherwise nothing changes.
-    const qsizetype dotPos = rest.size() < 4 ? 1 : rest.size() - 3;
-    if (charAt(rest, dotPos) != QLatin1String("."))
-        return 0;
+// The last name must end in a dot and three characters (for a name of fewer than
+// 4 characters, its first character must be the dot).
+bool hasExtension(const QString& name)
+{
+    const qsizetype dotPos = name.size() < 4 ? 1 : name.size() - 3;
+    return charAt(name, dotPos) == QLatin1String(".");
+}
 
-    if (rest.size() < 13) {
-        // A short file name passes as it is, blanks included, and is not recorded.
-        shortPath += QLatin1Char('\\') + rest;
-        chemcv = shortPath;
-        return 1;
-    }
+// One more than the number of `made`, a recorded short name that ends in "~" and one digit,
+// or in "~" and two digits, before its extension.
+int nextNumber(const QString& made)
+{
+    const QString madeTail = rightOf(made, 6);
+    return madeTail.startsWith(QLatin1Char('~'))
+        ? leadingNumber(charAt(madeTail, 2)) + 1
+        : leadingNumber(leftOf(madeTail, 2)) + 1;
+}
 
-    const QString longName = withoutBlanks(rest);
-    shortPath += QLatin1Char('\\') + leftOf(longName, 6) + QStringLiteral("~1") + rightOf(longName, 4);
+// `shortPath`, which ends in "~1" and the extension, with `number` in place of the 1: below
+// 10 it takes the digit's place, from 10 on it takes the place of the character before the
+// "~" too.
+QString withNumber(const QString& shortPath, int number)
+{
+    const QString extension = rightOf(shortPath, 4);
+    if (number < 10)
+        return dropLast(shortPath, 5) + QString::number(number) + extension;
+    return dropLast(shortPath, 7) + QLatin1Char('~') + QString::number(number) + extension;
+}
 
-    // Choose the number from the record, newest entry first. The candidate ends in "~1"
-    // and the extension; an entry ends either so ("~" and one digit) or in "~" and two digits.
-    const qsizetype count = std::max<qsizetype>(nbcourt, 0);
-    const QString newestName8 = leftOf(entry(tablong, count), 8);
+// Chooses the number of `shortPath` from the record, newest entry first. The candidate ends in
+// "~1" and the extension; an entry ends either so ("~" and one digit) or in "~" and two digits.
+QString numberedFromRecord(const ShortPaths& record, const QString& shortPath, const QString& longName)
+{
+    const qsizetype count = std::max<qsizetype>(record.nbcourt, 0);
+    const QString newestName8 = leftOf(entry(record.tablong, count), 8);
     for (qsizetype k = count; k >= 1; --k) {
-        const QString made = entry(tabcourt, k);
+        const QString made = entry(record.tabcourt, k);
         const qsizetype tail = charAt(made, made.size() - 6) == QLatin1String("~") ? 7 : 5;
         if (dropLast(made, tail) != dropLast(shortPath, tail))
             continue;
@@ -138,28 +155,44 @@ qint16 ShortPaths::chemcourt()
             break;
         if (rightOf(made, 3) != rightOf(shortPath, 3))
             continue;  // another extension
-        const QString madeTail = rightOf(made, 6);
-        const int number = madeTail.startsWith(QLatin1Char('~'))
-            ? basicVal(charAt(madeTail, 2)) + 1
-            : basicVal(leftOf(madeTail, 2)) + 1;
-        const QString extension = rightOf(shortPath, 4);
-        if (number < 10)
-            shortPath = dropLast(shortPath, 5) + QString::number(number) + extension;
-        else
-            shortPath = dropLast(shortPath, 7) + QLatin1Char('~') + QString::number(number) + extension;
-        break;
+        return withNumber(shortPath, nextNumber(made));
+    }
+    return shortPath;
+}
+
+// Records a new short name. Once the 16-bit count is full, further long names still get
+// their short form but are no longer recorded, so the count never wraps round.
+void recordShortName(ShortPaths& record, const QString& shortPath, const QString& longName)
+{
+    if (record.nbcourt < 0 || record.nbcourt >= ShortPaths::maxEntries)
+        return;
+    record.tabcourt.resize(record.nbcourt + 1);
+    record.tablong.resize(record.nbcourt + 1);
+    ++record.nbcourt;
+    record.tabcourt.append(shortPath);
+    record.tablong.append(longName);
+}
+
+}  // namespace
+
+qint16 ShortPaths::chemcourt()
+{
+    QString name;
+    const QString folders = shortFolders(chemcv.toUpper(), name);
+    if (!hasExtension(name))
+        return 0;  // the path stays as it was
+
+    if (name.size() < 13) {
+        // A short file name passes as it is, blanks included, and is not recorded.
+        chemcv = folders + QLatin1Char('\\') + name;
+        return 1;
     }
 
-    // Record the new short name. Once the 16-bit count is full, further long names still get
-    // their short form but are no longer recorded, so the count never wraps round.
-    if (nbcourt >= 0 && nbcourt < maxEntries) {
-        tabcourt.resize(nbcourt + 1);
-        tablong.resize(nbcourt + 1);
-        ++nbcourt;
-        tabcourt.append(shortPath);
-        tablong.append(longName);
-    }
-
+    const QString longName = withoutBlanks(name);
+    const QString candidate =
+        folders + QLatin1Char('\\') + leftOf(longName, 6) + QStringLiteral("~1") + rightOf(longName, 4);
+    const QString shortPath = numberedFromRecord(*this, candidate, longName);
+    recordShortName(*this, shortPath, longName);
     chemcv = shortPath;
     return 1;
 }
