@@ -4,6 +4,7 @@
 
 #include "app/look.h"
 #include "app/messages.h"
+#include "imglib/imglib.h"
 #include "imglib_client/imagelibrary.h"
 #include "platform/filedialog.h"
 #include "platform/filesystem.h"
@@ -103,6 +104,11 @@ QWidget *createControl(const ControlDesign &design, QWidget *parent)
 
 constexpr qreal kDefaultFontSize = 8.25;
 
+// The rates the slider offers, in percent. The image library prepares a scaling while it reads
+// a photo only up to its largest prepared scale, so that is the window's largest rate.
+constexpr int kSmallestRate = 10;
+constexpr int kLargestRate = IMGLIB_LARGEST_PREPARED_SCALE;
+
 QByteArray logHeaderLine()
 {
     return messages::logHeader.toUtf8() + "\r\n";
@@ -180,7 +186,7 @@ void Form1::buildControls()
     Option19 = findChild<QRadioButton *>(QStringLiteral("Option19"));
     Option20 = findChild<QRadioButton *>(QStringLiteral("Option20"));
 
-    Slider2->setRange(10, 200);
+    Slider2->setRange(kSmallestRate, kLargestRate);
     Slider2->setSingleStep(1);
     Slider2->setPageStep(5);
     Slider2->setTickInterval(10);
