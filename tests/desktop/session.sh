@@ -94,5 +94,9 @@ wait "$redim" || fail "redim exited with status $?"
 [ "$(count '*.jpg')" -eq 3 ] || fail "expected three JPEGs"
 for jpeg in "$result"/*.jpg; do
   head -c 2 "$jpeg" | od -An -tx1 | grep -q 'ff d8' || fail "$jpeg is not a JPEG"
+  # The photo's story went through both phases: its date taken came along, its place did not.
+  grep -aq '2024:06:01 10:20:29' "$jpeg" || fail "$jpeg lost the date its photo was taken"
+  ! grep -aqP '\x30\x00\x00\x00\x01\x00\x00\x00\x03\x14\x00\x00\x64\x00\x00\x00' "$jpeg" ||
+    fail "$jpeg still holds its photo's latitude"
 done
 echo "session: passed"
