@@ -80,24 +80,18 @@ QWidget *createControl(const ControlDesign &design, QWidget *parent)
 {
     const QString caption = QString::fromUtf8(design.caption);
     switch (design.kind) {
-    case Kind::Button:
-        return new QPushButton(caption, parent);
-    case Kind::Frame:
-        return new QGroupBox(caption, parent);
-    case Kind::ProgressBar:
-        return new QProgressBar(parent);
-    case Kind::TextBox:
-        return new QLineEdit(caption, parent);
+    case Kind::Button: return new QPushButton(caption, parent);
+    case Kind::Frame: return new QGroupBox(caption, parent);
+    case Kind::ProgressBar: return new QProgressBar(parent);
+    case Kind::TextBox: return new QLineEdit(caption, parent);
     case Kind::StatusBox: {
         auto *box = new QPlainTextEdit(caption, parent);
         box->setLineWrapMode(QPlainTextEdit::NoWrap);
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         return box;
     }
-    case Kind::Slider:
-        return new QSlider(Qt::Horizontal, parent);
-    case Kind::Option:
-        return new QRadioButton(caption, parent);
+    case Kind::Slider: return new QSlider(Qt::Horizontal, parent);
+    case Kind::Option: return new QRadioButton(caption, parent);
     }
     return nullptr;
 }
@@ -148,8 +142,8 @@ void Form1::buildControls()
     setWindowTitle(QStringLiteral(" Redimensionnement d'images  Jpeg"));
     setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
     // A fixed single border: a close box, no minimize or maximize button, no resizing.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twips(7350), twips(5220));
     setColours(this, kWindowBackground, kWindowForeground);
     setFont(serifFont(kDefaultFontSize));

@@ -32,11 +32,11 @@ public:
     // What the window works with; a test replaces any of them.
     struct Environment {
         FixedPaths paths = defaultPaths();
-        ImageLibrary *images = nullptr;      // libimglib.so, loaded at its first use, when null
-        FileDialog *dialog = nullptr;        // Qt's open-file dialog when null
-        ProcessStarter *processes = nullptr; // real processes when null
-        QString programFolder;               // the folder of the running program when empty
-        int readAheadWorkers = 0;            // photos a folder run reads ahead; 0: one per core
+        ImageLibrary *images = nullptr;       // libimglib.so, loaded at its first use, when null
+        FileDialog *dialog = nullptr;         // Qt's open-file dialog when null
+        ProcessStarter *processes = nullptr;  // real processes when null
+        QString programFolder;                // the folder of the running program when empty
+        int readAheadWorkers = 0;             // photos a folder run reads ahead; 0: one per core
         // How long "Effacer Bmp" waits for a running converter that finishes no JPEG.
         std::chrono::milliseconds converterPatience = std::chrono::seconds(60);
     };
@@ -79,9 +79,9 @@ public:
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame4 = nullptr;
     QGroupBox *Frame6 = nullptr;
-    QGroupBox *Frame7 = nullptr;      // holds the progress bar
-    QRadioButton *Option19 = nullptr; // "Image par image"
-    QRadioButton *Option20 = nullptr; // "Toutes les images d'un dossier à la suite"
+    QGroupBox *Frame7 = nullptr;       // holds the progress bar
+    QRadioButton *Option19 = nullptr;  // "Image par image"
+    QRadioButton *Option20 = nullptr;  // "Toutes les images d'un dossier à la suite"
     FileDialog *CommonDialog1 = nullptr;
 
     // Phase 1 steps (phase1/): the per-image sequence and its steps, and the folder run.
@@ -131,8 +131,8 @@ private:
     std::unique_ptr<ImageLibrary> ownImages_;
     std::unique_ptr<FileDialog> ownDialog_;
     std::unique_ptr<ProcessStarter> ownProcesses_;
-    bool loaded_ = false;       // between start-up and unloading
-    bool waiting_ = false;      // for converters, while "Effacer Bmp" lets the window repaint
+    bool loaded_ = false;         // between start-up and unloading
+    bool waiting_ = false;        // for converters, while "Effacer Bmp" lets the window repaint
     QSet<QString> bitmapsOfRun_;  // the bitmaps the current Phase 1 run has written
 };
 

@@ -11,7 +11,10 @@ class QWidget;
 namespace redim {
 
 // Window and control geometry is designed in twips; 15 twips make one pixel at 96 dpi.
-constexpr int twips(int value) { return (value + 7) / 15; }
+constexpr int twips(int value)
+{
+    return (value + 7) / 15;
+}
 inline QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(twips(left), twips(top), twips(width), twips(height));

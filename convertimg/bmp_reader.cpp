@@ -46,14 +46,11 @@ std::int32_t le32s(std::span<const std::uint8_t> b, std::size_t at)
 // Turns one colour mask of a 16- or 32-bit pixel into an 8-bit channel value.
 struct Channel {
     std::uint32_t mask = 0;
-    int shift = 0;       // position of the mask's lowest bit
-    int dropBits = 0;    // low bits dropped when the mask is wider than 8 bits
+    int shift = 0;                         // position of the mask's lowest bit
+    int dropBits = 0;                      // low bits dropped when the mask is wider than 8 bits
     std::array<std::uint8_t, 256> scale{}; // field value (at most 8 bits) -> 0..255
 
-    std::uint8_t operator()(std::uint32_t pixel) const
-    {
-        return scale[((pixel & mask) >> shift) >> dropBits];
-    }
+    std::uint8_t operator()(std::uint32_t pixel) const { return scale[((pixel & mask) >> shift) >> dropBits]; }
 };
 
 // A usable mask is one run of set bits within the pixel's width.
@@ -77,7 +74,7 @@ bool makeChannel(std::uint32_t mask, int bitsPerPixel, Channel& c)
 
 struct Layout {
     int width = 0;
-    int height = 0;      // always positive
+    int height = 0; // always positive
     bool topDown = false;
     int bitsPerPixel = 0;
     std::uint32_t compression = 0;
@@ -94,20 +91,26 @@ BmpError checkCompression(Layout& l)
     if (l.compression > biBitfields)
         return BmpError::UnsupportedCompression; // embedded JPEG or PNG, alpha bit fields...
     switch (l.bitsPerPixel) {
-    case 1: case 4: case 8: case 24:
-        l.runLength = (l.compression == biRle8 && l.bitsPerPixel == 8) || (l.compression == biRle4 && l.bitsPerPixel == 4);
+    case 1:
+    case 4:
+    case 8:
+    case 24:
+        l.runLength =
+            (l.compression == biRle8 && l.bitsPerPixel == 8) || (l.compression == biRle4 && l.bitsPerPixel == 4);
         return l.compression == biRgb || l.runLength ? BmpError::None : BmpError::UnsupportedCompression;
-    case 16: case 32:
-        return l.compression == biRgb || l.compression == biBitfields ? BmpError::None : BmpError::UnsupportedCompression;
-    default:
-        return BmpError::UnsupportedDepth;
+    case 16:
+    case 32:
+        return l.compression == biRgb || l.compression == biBitfields ? BmpError::None
+                                                                      : BmpError::UnsupportedCompression;
+    default: return BmpError::UnsupportedDepth;
     }
 }
 
 // Every row but the last must be complete with its padding; the last needs only its pixels.
 BmpError checkRowsInFile(std::span<const std::uint8_t> file, const Layout& l)
 {
-    const std::uint64_t lastRow = (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 7) / 8;
+    const std::uint64_t lastRow =
+        (static_cast<std::uint64_t>(l.width) * static_cast<std::uint64_t>(l.bitsPerPixel) + 7) / 8;
     const std::uint64_t end = l.pixelOffset + l.stride * static_cast<std::uint64_t>(l.height - 1) + lastRow;
     return end > file.size() ? BmpError::Truncated : BmpError::None;
 }
@@ -121,7 +124,11 @@ BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
     l.pixelOffset = le32(file, 10);
     l.headerSize = le32(file, fileHeaderSize);
     switch (l.headerSize) {
-    case 40: case 52: case 56: case 108: case 124: break;
+    case 40:
+    case 52:
+    case 56:
+    case 108:
+    case 124: break;
     default: return BmpError::UnsupportedHeader; // OS/2 (12, 16, 64) and unknown headers
     }
     if (file.size() < fileHeaderSize + l.headerSize)
@@ -164,9 +171,13 @@ BmpError readMasks(std::span<const std::uint8_t> file, const Layout& l, std::arr
     std::uint32_t masks[3];
     if (l.compression == biRgb) {
         if (l.bitsPerPixel == 16) {
-            masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
+            masks[0] = 0x7C00;
+            masks[1] = 0x03E0;
+            masks[2] = 0x001F;
         } else {
-            masks[0] = 0xFF0000; masks[1] = 0x00FF00; masks[2] = 0x0000FF;
+            masks[0] = 0xFF0000;
+            masks[1] = 0x00FF00;
+            masks[2] = 0x0000FF;
         }
     } else {
         const std::size_t at = fileHeaderSize + 40;
@@ -212,19 +223,21 @@ void convertIndexed(const std::uint8_t* src, int width, int bitsPerPixel,
         const int shift = (perByte - 1 - x % perByte) * bitsPerPixel;
         const unsigned index = (src[x / perByte] >> shift) & valueMask;
         const std::uint8_t* colour = &palette[index * 3];
-        dst[0] = colour[0]; dst[1] = colour[1]; dst[2] = colour[2];
+        dst[0] = colour[0];
+        dst[1] = colour[1];
+        dst[2] = colour[2];
         dst += 3;
     }
 }
 
-void convertMasked(const std::uint8_t* src, int width, int bitsPerPixel,
-                   const std::array<Channel, 3>& rgb, std::uint8_t* dst)
+void convertMasked(const std::uint8_t* src, int width, int bitsPerPixel, const std::array<Channel, 3>& rgb,
+                   std::uint8_t* dst)
 {
     const int bytes = bitsPerPixel / 8;
     for (int x = 0; x < width; ++x, src += bytes, dst += 3) {
-        const std::uint32_t pixel = bytes == 2
-            ? std::uint32_t{src[0]} | std::uint32_t{src[1]} << 8
-            : std::uint32_t{src[0]} | std::uint32_t{src[1]} << 8 | std::uint32_t{src[2]} << 16 | std::uint32_t{src[3]} << 24;
+        const std::uint32_t pixel = bytes == 2 ? std::uint32_t{src[0]} | std::uint32_t{src[1]} << 8
+                                               : std::uint32_t{src[0]} | std::uint32_t{src[1]} << 8 |
+                                                     std::uint32_t{src[2]} << 16 | std::uint32_t{src[3]} << 24;
         dst[0] = rgb[2](pixel);
         dst[1] = rgb[1](pixel);
         dst[2] = rgb[0](pixel);
@@ -248,7 +261,9 @@ struct RleCanvas {
     bool fits(unsigned count) const { return y < height && count <= static_cast<unsigned>(paddedWidth - x); }
     std::uint8_t* at(int column, int row) const
     {
-        return pixels + (static_cast<std::size_t>(height - 1 - row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(column)) * 3;
+        return pixels + (static_cast<std::size_t>(height - 1 - row) * static_cast<std::size_t>(width) +
+                         static_cast<std::size_t>(column)) *
+                            3;
     }
     void put(unsigned index)
     {
@@ -308,7 +323,8 @@ BmpError paintRun(RleCanvas& c, unsigned count, unsigned value, int bitsPerPixel
 
 // An absolute run: `count` indexes stored one a byte (RLE8) or two a byte, high nibble first (RLE4),
 // padded to an even number of bytes. Moves `at` past them.
-BmpError paintAbsolute(RleCanvas& c, std::span<const std::uint8_t> codes, std::size_t& at, unsigned count, int bitsPerPixel)
+BmpError paintAbsolute(RleCanvas& c, std::span<const std::uint8_t> codes, std::size_t& at, unsigned count,
+                       int bitsPerPixel)
 {
     const std::size_t bytes = bitsPerPixel == 8 ? count : (count + 1) / 2;
     if (!c.fits(count))
@@ -383,7 +399,6 @@ BmpError convertRunLength(std::span<const std::uint8_t> file, const Layout& l,
 
 } // namespace
 
-
 std::string_view describe(BmpError error)
 {
     switch (error) {
@@ -414,7 +429,8 @@ BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
 
     // Where picture row 0 (the top one) starts in the file, and the step to the row below it.
     const auto stride = static_cast<std::ptrdiff_t>(l.stride);
-    const std::ptrdiff_t fileTop = static_cast<std::ptrdiff_t>(l.pixelOffset) + (l.topDown ? 0 : (l.height - 1) * stride);
+    const std::ptrdiff_t fileTop =
+        static_cast<std::ptrdiff_t>(l.pixelOffset) + (l.topDown ? 0 : (l.height - 1) * stride);
     const std::ptrdiff_t fileStep = l.topDown ? stride : -stride;
 
     std::array<Channel, 3> rgb;
@@ -423,7 +439,8 @@ BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
         if (const BmpError e = readMasks(file, l, rgb); e != BmpError::None)
             return e;
     }
-    const bool plainBgrx = l.bitsPerPixel == 32 && rgb[0].mask == 0xFF0000 && rgb[1].mask == 0xFF00 && rgb[2].mask == 0xFF;
+    const bool plainBgrx =
+        l.bitsPerPixel == 32 && rgb[0].mask == 0xFF0000 && rgb[1].mask == 0xFF00 && rgb[2].mask == 0xFF;
     if (l.bitsPerPixel == 24 || plainBgrx) {
         // The file's rows are already what the encoder takes: no copy.
         out.layout = l.bitsPerPixel == 24 ? PixelLayout::Bgr : PixelLayout::Bgrx;

@@ -3,9 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
-#include <memory>
 
 namespace convertimg {
 
@@ -56,10 +56,10 @@ private:
     friend BmpError decodeBitmap(std::span<const std::uint8_t>, Bitmap&);
     const std::uint8_t* base() const { return converted_ ? converted_.get() : external_; }
 
-    const std::uint8_t* external_ = nullptr;     // start of the file's bytes when rows are not copied
+    const std::uint8_t* external_ = nullptr;    // start of the file's bytes when rows are not copied
     std::unique_ptr<std::uint8_t[]> converted_; // own pixels, top-down BGR, when the reader converted them
-    std::ptrdiff_t topOffset_ = 0;           // from base() to the top row
-    std::ptrdiff_t stride_ = 0;              // from one row to the row below; negative for bottom-up files
+    std::ptrdiff_t topOffset_ = 0;              // from base() to the top row
+    std::ptrdiff_t stride_ = 0;                 // from one row to the row below; negative for bottom-up files
 };
 
 // Largest picture accepted, counted as 3 bytes per pixel: 1 GiB.

@@ -12,7 +12,7 @@ namespace convertimg {
 
 struct ConvertSettings {
     std::string outDir;
-    bool replace = false; // replace a JPEG that already exists instead of keeping it
+    bool replace = false;   // replace a JPEG that already exists instead of keeping it
     mode_t fileMode = 0644; // permissions of the JPEGs (the caller applies its umask)
     int quality = defaultQuality;
 };

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include <jpeglib.h>
+// After jpeglib.h: the numbers of its messages depend on the library version jpeglib.h gives.
 #include <jerror.h>
 
 namespace convertimg {
@@ -64,8 +65,8 @@ void termDestination(j_compress_ptr cinfo)
 
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
-bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest,
-              const Bitmap* bitmap, int quality, const std::uint8_t* exif, std::size_t exifSize)
+bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Bitmap* bitmap,
+              int quality, const std::uint8_t* exif, std::size_t exifSize)
 {
     if (setjmp(err->jump) != 0) {
         jpeg_destroy_compress(cinfo);

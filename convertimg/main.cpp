@@ -60,7 +60,8 @@ std::vector<Job> jobsFor(const Pattern& pattern, const std::vector<std::string>&
         const std::string jpegName = jpegNameFor(name);
         const auto [owner, fresh] = owners.emplace(jpegName, name);
         if (!fresh) {
-            report(joinPath(pattern.folder, name) + ": not converted, " + jpegName + " is already made from " + owner->second);
+            report(joinPath(pattern.folder, name) + ": not converted, " + jpegName + " is already made from " +
+                   owner->second);
             failed = true;
             continue;
         }

@@ -21,7 +21,10 @@ char32_t nextChar(std::string_view s, std::size_t& i)
         ++i;
         return lead;
     }
-    const std::size_t extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : 0;
+    const std::size_t extra = lead >= 0xF0 && lead < 0xF5   ? 3
+                              : lead >= 0xE0 && lead < 0xF0 ? 2
+                              : lead >= 0xC2 && lead < 0xE0 ? 1
+                                                            : 0;
     const char32_t invalid = char32_t{0x110000} + lead;
     if (extra == 0 || s.size() - i <= extra) {
         ++i;
@@ -44,16 +47,26 @@ char32_t nextChar(std::string_view s, std::size_t& i)
 // that file names in our users' languages carry.
 char32_t foldCase(char32_t c)
 {
-    if (c >= U'A' && c <= U'Z') return c + 0x20;
-    if (c < 0xC0) return c;
-    if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;
-    if (c >= 0x100 && c <= 0x137 && c != 0x130 && c != 0x131) return c | 1;
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
-    if (c >= 0x14A && c <= 0x177) return c | 1;
-    if (c == 0x178) return 0xFF;
-    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-    if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+    if (c >= U'A' && c <= U'Z')
+        return c + 0x20;
+    if (c < 0xC0)
+        return c;
+    if (c <= 0xDE)
+        return c == 0xD7 ? c : c + 0x20;
+    if (c >= 0x100 && c <= 0x137 && c != 0x130 && c != 0x131)
+        return c | 1;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return (c & 1) ? c + 1 : c;
+    if (c >= 0x14A && c <= 0x177)
+        return c | 1;
+    if (c == 0x178)
+        return 0xFF;
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2)
+        return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 0x50;
+    if (c >= 0x410 && c <= 0x42F)
+        return c + 0x20;
     return c;
 }
 

@@ -34,4 +34,4 @@ std::span<const std::uint8_t> carriedPayload(std::span<const std::uint8_t> file,
     return file.subspan(static_cast<std::size_t>(blockEnd - size), static_cast<std::size_t>(size));
 }
 
-} // namespace exif
+}  // namespace exif

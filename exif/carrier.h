@@ -28,4 +28,4 @@ std::array<std::uint8_t, kCarrierTrailerBytes> carrierTrailer(std::size_t size);
 // `dataEnd`, the end of what the file's headers describe.
 std::span<const std::uint8_t> carriedPayload(std::span<const std::uint8_t> file, std::uint64_t dataEnd);
 
-} // namespace exif
+}  // namespace exif

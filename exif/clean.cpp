@@ -151,7 +151,8 @@ void addThumbnailRanges(const Tiff &tiff, const Directory &ifd1, std::vector<Ran
         }
         return span;
     };
-    for (const auto &tags : {std::pair{kThumbnailOffset, kThumbnailLength}, std::pair{kStripOffsets, kStripByteCounts}}) {
+    for (const auto &tags :
+         {std::pair{kThumbnailOffset, kThumbnailLength}, std::pair{kStripOffsets, kStripByteCounts}}) {
         const auto span = image(tags.first, tags.second);
         if (span && span->begin < tiff.size())
             out.push_back({span->begin, std::min<std::uint64_t>(span->end, tiff.size())});
@@ -265,7 +266,8 @@ std::optional<std::vector<std::uint8_t>> layOut(const Tiff &tiff, const std::vec
     const auto zero = [&](Range r) {
         r.end = std::min(r.end, used);
         if (r.begin < r.end)
-            std::fill(out.begin() + static_cast<std::ptrdiff_t>(id + r.begin), out.begin() + static_cast<std::ptrdiff_t>(id + r.end), 0);
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(id + r.begin),
+                      out.begin() + static_cast<std::ptrdiff_t>(id + r.end), 0);
     };
     for (const Range &r : removed)
         zero(r);
@@ -297,7 +299,7 @@ std::optional<std::vector<std::uint8_t>> layOut(const Tiff &tiff, const std::vec
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> payload, std::uint32_t width,
                                                std::uint32_t height)
@@ -344,4 +346,4 @@ std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> pay
     return layOut(*tiff, kept, values, removed);
 }
 
-} // namespace exif
+}  // namespace exif

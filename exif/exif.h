@@ -22,7 +22,10 @@ inline constexpr std::size_t kMaxPayload = 0xFFFF - 2;
 int orientation(std::span<const std::uint8_t> payload);
 
 // Orientations 5 to 8 turn the image a quarter, so the upright image is height x width.
-constexpr bool swapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
+constexpr bool swapsAxes(int orientation)
+{
+    return orientation >= 5 && orientation <= 8;
+}
 
 // The payload made fit for an upright sRGB image of width x height pixels, or nothing when it
 // is not EXIF, is damaged in any way (an offset or a count running past its end, a directory
@@ -41,4 +44,4 @@ constexpr bool swapsAxes(int orientation) { return orientation >= 5 && orientati
 std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> payload, std::uint32_t width,
                                                std::uint32_t height);
 
-} // namespace exif
+}  // namespace exif

@@ -1,6 +1,6 @@
 // The TIFF reader behind every EXIF block of the program, and the orientation it records.
-#include "exif.h"
 #include "tiff.h"
+#include "exif.h"
 
 #include <algorithm>
 
@@ -128,4 +128,4 @@ int orientation(std::span<const std::uint8_t> payload)
     return 1;
 }
 
-} // namespace exif
+}  // namespace exif

@@ -95,4 +95,4 @@ std::optional<Directory> readDirectory(const Tiff &tiff, std::uint32_t offset);
 // Writes `directory` (count, entries, next offset) at `at`, which has room for it.
 void writeDirectory(const ByteOrder &order, const Directory &directory, std::uint8_t *at);
 
-} // namespace exif
+}  // namespace exif

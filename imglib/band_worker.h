@@ -92,4 +92,4 @@ private:
     std::thread thread_;  // last: started once everything it uses exists
 };
 
-} // namespace imglib
+}  // namespace imglib

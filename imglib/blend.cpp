@@ -22,7 +22,10 @@ namespace {
 constexpr int kFixedShift = kWeightBits - kExtraBits;  // vertical sums to the int16 row
 constexpr int kFinalShift = kWeightBits + kExtraBits;  // horizontal sums to bytes
 
-constexpr std::int32_t half(int shift) { return std::int32_t{1} << (shift - 1); }
+constexpr std::int32_t half(int shift)
+{
+    return std::int32_t{1} << (shift - 1);
+}
 
 inline std::uint8_t toByte(std::int32_t sum, int shift)
 {
@@ -34,7 +37,7 @@ inline std::int16_t toFixed(std::int32_t sum)
     return static_cast<std::int16_t>(std::clamp(sum >> kFixedShift, -32768, 32767));
 }
 
-} // namespace
+}  // namespace
 
 // ---- Plain ----------------------------------------------------------------------------------
 
@@ -42,8 +45,8 @@ namespace plain {
 namespace {
 
 template <typename Store>
-void rows(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-          std::size_t from, std::size_t bytes, std::int32_t rounding, Store store)
+void rows(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t from, std::size_t bytes,
+          std::int32_t rounding, Store store)
 {
     for (std::size_t i = from; i < bytes; ++i) {
         std::int32_t sum = rounding;
@@ -53,17 +56,17 @@ void rows(const std::uint8_t *const *rows, const std::int16_t *weights, int coun
     }
 }
 
-} // namespace
+}  // namespace
 
-void rowsToBytes(const std::uint8_t *const *r, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::uint8_t *out)
+void rowsToBytes(const std::uint8_t *const *r, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::uint8_t *out)
 {
     rows(r, weights, count, 0, bytes, half(kWeightBits),
          [out](std::size_t i, std::int32_t sum) { out[i] = toByte(sum, kWeightBits); });
 }
 
-void rowsToFixed(const std::uint8_t *const *r, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::int16_t *out)
+void rowsToFixed(const std::uint8_t *const *r, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::int16_t *out)
 {
     rows(r, weights, count, 0, bytes, half(kFixedShift),
          [out](std::size_t i, std::int32_t sum) { out[i] = toFixed(sum); });
@@ -86,7 +89,7 @@ void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *
     }
 }
 
-} // namespace plain
+}  // namespace plain
 
 // ---- SSE2 -----------------------------------------------------------------------------------
 
@@ -105,13 +108,14 @@ inline __m128i adjacentWeights(const std::int16_t *w)
 // Two int16 weights side by side in each 32-bit lane, as pmaddwd pairs them.
 inline __m128i weightPair(std::int16_t first, std::int16_t second)
 {
-    return _mm_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint16_t>(first)) |
-                          static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(second)) << 16));
+    return _mm_set1_epi32(
+        static_cast<std::int32_t>(static_cast<std::uint16_t>(first)) |
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(second)) << 16));
 }
 
 // Sums of 16 bytes from each of `count` rows, in four registers of four int32 each.
-inline void sum16(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                  std::size_t i, __m128i rounding, __m128i s[4])
+inline void sum16(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t i,
+                  __m128i rounding, __m128i s[4])
 {
     const __m128i zero = _mm_setzero_si128();
     s[0] = s[1] = s[2] = s[3] = rounding;
@@ -139,10 +143,10 @@ inline void sum16(const std::uint8_t *const *rows, const std::int16_t *weights, 
     }
 }
 
-} // namespace
+}  // namespace
 
-void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::uint8_t *out)
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::uint8_t *out)
 {
     const __m128i rounding = _mm_set1_epi32(half(kWeightBits));
     std::size_t i = 0;
@@ -165,8 +169,8 @@ namespace {
 // come out of the pack in pixel order: the low one holds bytes 0-7, the high one 8-15.
 // Returns how many bytes it did; the caller does the rest.
 __attribute__((target("avx2"))) std::size_t rowsToFixedAvx2(const std::uint8_t *const *rows,
-                                                            const std::int16_t *weights, int count,
-                                                            std::size_t bytes, std::int16_t *out)
+                                                            const std::int16_t *weights, int count, std::size_t bytes,
+                                                            std::int16_t *out)
 {
     const __m256i rounding = _mm256_set1_epi32(half(kFixedShift));
     const __m256i zero = _mm256_setzero_si256();
@@ -222,12 +226,11 @@ __attribute__((target("avx2"))) inline __m256i loadLanes(const std::int16_t *low
 // fourth being overwritten by the next pixel; so this stops before a pair whose windows come
 // within two pixels of the row's end, or that holds the last output pixel.  Returns how many
 // output pixels it did; the caller does the rest.
-__attribute__((target("avx2"))) int columnsToBytesAvx2(const std::int16_t *in, const AxisWeights &w,
-                                                       std::uint8_t *out)
+__attribute__((target("avx2"))) int columnsToBytesAvx2(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out)
 {
     // B0 G0 R0 B1 G1 R1 B2 G2 (int16) to B0 B1 G0 G1 R0 R1 0 0, in each lane.
-    const __m256i pairChannels = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1,
-                                                  0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+    const __m256i pairChannels = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0, 1, 6, 7, 2,
+                                                  3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
     const __m256i rounding = _mm256_set1_epi32(half(kFinalShift));
     // Read once here: the stores through `out` could alias them, as far as the compiler knows.
     const int *first = w.first.data();
@@ -277,7 +280,7 @@ bool hasAvx2()
     return cpuHasAvx2 && avx2Allowed.load(std::memory_order_relaxed);
 }
 
-} // namespace
+}  // namespace
 
 bool useAvx2(bool allowed)
 {
@@ -294,8 +297,8 @@ bool useAvx2(bool)
 
 #endif
 
-void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::int16_t *out)
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::int16_t *out)
 {
     const __m128i rounding = _mm_set1_epi32(half(kFixedShift));
     std::size_t i = 0;
@@ -350,14 +353,14 @@ void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *
 
 #else
 
-void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::uint8_t *out)
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::uint8_t *out)
 {
     plain::rowsToBytes(rows, weights, count, bytes, out);
 }
 
-void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::int16_t *out)
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::int16_t *out)
 {
     plain::rowsToFixed(rows, weights, count, bytes, out);
 }
@@ -374,4 +377,4 @@ bool useAvx2(bool)
 
 #endif
 
-} // namespace imglib::blend
+}  // namespace imglib::blend

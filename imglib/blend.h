@@ -20,12 +20,12 @@ static_assert(2 * (255 << kExtraBits) <= std::numeric_limits<std::int16_t>::max(
 static_assert(kExtraBits < kWeightBits, "the vertical pass must shift its sums right");
 
 // out[i] = sum over k of weights[k] * rows[k][i], for i < bytes, rounded and clamped to a byte.
-void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::uint8_t *out);
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::uint8_t *out);
 
 // The same sums kept with kExtraBits more bits, for the horizontal pass.
-void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::int16_t *out);
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::int16_t *out);
 
 // The horizontal pass reads a pixel as four int16, its B, G and R and the next pixel's B, so a
 // row handed to it has this many readable values after its last pixel.
@@ -38,16 +38,16 @@ void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *
 // The straightforward versions of the same loops.  The functions above use vector
 // instructions where the processor has them and give exactly the same results.
 namespace plain {
-void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::uint8_t *out);
-void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count,
-                 std::size_t bytes, std::int16_t *out);
+void rowsToBytes(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::uint8_t *out);
+void rowsToFixed(const std::uint8_t *const *rows, const std::int16_t *weights, int count, std::size_t bytes,
+                 std::int16_t *out);
 void columnsToBytes(const std::int16_t *in, const AxisWeights &w, std::uint8_t *out);
-} // namespace plain
+}  // namespace plain
 
 // Whether the functions above may use AVX2 where the processor has it, which they do unless
 // told otherwise: the tests turn it off to check the SSE2 loops on a processor with AVX2.
 // Returns whether AVX2 is used from now on.
 bool useAvx2(bool allowed);
 
-} // namespace imglib::blend
+}  // namespace imglib::blend

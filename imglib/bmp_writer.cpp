@@ -50,14 +50,14 @@ void writeHeaders(const Image &image, std::size_t paddedRow, std::size_t after, 
     h[0] = 'B';
     h[1] = 'M';
     put32(h + 2, static_cast<std::uint32_t>(kHeaderSize + pixelBytes + after));  // file size
-    put32(h + 10, kHeaderSize);                                            // pixel offset
+    put32(h + 10, kHeaderSize);                                                  // pixel offset
     std::uint8_t *info = h + kFileHeaderSize;
     put32(info, kInfoHeaderSize);
     put32(info + 4, static_cast<std::uint32_t>(image.width()));
     put32(info + 8, static_cast<std::uint32_t>(image.height()));  // positive: bottom-up
-    put16(info + 12, 1);                                           // planes
-    put16(info + 14, 24);                                          // bits per pixel
-    put32(info + 16, 0);                                           // BI_RGB
+    put16(info + 12, 1);                                          // planes
+    put16(info + 14, 24);                                         // bits per pixel
+    put32(info + 16, 0);                                          // BI_RGB
     put32(info + 20, static_cast<std::uint32_t>(pixelBytes));
     const Density d = image.density;
     const bool known = d.xPerMetre > 0 && d.yPerMetre > 0;
@@ -163,7 +163,7 @@ bool writeVectors(int fd, iovec *vectors, int count)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> exifPayload)
 {
@@ -219,4 +219,4 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
     return temporary.renameTo(path);
 }
 
-} // namespace imglib
+}  // namespace imglib

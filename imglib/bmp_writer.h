@@ -14,4 +14,4 @@ namespace imglib {
 // the destination is then left as it was.
 bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> exifPayload = {});
 
-} // namespace imglib
+}  // namespace imglib

@@ -38,7 +38,7 @@ std::uint8_t *mapAligned(std::size_t bytes)
     return start + head;
 }
 
-} // namespace
+}  // namespace
 
 Buffer::Buffer(std::size_t bytes)
 {
@@ -60,8 +60,7 @@ Buffer::~Buffer()
 Buffer::Buffer(Buffer &&other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
       mapped_(std::exchange(other.mapped_, false))
-{
-}
+{}
 
 Buffer &Buffer::operator=(Buffer &&other) noexcept
 {
@@ -85,4 +84,4 @@ void Buffer::release() noexcept
     data_ = nullptr;
 }
 
-} // namespace imglib
+}  // namespace imglib

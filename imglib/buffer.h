@@ -33,4 +33,4 @@ private:
     bool mapped_ = false;
 };
 
-} // namespace imglib
+}  // namespace imglib

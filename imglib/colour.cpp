@@ -48,15 +48,13 @@ using Profile = std::unique_ptr<void, ProfileCloser>;
 bool describesSrgb(cmsHPROFILE profile)
 {
     char text[256] = {};
-    const cmsUInt32Number n =
-        cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+    const cmsUInt32Number n = cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
     return n > 0 && std::string(text).find("sRGB") != std::string::npos;
 }
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std::size_t size,
-                                                   DecodedPixels input)
+std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std::size_t size, DecodedPixels input)
 {
     const cmsContext context = lcmsContext();
     if (context == nullptr || data == nullptr || size == 0 || size > 0xFFFFFFFFu)
@@ -87,8 +85,7 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
         if (space != cmsSigCmykData)
             return nullptr;
         break;
-    default:
-        return nullptr;
+    default: return nullptr;
     }
     const auto kind = static_cast<cmsUInt32Number>(cmsGetDeviceClass(profile));
     if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass)
@@ -99,19 +96,21 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
         return nullptr;
     // Perceptual suits CMYK tables made for photos; matrix-shaper RGB profiles have no
     // perceptual table and LittleCMS falls back to relative colorimetric for them.
-    cmsHTRANSFORM transform = cmsCreateTransformTHR(context, profile, format, srgb.get(), TYPE_BGR_8,
-                                                    INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+    cmsHTRANSFORM transform =
+        cmsCreateTransformTHR(context, profile, format, srgb.get(), TYPE_BGR_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
     if (transform == nullptr)
         return nullptr;
     return std::unique_ptr<IccTransform>(new IccTransform(transform));
 }
 
-IccTransform::~IccTransform() { cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_)); }
+IccTransform::~IccTransform()
+{
+    cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
 
 void IccTransform::apply(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels) const
 {
-    cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), in, out,
-                   static_cast<cmsUInt32Number>(pixels));
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), in, out, static_cast<cmsUInt32Number>(pixels));
 }
 
 namespace {
@@ -121,7 +120,7 @@ inline std::uint8_t mul255(unsigned a, unsigned b)
     const unsigned t = a * b + 128;
     return static_cast<std::uint8_t>((t + (t >> 8)) >> 8);
 }
-} // namespace
+}  // namespace
 
 void cmykToBgr(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels, bool inverted)
 {
@@ -135,4 +134,4 @@ void cmykToBgr(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels, bo
     }
 }
 
-} // namespace imglib
+}  // namespace imglib

@@ -9,10 +9,10 @@ namespace imglib {
 
 // How the decoder hands over a row of pixels.
 enum class DecodedPixels {
-    Gray,            // 1 byte per pixel
-    Bgr,             // 3 bytes per pixel, blue first
-    Cmyk,            // 4 bytes, 255 = full ink
-    InvertedCmyk,    // 4 bytes, 0 = full ink (Adobe's files)
+    Gray,          // 1 byte per pixel
+    Bgr,           // 3 bytes per pixel, blue first
+    Cmyk,          // 4 bytes, 255 = full ink
+    InvertedCmyk,  // 4 bytes, 0 = full ink (Adobe's files)
 };
 
 constexpr int bytesPerPixel(DecodedPixels p)
@@ -29,8 +29,7 @@ class IccTransform {
 public:
     // A transform from the profile's colours to sRGB BGR, or null when the profile cannot be
     // parsed, does not describe `input`, or is sRGB already (then the pixels need nothing).
-    static std::unique_ptr<IccTransform> create(const std::uint8_t *profile, std::size_t size,
-                                                DecodedPixels input);
+    static std::unique_ptr<IccTransform> create(const std::uint8_t *profile, std::size_t size, DecodedPixels input);
     ~IccTransform();
     IccTransform(const IccTransform &) = delete;
     IccTransform &operator=(const IccTransform &) = delete;
@@ -47,4 +46,4 @@ private:
 // product of the paper left by its complementary ink and by black.
 void cmykToBgr(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels, bool inverted);
 
-} // namespace imglib
+}  // namespace imglib

@@ -73,4 +73,4 @@ HandleTable &handles()
     return table;
 }
 
-} // namespace imglib
+}  // namespace imglib

@@ -50,4 +50,4 @@ private:
 // The one table behind the exported functions.
 HandleTable &handles();
 
-} // namespace imglib
+}  // namespace imglib

@@ -67,7 +67,7 @@ SpareBuffers &spareBuffers()
     return spares;
 }
 
-} // namespace
+}  // namespace
 
 Image::Image(int width, int height) : width_(width), height_(height)
 {
@@ -84,4 +84,4 @@ Image::~Image()
     spareBuffers().give(std::move(pixels_));
 }
 
-} // namespace imglib
+}  // namespace imglib

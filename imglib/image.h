@@ -42,10 +42,7 @@ public:
     std::size_t sizeBytes() const { return stride() * static_cast<std::size_t>(height_); }
 
     std::uint8_t *row(int y) { return pixels_.data() + stride() * static_cast<std::size_t>(y); }
-    const std::uint8_t *row(int y) const
-    {
-        return pixels_.data() + stride() * static_cast<std::size_t>(y);
-    }
+    const std::uint8_t *row(int y) const { return pixels_.data() + stride() * static_cast<std::size_t>(y); }
 
     // Density from the JPEG file; zero when it gave none.
     Density density;
@@ -56,4 +53,4 @@ private:
     Buffer pixels_;  // at least sizeBytes()
 };
 
-} // namespace imglib
+}  // namespace imglib

@@ -16,7 +16,7 @@ namespace {
 constexpr std::int32_t kMinScale = 1;
 constexpr std::int32_t kMaxScale = 1000;
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -78,7 +78,7 @@ IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t opt
         std::optional<std::vector<std::uint8_t>> cleaned;
         if (picture->exif)
             cleaned = exif::clean(*picture->exif, static_cast<std::uint32_t>(image->width()),
-                               static_cast<std::uint32_t>(image->height()));
+                                  static_cast<std::uint32_t>(image->height()));
         return imglib::writeBmpFile(*image, path, cleaned ? *cleaned : std::span<const std::uint8_t>{}) ? 1 : 0;
     } catch (...) {
         return 0;
@@ -94,4 +94,4 @@ IMGLIB_API void DIBFree(uint32_t handle)
     }
 }
 
-} // extern "C"
+}  // extern "C"

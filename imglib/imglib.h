@@ -27,9 +27,9 @@
 #include <stdint.h>
 
 #if defined(__GNUC__)
-#  define IMGLIB_API __attribute__((visibility("default")))
+#define IMGLIB_API __attribute__((visibility("default")))
 #else
-#  define IMGLIB_API
+#define IMGLIB_API
 #endif
 
 #ifdef __cplusplus
@@ -72,11 +72,10 @@ extern "C" {
  *
  * Photos are usually scaled one after the other at one rate, so the library expects the
  * scaling of the last image it read and scaled (none after an image written as it was read,
- * nor after a scale above #IMGLIB_LARGEST_PREPARED_SCALE) and prepares it while decoding, on a second thread started for the call and ended before it
- * returns; #ZoomDIB then hands it over at once.  The library keeps the bytes of the file with
- * the image, so that any other scaling or a write at full size decodes them again instead of
- * reading a file that may have changed.  What each function returns is the same whether or
- * not the scaling was expected.
+ * nor after a scale above #IMGLIB_LARGEST_PREPARED_SCALE) and prepares it while decoding, on a second thread started
+ * for the call and ended before it returns; #ZoomDIB then hands it over at once.  The library keeps the bytes of the
+ * file with the image, so that any other scaling or a write at full size decodes them again instead of reading a file
+ * that may have changed.  What each function returns is the same whether or not the scaling was expected.
  *
  * @param path path of the JPEG file (zero-terminated, 8-bit).  Read only; the caller keeps it.
  *

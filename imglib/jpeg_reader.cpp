@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <jpeglib.h>
+// After jpeglib.h: the numbers of its messages depend on the library version jpeglib.h gives.
 #include <jerror.h>
 
 namespace imglib {
@@ -44,15 +45,15 @@ struct ErrorManager {
 
 // The warnings a file may give and still be read: every viewer shows such files.
 constexpr int kHarmlessWarnings[] = {
-    JWRN_EXTRANEOUS_DATA,        // stray bytes between segments, which phones and editors leave
-    JWRN_JFIF_MAJOR,             // a newer JFIF revision: its header still reads as JFIF 1
-    JWRN_BOGUS_ICC,              // a damaged ICC profile marker: ignored, as any unusable profile
+    JWRN_EXTRANEOUS_DATA,  // stray bytes between segments, which phones and editors leave
+    JWRN_JFIF_MAJOR,       // a newer JFIF revision: its header still reads as JFIF 1
+    JWRN_BOGUS_ICC,        // a damaged ICC profile marker: ignored, as any unusable profile
 };
 
 bool isHarmless(int warning)
 {
-    return std::find(std::begin(kHarmlessWarnings), std::end(kHarmlessWarnings), warning)
-           != std::end(kHarmlessWarnings);
+    return std::find(std::begin(kHarmlessWarnings), std::end(kHarmlessWarnings), warning) !=
+           std::end(kHarmlessWarnings);
 }
 
 extern "C" {
@@ -73,12 +74,11 @@ void dropMessage(j_common_ptr) {}
 
 void checkScanCount(j_common_ptr cinfo)
 {
-    if (cinfo->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
         failDecode(cinfo);
 }
 
-} // extern "C"
+}  // extern "C"
 
 template <typename Step>
 bool runStep(ErrorManager &errors, Step &&step)
@@ -133,7 +133,10 @@ struct Decoder {
     Decoder &operator=(const Decoder &) = delete;
 
     template <typename Step>
-    bool run(Step &&step) { return runStep(errors, std::forward<Step>(step)); }
+    bool run(Step &&step)
+    {
+        return runStep(errors, std::forward<Step>(step));
+    }
 };
 
 struct MallocFree {
@@ -174,7 +177,7 @@ std::int32_t pixelsPerMetre(unsigned density, int unit)
     switch (unit) {
     case 1: return static_cast<std::int32_t>((density * 10000ull + 127) / 254);  // per inch
     case 2: return static_cast<std::int32_t>(density * 100ull);                  // per cm
-    default: return 0;  // aspect ratio only
+    default: return 0;                                                           // aspect ratio only
     }
 }
 
@@ -183,7 +186,8 @@ std::span<const std::uint8_t> findExif(const jpeg_decompress_struct &cinfo)
 {
     const auto &id = exif::kExifId;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1 && m->data_length >= std::size(id) && std::equal(id, id + std::size(id), m->data))
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= std::size(id) &&
+            std::equal(id, id + std::size(id), m->data))
             return {m->data, m->data_length};
     }
     return {};
@@ -215,17 +219,14 @@ bool readHeader(Decoder &d, const JpegFile &file)
 std::optional<DecodedPixels> decodedPixelsOf(const jpeg_decompress_struct &cinfo)
 {
     switch (cinfo.jpeg_color_space) {
-    case JCS_GRAYSCALE:
-        return DecodedPixels::Gray;
+    case JCS_GRAYSCALE: return DecodedPixels::Gray;
     case JCS_YCbCr:
-    case JCS_RGB:
-        return DecodedPixels::Bgr;
+    case JCS_RGB: return DecodedPixels::Bgr;
     case JCS_CMYK:
     case JCS_YCCK:
         // Adobe's applications write CMYK with 0 meaning full ink and mark it with their APP14.
         return cinfo.saw_Adobe_marker ? DecodedPixels::InvertedCmyk : DecodedPixels::Cmyk;
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -281,8 +282,8 @@ int takeExif(const jpeg_decompress_struct &cinfo, ExifPayload *exifPayload)
 // the listener learns the upright full size (also given in `fullWidth` and `fullHeight`) and
 // chooses the size to decode at.  Returns the orientation, or nothing when the image is too
 // large.
-std::optional<int> chooseSize(j_decompress_ptr cinfo, DecodeListener &listener, int &fullWidth,
-                              int &fullHeight, ExifPayload *exifPayload)
+std::optional<int> chooseSize(j_decompress_ptr cinfo, DecodeListener &listener, int &fullWidth, int &fullHeight,
+                              ExifPayload *exifPayload)
 {
     if (!imageBytes(cinfo->image_width, cinfo->image_height))
         return std::nullopt;
@@ -350,8 +351,7 @@ static_assert(kBand <= kMaxBand, "placeRows() must take a whole band");
 // Copies `rows` upright-converted BGR rows, source rows first..first+rows-1, into their
 // place in the upright image.  Each source row walks its target by `step` bytes per pixel:
 // along a row for orientations 1 to 4, down or up a column for 5 to 8.
-void placeRows(const std::uint8_t *band, int rows, int first, int width, int height,
-               int orientation, Image &out)
+void placeRows(const std::uint8_t *band, int rows, int first, int width, int height, int orientation, Image &out)
 {
     const std::size_t srcStride = static_cast<std::size_t>(width) * 3;
     const auto target = [&](int y, std::ptrdiff_t &step) -> std::uint8_t * {
@@ -395,8 +395,8 @@ public:
     BandPipeline(const ColourPlan &colour, int orientation, int width, int height, Image &image)
         : colour_(colour), orientation_(orientation), width_(width), height_(height), image_(image),
           direct_(!colour.converts() && orientation == 1),
-          pipelined_(!direct_ && static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >=
-                                     kPipelineMinPixels),
+          pipelined_(!direct_ &&
+                     static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >= kPipelineMinPixels),
           width3_(static_cast<std::size_t>(width) * 3),
           decodedStride_(static_cast<std::size_t>(width) * bytesPerPixel(colour.decoded))
     {
@@ -448,7 +448,7 @@ private:
 
     const ColourPlan &colour_;
     const int orientation_;
-    const int width_;   // of the decoded rows, before they are turned
+    const int width_;  // of the decoded rows, before they are turned
     const int height_;
     Image &image_;
     const bool direct_;
@@ -505,7 +505,7 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
     return true;
 }
 
-} // namespace
+}  // namespace
 
 // Opens a regular file and reads it whole; folders, devices and pipes are refused before
 // anything is read from them (a pipe with no writer would block the read for ever).
@@ -563,4 +563,4 @@ std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener
     return image;
 }
 
-} // namespace imglib
+}  // namespace imglib

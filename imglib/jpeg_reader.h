@@ -36,7 +36,12 @@ public:
     virtual ~DecodeListener() = default;
     // The upright size of the image is known: returns the eighths (1, 2, 4 or 8) of that size
     // to decode at.
-    virtual int eighths(int width, int height) { (void)width; (void)height; return 8; }
+    virtual int eighths(int width, int height)
+    {
+        (void)width;
+        (void)height;
+        return 8;
+    }
     // The image the rows go into exists (its pixels not yet set).  A listener that keeps
     // reading it keeps it alive as long as it does.
     virtual void started(const std::shared_ptr<const Image> &image) { (void)image; }
@@ -53,4 +58,4 @@ public:
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height,
                                   ExifPayload *exif = nullptr);
 
-} // namespace imglib
+}  // namespace imglib

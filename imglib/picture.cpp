@@ -112,7 +112,7 @@ std::shared_ptr<const Image> decodeScaled(const JpegFile &file, std::int32_t sca
     return scaling.finish();
 }
 
-} // namespace
+}  // namespace
 
 std::int64_t scaledSize(int size, std::int32_t percent)
 {
@@ -221,4 +221,4 @@ void forgetExpectedScaling()
     expected.store(0, std::memory_order_relaxed);
 }
 
-} // namespace imglib
+}  // namespace imglib

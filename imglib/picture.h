@@ -19,12 +19,12 @@
 namespace imglib {
 
 struct Picture {
-    std::shared_ptr<const Image> pixels;    // the image at its size; null when not decoded at it
-    std::shared_ptr<const JpegFile> jpeg;   // for an image just read: the file, to decode again
-    int width = 0;                          // the image's size, which `pixels` has
+    std::shared_ptr<const Image> pixels;   // the image at its size; null when not decoded at it
+    std::shared_ptr<const JpegFile> jpeg;  // for an image just read: the file, to decode again
+    int width = 0;                         // the image's size, which `pixels` has
     int height = 0;
     Density density;
-    ExifPayload exif;                       // the photo's EXIF payload as read; null without one
+    ExifPayload exif;  // the photo's EXIF payload as read; null without one
     // A scaling prepared while reading, for the ZoomDIB call expected next.
     std::int32_t preparedX = 0;
     std::int32_t preparedY = 0;
@@ -60,4 +60,4 @@ std::shared_ptr<const Image> picturePixels(const Picture &picture);
 // Forgets the scaling expected next, so that the next read prepares none (for tests).
 void forgetExpectedScaling();
 
-} // namespace imglib
+}  // namespace imglib

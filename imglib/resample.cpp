@@ -151,7 +151,7 @@ std::pair<int, int> trimZeroTaps(std::int16_t *q, int n, int stride)
     return {begin, end - begin};
 }
 
-} // namespace
+}  // namespace
 
 AxisWeights axisWeights(int inSize, int outSize, double givenScale)
 {
@@ -187,8 +187,8 @@ namespace {
 // then the horizontal pass on that one blended row: each input row is read straight from the
 // image, no intermediate image is built, and the horizontal pass, which vectorises less well,
 // runs on output rows only.
-void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &down, Image &out,
-                int begin, int end, std::int16_t *blended, const std::uint8_t **rows) noexcept
+void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &down, Image &out, int begin, int end,
+                std::int16_t *blended, const std::uint8_t **rows) noexcept
 {
     const bool sameWidth = across.outSize == across.inSize;
     for (int y = begin; y < end; ++y) {
@@ -211,7 +211,7 @@ void resizeRows(const Image &in, const AxisWeights &across, const AxisWeights &d
 // few enough that the two threads end together.
 constexpr int kRowsPerTake = 4;
 
-} // namespace
+}  // namespace
 
 void RowProgress::publish(int rows)
 {
@@ -238,8 +238,8 @@ bool RowProgress::waitFor(int rows) const
 }
 
 Resizer::Resizer(const Image &in, int outWidth, int outHeight, double scaleX, double scaleY)
-    : in_(in), out_(std::make_unique<Image>(outWidth, outHeight)),
-      across_(axisWeights(in.width(), outWidth, scaleX)), down_(axisWeights(in.height(), outHeight, scaleY))
+    : in_(in), out_(std::make_unique<Image>(outWidth, outHeight)), across_(axisWeights(in.width(), outWidth, scaleX)),
+      down_(axisWeights(in.height(), outHeight, scaleY))
 {
     out_->density = in.density;
     for (Scratch &s : scratch_) {
@@ -333,7 +333,7 @@ std::unique_ptr<Image> filter(const Image &in, int outWidth, int outHeight, doub
     return resizer.take();
 }
 
-} // namespace
+}  // namespace
 
 bool needsShrink(int inWidth, int inHeight, int outWidth, int outHeight)
 {
@@ -359,4 +359,4 @@ std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight)
                   scale(in.height(), shrinkY, outHeight));
 }
 
-} // namespace imglib
+}  // namespace imglib

@@ -104,4 +104,4 @@ private:
     std::atomic<int> next_{0};  // the first output row no worker has taken yet
 };
 
-} // namespace imglib
+}  // namespace imglib

@@ -28,7 +28,7 @@ namespace redim {
 class ReadAhead final : public ImageLibrary {
 public:
     struct Options {
-        int workers = 0;  // threads reading ahead (and photos in flight); 0: the usable cores
+        int workers = 0;                          // threads reading ahead (and photos in flight); 0: the usable cores
         std::function<void(int index)> prepared;  // told when a photo is ready (for tests)
     };
 
@@ -50,10 +50,10 @@ public:
 private:
     struct Photo {
         bool ready = false;
-        bool usable = false;                 // read early from bytes that did not change
-        std::optional<QByteArray> bytes;     // the file as it was read early
-        std::optional<quint32> read;         // what the early read returned
-        std::optional<quint32> scaled;       // what the early scaling returned, if one was made
+        bool usable = false;              // read early from bytes that did not change
+        std::optional<QByteArray> bytes;  // the file as it was read early
+        std::optional<quint32> read;      // what the early read returned
+        std::optional<quint32> scaled;    // what the early scaling returned, if one was made
     };
     // The photo handed to the window by its last read, while its scaling is still to be asked.
     struct Handed {
@@ -81,7 +81,7 @@ private:
     int taken_ = 0;              // photos the window has asked for
     bool stopping_ = false;
 
-    Handed handed_;              // the window's thread only
+    Handed handed_;                     // the window's thread only
     std::vector<std::thread> workers_;  // last: started once everything they use exists
 };
 

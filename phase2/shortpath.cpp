@@ -64,8 +64,7 @@ int leadingNumber(const QString& s)
     bool signSeen = false;
     bool digitSeen = false;
     for (const QChar c : s) {
-        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
-            || c == QLatin1Char('\r'))
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
             continue;
         if (!signSeen && !digitSeen && (c == QLatin1Char('-') || c == QLatin1Char('+'))) {
             signSeen = true;
@@ -122,9 +121,8 @@ bool hasExtension(const QString& name)
 int nextNumber(const QString& made)
 {
     const QString madeTail = rightOf(made, 6);
-    return madeTail.startsWith(QLatin1Char('~'))
-        ? leadingNumber(charAt(madeTail, 2)) + 1
-        : leadingNumber(leftOf(madeTail, 2)) + 1;
+    return madeTail.startsWith(QLatin1Char('~')) ? leadingNumber(charAt(madeTail, 2)) + 1
+                                                 : leadingNumber(leftOf(madeTail, 2)) + 1;
 }
 
 // `shortPath`, which ends in "~1" and the extension, with `number` in place of the 1: below

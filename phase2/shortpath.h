@@ -17,13 +17,13 @@ struct ShortPaths {
     // recorded (the count is a 16-bit signed number).
     static constexpr qint16 maxEntries = 32767;
 
-    QString chemcv;                      // the path to rewrite; replaced by its short form on success
-    QStringList tabcourt{QString()};     // short forms made so far, index 1..nbcourt (index 0 unused)
-    QStringList tablong{QString()};      // the blank-free upper-case long names they were made from
-    qint16 nbcourt = 0;                  // number of entries
-    qint16 chemcourt();                  // 1 when chemcv was rewritten, 0 when left as it was
+    QString chemcv;                   // the path to rewrite; replaced by its short form on success
+    QStringList tabcourt{QString()};  // short forms made so far, index 1..nbcourt (index 0 unused)
+    QStringList tablong{QString()};   // the blank-free upper-case long names they were made from
+    qint16 nbcourt = 0;               // number of entries
+    qint16 chemcourt();               // 1 when chemcv was rewritten, 0 when left as it was
 };
 
-ShortPaths& shortPaths();                // the process-wide instance the window uses
+ShortPaths& shortPaths();  // the process-wide instance the window uses
 
 }  // namespace redim

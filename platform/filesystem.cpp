@@ -23,8 +23,8 @@ namespace redim {
 bool hasExtension(const QString &name, const QString &extension)
 {
     const qsizetype dot = name.size() - extension.size() - 1;
-    return dot >= 0 && name.at(dot) == QLatin1Char('.')
-        && QStringView(name).sliced(dot + 1).compare(extension, Qt::CaseInsensitive) == 0;
+    return dot >= 0 && name.at(dot) == QLatin1Char('.') &&
+           QStringView(name).sliced(dot + 1).compare(extension, Qt::CaseInsensitive) == 0;
 }
 
 namespace {
@@ -146,8 +146,8 @@ bool isWrittenSince(const QString &path, const QString &reference)
 {
     struct stat written {};
     struct stat since {};
-    if (::stat(encodePath(path).constData(), &written) != 0 || !S_ISREG(written.st_mode)
-        || ::stat(encodePath(reference).constData(), &since) != 0)
+    if (::stat(encodePath(path).constData(), &written) != 0 || !S_ISREG(written.st_mode) ||
+        ::stat(encodePath(reference).constData(), &since) != 0)
         return false;
     const auto nanoseconds = [](const timespec &t) { return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec; };
     return nanoseconds(written.st_mtim) >= nanoseconds(since.st_mtim);

@@ -2,7 +2,6 @@
 #include "platform/paths.h"
 #include "platform/pathcodec.h"
 
-
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -2,7 +2,6 @@
 #include "platform/process.h"
 #include "platform/pathcodec.h"
 
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>

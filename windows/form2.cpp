@@ -4,7 +4,6 @@
 #include "app/look.h"
 #include "windows/texts.h"
 
-
 namespace redim {
 
 Form2 &Form2::instance()
@@ -16,8 +15,7 @@ Form2 &Form2::instance()
 Form2::Form2()
     : PrintedWindow(QStringLiteral("Form2"), QStringLiteral(" A propos"), QSize(twips(2385), twips(1995)),
                     QStringLiteral("O K"), twipsRect(480, 1320, 1455, 495), 12)
-{
-}
+{}
 
 void Form2::open()
 {

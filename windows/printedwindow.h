@@ -28,8 +28,8 @@ public slots:
 protected:
     // A window of `clientSize` pixels printing in "MS Serif" bold 8.25 points, with the one
     // button `caption` at `buttonRect` in the font size `buttonPoints`.
-    PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption,
-                  QRect buttonRect, qreal buttonPoints);
+    PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption, QRect buttonRect,
+                  qreal buttonPoints);
 
     // Prints `lines` below what was printed before. Lines are never wrapped: what does not fit
     // is cut off at the window's right edge.

@@ -12,12 +12,9 @@ inline const QString webAddress = QStringLiteral("https://redim-jpeg.example.org
 inline QStringList aboutLines()
 {
     return {
-        QString(),
-        QStringLiteral("      © 2026 Redim Jpeg"),
-        QString(),
-        QStringLiteral("            ") + contactAddress,
-        QString(),
-        QStringLiteral("         ") + webAddress,
+        QString(), QStringLiteral("      © 2026 Redim Jpeg"),
+        QString(), QStringLiteral("            ") + contactAddress,
+        QString(), QStringLiteral("         ") + webAddress,
     };
 }
 
@@ -42,7 +39,8 @@ inline QStringList helpLines(const QString &tempFolder)
         QStringLiteral("   rapport hauteur/largeur d'origine."),
         QString(),
         QStringLiteral("   Le résultat est écrit dans un dossier RaduZor figurant dans le dossier temporaire"),
-        QStringLiteral("   privé ") + tempFolder + QStringLiteral(". Les fichiers écrits portent le même nom que les fichiers lus."),
+        QStringLiteral("   privé ") + tempFolder +
+            QStringLiteral(". Les fichiers écrits portent le même nom que les fichiers lus."),
         QStringLiteral("   Au début d'une session, le contenu de ce dossier est effacé. Il est donc conseillé"),
         QStringLiteral("   de sauvegarder ailleurs, si nécessaire, les fichiers du dossier résultat."),
         QString(),

@@ -22,7 +22,10 @@
 
 // Readable failure messages for Qt strings.
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
 namespace redim::testing {

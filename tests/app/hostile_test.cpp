@@ -113,8 +113,8 @@ TEST_F(Hostile, OddFileNamesGoThroughBothPhasesAndTheLog)
         {"-rf --help.jpg", "-rf --help.bmp"},
         {"line\nbreak.jpg", "line\nbreak.bmp"},
         {"caf\xe9 latin-1.jpg", "caf\xe9 latin-1.bmp"},  // not UTF-8
-        {"ab.jpg", "ab.bmp"},                             // 6 characters
-        {"abc.jpg", "abc.bmp"},                           // 7 characters
+        {"ab.jpg", "ab.bmp"},                            // 6 characters
+        {"abc.jpg", "abc.bmp"},                          // 7 characters
     };
     for (const Case &c : cases)
         photo(c.name);
@@ -244,7 +244,7 @@ TEST_F(Hostile, DiskFullWhileABitmapIsWritten)
     // A file size limit on the process plays a full disk; the signal it raises is ignored so
     // that writes fail with an error instead.
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous {};
+    rlimit previous{};
     ::getrlimit(RLIMIT_FSIZE, &previous);
     rlimit limit = previous;
     limit.rlim_cur = 64 * 1024;

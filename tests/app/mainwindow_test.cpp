@@ -105,7 +105,8 @@ TEST_F(MainWindow, EveryControlStandsAsDesigned)
         EXPECT_EQ(font.weight(), QFont::Bold);
         EXPECT_DOUBLE_EQ(font.pointSizeF(), d.fontSize > 0 ? d.fontSize : 8.25);
         // Where MS Serif is missing a serif face stands in, never the default sans face.
-        EXPECT_FALSE(QFontInfo(font).family().contains(QStringLiteral("Sans"))) << QFontInfo(font).family().toStdString();
+        EXPECT_FALSE(QFontInfo(font).family().contains(QStringLiteral("Sans")))
+            << QFontInfo(font).family().toStdString();
     }
 
     // Tab visits the controls that take the focus in the order of their tab index.
@@ -177,8 +178,8 @@ TEST_F(MainWindow, StartUpEmptiesTheResultFolderOfBitmapsAndJpegs)
 {
     struct Case {
         const char *label;
-        QStringList before;   // files in the result folder before start-up
-        QStringList after;    // what start-up leaves
+        QStringList before;  // files in the result folder before start-up
+        QStringList after;   // what start-up leaves
     };
     const Case cases[] = {
         {"first start", {}, {"Log.txt"}},
@@ -331,7 +332,8 @@ TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
     // What the text says of the converter and of the result folder is true on this system.
     EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg, fourni avec le logiciel."));
     EXPECT_EQ(help.printedLines().at(17), QStringLiteral("   privé /tmp/redim-%1. Les fichiers écrits portent le même "
-                                                         "nom que les fichiers lus.").arg(::getuid()));
+                                                         "nom que les fichiers lus.")
+                                              .arg(::getuid()));
     for (const QString &line : help.printedLines())
         EXPECT_TRUE(line.isEmpty() || line.startsWith(QStringLiteral("   "))) << line.toStdString();
     // The "OK" button sits below the last line of the text.

@@ -174,8 +174,7 @@ TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatHasNoJpegWrittenAfterIt)
         writeAll(folder + QLatin1String(name), "bitmap");
     writeAll(folder + QStringLiteral("done.jpg"), "its JPEG");
     form->Command6->click();
-    EXPECT_EQ(entries(resultFolder()),
-              QStringList({"Log.txt", "alone.bmp", "done.jpg", "stale.bmp", "stale.jpg"}));
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "alone.bmp", "done.jpg", "stale.bmp", "stale.jpg"}));
     const QByteArray log = readAll(logPath());
     EXPECT_TRUE(log.startsWith(kHeaderOnly));
     EXPECT_TRUE(log.contains((folder + QStringLiteral("alone.bmp\r\n")).toUtf8()));
@@ -244,8 +243,8 @@ TEST_F(PhaseTwo, ErasingGoesOnPastABitmapThatCannotBeDeleted)
     const QByteArray locked = QFile::encodeName(resultFolder() + QStringLiteral("/B.BMP"));
     const int fd = ::open(locked.constData(), O_RDONLY);
     int flags = 0;
-    const bool immutable = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
-                           && (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    const bool immutable = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                           (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
     form->Command6->click();
     if (immutable) {
         flags &= ~FS_IMMUTABLE_FL;

@@ -17,14 +17,14 @@ TEST(PathCodec, EveryNameSurvivesTheTripThroughAString)
     const QByteArray names[] = {
         "",
         "plain.jpg",
-        "\xc3\xa9t\xc3\xa9.jpg",              // UTF-8
-        "\xf0\x9f\x93\xb7 photo.jpg",         // outside the basic plane
-        "caf\xe9.jpg",                        // Latin-1
-        "\xff\xfe\x80",                       // bytes that never start UTF-8
-        "\xc3",                               // cut in the middle of a character
-        "\xe0\x80\x80",                       // overlong
-        "\xed\xa0\x80",                       // an encoded surrogate
-        "\xf4\x90\x80\x80",                   // past U+10FFFF
+        "\xc3\xa9t\xc3\xa9.jpg",       // UTF-8
+        "\xf0\x9f\x93\xb7 photo.jpg",  // outside the basic plane
+        "caf\xe9.jpg",                 // Latin-1
+        "\xff\xfe\x80",                // bytes that never start UTF-8
+        "\xc3",                        // cut in the middle of a character
+        "\xe0\x80\x80",                // overlong
+        "\xed\xa0\x80",                // an encoded surrogate
+        "\xf4\x90\x80\x80",            // past U+10FFFF
         "a\nb\tc",
     };
     for (const QByteArray &name : names)
@@ -36,9 +36,9 @@ TEST(PathCodec, EveryNameSurvivesTheTripThroughAString)
 TEST(Extensions, MatchIgnoringLetterCaseAfterADot)
 {
     const std::tuple<const char *, const char *, bool> cases[] = {
-        {"a.jpg", "jpg", true},  {"DSC0001.JPG", "jpg", true}, {"x.Jpg", "jpg", true},
-        {".jpg", "jpg", true},   {"jpg", "jpg", false},        {"a.jpeg", "jpg", false},
-        {"ajpg", "jpg", false},  {"a.jpg.txt", "jpg", false},  {"a.BMP", "bmp", true},
+        {"a.jpg", "jpg", true}, {"DSC0001.JPG", "jpg", true}, {"x.Jpg", "jpg", true},
+        {".jpg", "jpg", true},  {"jpg", "jpg", false},        {"a.jpeg", "jpg", false},
+        {"ajpg", "jpg", false}, {"a.jpg.txt", "jpg", false},  {"a.BMP", "bmp", true},
     };
     for (const auto &[name, extension, expected] : cases)
         EXPECT_EQ(hasExtension(QLatin1String(name), QLatin1String(extension)), expected) << name;
@@ -85,7 +85,7 @@ TEST(WriteFileAtOnce, RefusesToWriteThroughALink)
 TEST(PrivateFolder, OnlyTheOwnerMayWriteIntoIt)
 {
     QTemporaryDir dir;
-    const std::pair<mode_t, bool> cases[] = {{0700, true}, {0755, true}, {0770, false},
+    const std::pair<mode_t, bool> cases[] = {{0700, true},  {0755, true},  {0770, false},
                                              {0775, false}, {0720, false}, {0702, false}};
     for (const auto &[mode, trusted] : cases) {
         ASSERT_EQ(::chmod(encodePath(dir.path()).constData(), mode), 0);

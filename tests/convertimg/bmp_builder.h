@@ -12,7 +12,7 @@ namespace testbmp {
 struct Picture {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> bgr; // top-down, 3 bytes per pixel, no padding
+    std::vector<std::uint8_t> bgr;  // top-down, 3 bytes per pixel, no padding
     const std::uint8_t* at(int x, int y) const { return &bgr[(static_cast<std::size_t>(y) * width + x) * 3]; }
 };
 
@@ -24,9 +24,9 @@ struct Layout {
     int bits = 24;
     bool topDown = false;
     std::uint32_t headerSize = 40;
-    std::uint32_t compression = 0;   // 0 BI_RGB, 3 BI_BITFIELDS
-    std::array<std::uint32_t, 3> masks{}; // red, green, blue, for BI_BITFIELDS
-    std::uint32_t colours = 0;       // biClrUsed; 0 means every colour the depth allows
+    std::uint32_t compression = 0;         // 0 BI_RGB, 3 BI_BITFIELDS
+    std::array<std::uint32_t, 3> masks{};  // red, green, blue, for BI_BITFIELDS
+    std::uint32_t colours = 0;             // biClrUsed; 0 means every colour the depth allows
     std::int32_t pixelsPerMetre = 2835;
     Content content = Content::Smooth;
 };
@@ -98,7 +98,8 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
     for (int i = 0; i < paletteSize; ++i) {
         const auto c = paletteColour(i, paletteSize);
         for (int k = 0; k < 3; ++k)
-            b[paletteAt + 4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(k)] = c[static_cast<std::size_t>(k)];
+            b[paletteAt + 4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(k)] =
+                c[static_cast<std::size_t>(k)];
     }
 
     // Channel masks, red first, and the value a reader gives back for a field of `bits` bits.
@@ -128,8 +129,10 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
                     const std::uint32_t mask = masks[static_cast<std::size_t>(c)];
                     const std::uint32_t wanted = (s >> (16 - 8 * c)) & 0xFF;
                     int shift = 0, width = 0;
-                    while (!((mask >> shift) & 1)) ++shift;
-                    while (shift + width < 32 && ((mask >> (shift + width)) & 1)) ++width;
+                    while (!((mask >> shift) & 1))
+                        ++shift;
+                    while (shift + width < 32 && ((mask >> (shift + width)) & 1))
+                        ++width;
                     const std::uint32_t field = width >= 8 ? wanted << (width - 8) : wanted >> (8 - width);
                     pixel |= field << shift;
                     const double max = (1u << std::min(width, 8)) - 1;
@@ -151,7 +154,7 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
 inline std::vector<std::uint8_t> makeRleBmp(int width, int height, int bits, const std::vector<std::uint8_t>& codes)
 {
     std::vector<std::uint8_t> b = makeBmp({.width = width, .height = height, .bits = bits});
-    b.resize(b[10] | std::size_t{b[11]} << 8); // up to the pixels, which start within 64 KiB
+    b.resize(b[10] | std::size_t{b[11]} << 8);  // up to the pixels, which start within 64 KiB
     b.insert(b.end(), codes.begin(), codes.end());
     put32(b, 2, static_cast<std::uint32_t>(b.size()));
     put32(b, 30, bits == 8 ? 1 : 2);
@@ -159,4 +162,4 @@ inline std::vector<std::uint8_t> makeRleBmp(int width, int height, int bits, con
     return b;
 }
 
-} // namespace testbmp
+}  // namespace testbmp

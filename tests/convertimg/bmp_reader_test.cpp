@@ -47,9 +47,15 @@ const GoodCase goodCases[] = {
     {"32bit_rgb", {.width = 3, .bits = 32}},
     {"32bit_bitfields_plain", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
     {"32bit_bitfields_rgbx", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF000000, 0xFF0000, 0xFF00}}},
-    {"32bit_bitfields_10bit_v5", {.width = 4, .bits = 32, .topDown = true, .headerSize = 124, .compression = 3,
-                                  .masks = {0x3FF00000, 0xFFC00, 0x3FF}}},
-    {"32bit_bitfields_v3", {.width = 2, .bits = 32, .headerSize = 56, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
+    {"32bit_bitfields_10bit_v5",
+     {.width = 4,
+      .bits = 32,
+      .topDown = true,
+      .headerSize = 124,
+      .compression = 3,
+      .masks = {0x3FF00000, 0xFFC00, 0x3FF}}},
+    {"32bit_bitfields_v3",
+     {.width = 2, .bits = 32, .headerSize = 56, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
 };
 
 class ReadsBitmap : public testing::TestWithParam<GoodCase> {};
@@ -88,7 +94,10 @@ struct BadCase {
 };
 
 using Bytes = std::vector<std::uint8_t>;
-void set32(Bytes& b, std::size_t at, std::int64_t v) { testbmp::put32(b, at, static_cast<std::uint32_t>(v)); }
+void set32(Bytes& b, std::size_t at, std::int64_t v)
+{
+    testbmp::put32(b, at, static_cast<std::uint32_t>(v));
+}
 
 const testbmp::Layout bits8{.width = 5, .bits = 8};
 const testbmp::Layout bits16{.width = 5, .bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}};
@@ -111,7 +120,13 @@ const BadCase badCases[] = {
     {"width_negative", {}, [](Bytes& b) { set32(b, 18, -5); }, BmpError::BadDimensions},
     {"height_0", {}, [](Bytes& b) { set32(b, 22, 0); }, BmpError::BadDimensions},
     {"height_most_negative", {}, [](Bytes& b) { set32(b, 22, INT32_MIN); }, BmpError::BadDimensions},
-    {"over_1GiB", {}, [](Bytes& b) { set32(b, 18, 20000); set32(b, 22, -20000); }, BmpError::TooLarge},
+    {"over_1GiB",
+     {},
+     [](Bytes& b) {
+         set32(b, 18, 20000);
+         set32(b, 22, -20000);
+     },
+     BmpError::TooLarge},
     {"widest_int", {.bits = 1}, [](Bytes& b) { set32(b, 18, INT32_MAX); }, BmpError::TooLarge},
     {"one_row_more_than_file", {}, [](Bytes& b) { set32(b, 22, 7); }, BmpError::Truncated},
     {"pixels_cut", {}, [](Bytes& b) { b.erase(b.end() - 30, b.end()); }, BmpError::Truncated},
@@ -119,11 +134,21 @@ const BadCase badCases[] = {
     {"offset_in_header", {}, [](Bytes& b) { set32(b, 10, 20); }, BmpError::BadPixelOffset},
     {"offset_on_masks", bits16, [](Bytes& b) { set32(b, 10, 60); }, BmpError::BadPixelOffset},
     {"too_many_colours", bits8, [](Bytes& b) { set32(b, 46, 257); }, BmpError::BadPalette},
-    {"palette_past_end", {.width = 1, .height = 1, .bits = 8, .colours = 2},
-     [](Bytes& b) { set32(b, 46, 256); set32(b, 10, 54); }, BmpError::Truncated},
+    {"palette_past_end",
+     {.width = 1, .height = 1, .bits = 8, .colours = 2},
+     [](Bytes& b) {
+         set32(b, 46, 256);
+         set32(b, 10, 54);
+     },
+     BmpError::Truncated},
     {"mask_empty", bits16, [](Bytes& b) { set32(b, 58, 0); }, BmpError::BadMasks},
     {"masks_overlap", bits16, [](Bytes& b) { set32(b, 58, 0xFFE0); }, BmpError::BadMasks},
-    {"mask_with_gap", bits16, [](Bytes& b) { set32(b, 54, 0xF0F0); set32(b, 58, 0); }, BmpError::BadMasks},
+    {"mask_with_gap", bits16,
+     [](Bytes& b) {
+         set32(b, 54, 0xF0F0);
+         set32(b, 58, 0);
+     },
+     BmpError::BadMasks},
     {"mask_past_16_bits", bits16, [](Bytes& b) { set32(b, 54, 0x1F800); }, BmpError::BadMasks},
 };
 
@@ -162,17 +187,34 @@ struct RleCase {
 
 const RleCase rleCases[] = {
     // Absolute runs of 3 pixels need a padding byte, of 4 none.
-    {"rle8_runs", 5, 2, 8, {2, 200, 0, 3, 1, 2, 3, 0, 0, 0, 0, 4, 9, 8, 7, 6, 1, 5, 0, 0, 0, 1},
+    {"rle8_runs",
+     5,
+     2,
+     8,
+     {2, 200, 0, 3, 1, 2, 3, 0, 0, 0, 0, 4, 9, 8, 7, 6, 1, 5, 0, 0, 0, 1},
      {9, 8, 7, 6, 5, 200, 200, 1, 2, 3}},
     // End of line before the right edge, a delta up and right, end of bitmap before the top row.
-    {"rle8_skips", 4, 4, 8, {2, 9, 0, 0, 1, 4, 0, 2, 1, 1, 2, 6, 0, 1},
+    {"rle8_skips",
+     4,
+     4,
+     8,
+     {2, 9, 0, 0, 1, 4, 0, 2, 1, 1, 2, 6, 0, 1},
      {0, 0, 0, 0, 0, 0, 6, 6, 4, 0, 0, 0, 9, 9, 0, 0}},
     // 5 pixels take 3 bytes and a padding byte; 3 pixels take 2 bytes and none.
-    {"rle4_runs", 7, 2, 4, {0, 5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0, 0, 0, 3, 0xAB, 0xC0, 4, 0xDE, 0, 0, 0, 1},
+    {"rle4_runs",
+     7,
+     2,
+     4,
+     {0, 5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0, 0, 0, 3, 0xAB, 0xC0, 4, 0xDE, 0, 0, 0, 1},
      {10, 11, 12, 13, 14, 13, 14, 3, 4, 5, 6, 7, 1, 2}},
     {"rle4_skips", 5, 3, 4, {3, 0x9A, 0, 2, 1, 1, 1, 0x50, 0, 1}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 9, 10, 9, 0, 0}},
     // Runs may cover the row's padding (up to 8 pixels for 5 at 8 bits, 3 at 4 bits), as ImageMagick writes.
-    {"rle8_runs_into_padding", 5, 2, 8, {8, 3, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 3, 6, 0, 1}, {1, 2, 3, 4, 5, 3, 3, 3, 3, 3}},
+    {"rle8_runs_into_padding",
+     5,
+     2,
+     8,
+     {8, 3, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 3, 6, 0, 1},
+     {1, 2, 3, 4, 5, 3, 3, 3, 3, 3}},
     {"rle4_runs_into_padding", 3, 1, 4, {0, 7, 0x12, 0x34, 0x56, 0x70, 1, 0x90, 0, 1}, {1, 2, 3}},
     {"size_image_0", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 0); }},
     {"size_image_past_file", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 1000); }},
@@ -227,7 +269,8 @@ TEST_P(ReadsRunLength, PixelForPixelOrRefused)
             const int index = c.expected[static_cast<std::size_t>(y * c.width + x)];
             const auto want = testbmp::paletteColour(index, 1 << c.bits);
             const std::uint8_t* got = bitmap.row(y) + x * 3;
-            ASSERT_TRUE(std::equal(want.begin(), want.end(), got)) << "pixel (" << x << ", " << y << ") not index " << index;
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), got))
+                << "pixel (" << x << ", " << y << ") not index " << index;
         }
 }
 
@@ -308,7 +351,7 @@ TEST(BmpReader, SurvivesRandomDamage)
                 convertimg::encodeJpeg(bitmap);
         }
     }
-    EXPECT_GT(accepted, 0); // some damage (pixels, resolution) leaves a readable file
+    EXPECT_GT(accepted, 0);  // some damage (pixels, resolution) leaves a readable file
 }
 
-} // namespace
+}  // namespace

@@ -61,7 +61,7 @@ TEST(Pattern, MatchesWildcardsIgnoringCase)
         {"", "a", false},
         {"?.bmp", "a.bmp", true},
         {"?.bmp", "ab.bmp", false},
-        {"?.bmp", "é.bmp", true},           // one character, two bytes
+        {"?.bmp", "é.bmp", true},  // one character, two bytes
         {"??.bmp", "é.bmp", false},
         {"été*", "ÉTÉ 2023.bmp", true},
         {"*ÿ", "Ÿ", true},
@@ -70,8 +70,8 @@ TEST(Pattern, MatchesWildcardsIgnoringCase)
         {"a*b*c", "aXXbYY", false},
         {"a*b", "ab", true},
         {"*a*a*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
-        {"\xff*", "\xff.bmp", true},        // invalid UTF-8 still compares byte for byte
-        {"\xc3*", "\xc3\xa9", false},       // a cut sequence is not the letter it starts
+        {"\xff*", "\xff.bmp", true},   // invalid UTF-8 still compares byte for byte
+        {"\xc3*", "\xc3\xa9", false},  // a cut sequence is not the letter it starts
     };
     for (const Case& c : cases)
         EXPECT_EQ(matchesMask(c.mask, c.name), c.matches) << c.mask << " vs " << c.name;
@@ -128,4 +128,4 @@ TEST(Convert, NamesTheJpegAfterTheBitmap)
     EXPECT_EQ(jpegNameFor("noext"), "noext.jpg");
 }
 
-} // namespace
+}  // namespace

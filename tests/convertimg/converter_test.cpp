@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Outcome {
-    int status = -1; // exit status, or minus the signal that ended the converter
+    int status = -1;  // exit status, or minus the signal that ended the converter
     std::string out;
     std::string err;
     int errLines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
@@ -44,7 +44,8 @@ std::string readText(const fs::path& path)
 
 void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A fresh folder per test, so that tests can run side by side.
@@ -117,7 +118,7 @@ protected:
 };
 
 struct Jpeg {
-    bool complete = false; // decoded without error or warning (a cut file gives a warning)
+    bool complete = false;  // decoded without error or warning (a cut file gives a warning)
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> bgr;
@@ -141,7 +142,8 @@ Jpeg readJpeg(const fs::path& path)
     int subsampling = 0, colourspace = 0;
     if (tjDecompressHeader3(tj, data, bytes.size(), &jpeg.width, &jpeg.height, &subsampling, &colourspace) == 0) {
         jpeg.bgr.resize(static_cast<std::size_t>(jpeg.width) * jpeg.height * 3);
-        jpeg.complete = tjDecompress2(tj, data, bytes.size(), jpeg.bgr.data(), jpeg.width, 0, jpeg.height, TJPF_BGR, 0) == 0;
+        jpeg.complete =
+            tjDecompress2(tj, data, bytes.size(), jpeg.bgr.data(), jpeg.width, 0, jpeg.height, TJPF_BGR, 0) == 0;
     }
     tjDestroy(tj);
     return jpeg;
@@ -168,13 +170,15 @@ const LayoutCase layoutCases[] = {
     {"8bit", {.width = 63, .height = 40, .bits = 8}},
     {"8bit_12colours", {.width = 64, .height = 40, .bits = 8, .colours = 12}},
     {"16bit_555", {.width = 63, .height = 33, .bits = 16}},
-    {"16bit_565_v5", {.width = 62, .height = 33, .bits = 16, .headerSize = 124, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
+    {"16bit_565_v5",
+     {.width = 62, .height = 33, .bits = 16, .headerSize = 124, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
     {"24bit_w61", {.width = 61, .height = 40}},
     {"24bit_w62_topdown", {.width = 62, .height = 40, .topDown = true}},
     {"24bit_w63_v4", {.width = 63, .height = 40, .headerSize = 108}},
     {"24bit_w64_v5", {.width = 64, .height = 40, .headerSize = 124}},
     {"32bit", {.width = 50, .height = 30, .bits = 32}},
-    {"32bit_topdown_bitfields", {.width = 50, .height = 30, .bits = 32, .topDown = true, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
+    {"32bit_topdown_bitfields",
+     {.width = 50, .height = 30, .bits = 32, .topDown = true, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
     {"32bit_rgbx", {.width = 50, .height = 30, .bits = 32, .compression = 3, .masks = {0xFF000000, 0xFF0000, 0xFF00}}},
 };
 
@@ -347,7 +351,7 @@ TEST_F(ConverterTest, DamagedBitmapsFailAlone)
     writeBytes(dir / "good.bmp", good);
     writeBytes(dir / "cut.bmp", std::vector<std::uint8_t>(good.begin(), good.begin() + 100));
     writeBytes(dir / "empty.bmp", {});
-    std::ofstream(dir / "text\nline.bmp") << "this is not a bitmap"; // still reported on one line
+    std::ofstream(dir / "text\nline.bmp") << "this is not a bitmap";  // still reported on one line
     std::vector<std::uint8_t> rle = testbmp::makeBmp({.bits = 8});
     testbmp::put32(rle, 30, 1);
     writeBytes(dir / "rle.bmp", rle);
@@ -381,8 +385,17 @@ TEST_F(ConverterTest, TwoBitmapsForOneJpegIsAFailure)
 TEST_F(ConverterTest, UsageErrorsExitWithTwo)
 {
     const std::vector<std::string> cases[] = {
-        {}, {"/jpg", "/S", "/R"}, {"only-pattern"}, {"a", "b", "c"}, {"a", "b", "-"}, {"-x", "a", "b"},
-        {"/jpg", "--png", "a", "b"}, {"-rs", "a", "b"}, {"--jpg", "a", "b"}, {"a/*.bmp", ""}, {"", "b"},
+        {},
+        {"/jpg", "/S", "/R"},
+        {"only-pattern"},
+        {"a", "b", "c"},
+        {"a", "b", "-"},
+        {"-x", "a", "b"},
+        {"/jpg", "--png", "a", "b"},
+        {"-rs", "a", "b"},
+        {"--jpg", "a", "b"},
+        {"a/*.bmp", ""},
+        {"", "b"},
     };
     for (const auto& args : cases) {
         const Outcome r = run(args);
@@ -439,4 +452,4 @@ TEST_F(ConverterTest, InterruptedRunLeavesNoPartialJpeg)
     RecordProperty("complete_jpegs_seen", completeSeen);
 }
 
-} // namespace
+}  // namespace

@@ -50,7 +50,8 @@ std::pair<int, int> decodedSize(const std::vector<std::uint8_t>& jpeg)
     std::vector<std::uint8_t> pixels;
     if (tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &width, &height, &subsampling, &colourspace) == 0) {
         pixels.resize(static_cast<std::size_t>(width) * height * 3);
-        if (tjDecompress2(tj, jpeg.data(), jpeg.size(), pixels.data(), width, 0, height, TJPF_BGR, TJFLAG_STOPONWARNING) != 0)
+        if (tjDecompress2(tj, jpeg.data(), jpeg.size(), pixels.data(), width, 0, height, TJPF_BGR,
+                          TJFLAG_STOPONWARNING) != 0)
             width = height = 0;
     }
     tjDestroy(tj);
@@ -109,12 +110,17 @@ TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
 
     // Kept, each value byte for byte where it was.
     const std::uint32_t exifDirectory = out.number(*out.find(out.ifd0(), kExifPointer));
-    for (const auto& [directory, was, tag] : {
-             std::tuple{out.ifd0(), tagged.ifd0, kImageDescription}, {out.ifd0(), tagged.ifd0, kMake},
-             {out.ifd0(), tagged.ifd0, kModel}, {out.ifd0(), tagged.ifd0, kDateTime}, {out.ifd0(), tagged.ifd0, kArtist},
-             {out.ifd0(), tagged.ifd0, kCopyright}, {exifDirectory, tagged.exif, kDateTimeOriginal},
-             {exifDirectory, tagged.exif, kExposureTime}, {exifDirectory, tagged.exif, kFNumber},
-             {exifDirectory, tagged.exif, kLensModel}, {exifDirectory, tagged.exif, kMakerNote}}) {
+    for (const auto& [directory, was, tag] : {std::tuple{out.ifd0(), tagged.ifd0, kImageDescription},
+                                              {out.ifd0(), tagged.ifd0, kMake},
+                                              {out.ifd0(), tagged.ifd0, kModel},
+                                              {out.ifd0(), tagged.ifd0, kDateTime},
+                                              {out.ifd0(), tagged.ifd0, kArtist},
+                                              {out.ifd0(), tagged.ifd0, kCopyright},
+                                              {exifDirectory, tagged.exif, kDateTimeOriginal},
+                                              {exifDirectory, tagged.exif, kExposureTime},
+                                              {exifDirectory, tagged.exif, kFNumber},
+                                              {exifDirectory, tagged.exif, kLensModel},
+                                              {exifDirectory, tagged.exif, kMakerNote}}) {
         const auto kept = out.find(directory, tag), original = in.find(was, tag);
         ASSERT_TRUE(kept) << std::hex << tag;
         EXPECT_EQ(kept->value, original->value) << std::hex << tag;
@@ -122,7 +128,8 @@ TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
     }
     // The maker note's own entry still points to its text.
     EXPECT_EQ(out.u32(tagged.makerNote + 10), tagged.makerNoteText);
-    EXPECT_TRUE(std::equal(in.payload().begin() + 6 + tagged.makerNoteText, in.payload().begin() + 6 + tagged.makerNoteText + 16,
+    EXPECT_TRUE(std::equal(in.payload().begin() + 6 + tagged.makerNoteText,
+                           in.payload().begin() + 6 + tagged.makerNoteText + 16,
                            out.payload().begin() + 6 + tagged.makerNoteText));
 
     // Changed: upright, the new size, sRGB.
@@ -138,8 +145,7 @@ TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
     EXPECT_FALSE(contains(jpeg, tagged.thumbnail));
 }
 
-INSTANTIATE_TEST_SUITE_P(Exif, TaggedPhoto,
-                         testing::Values(TaggedCase{1, false, 32, 24}, TaggedCase{6, true, 24, 32}),
+INSTANTIATE_TEST_SUITE_P(Exif, TaggedPhoto, testing::Values(TaggedCase{1, false, 32, 24}, TaggedCase{6, true, 24, 32}),
                          [](const auto& info) { return "Orientation" + std::to_string(info.param.orientation); });
 
 TEST(UntaggedPhoto, GivesABitmapAndAJpegWithoutExif)
@@ -175,7 +181,8 @@ TEST(DamagedExif, IsDroppedAndThePhotoConverts)
     const std::pair<const char*, Damage> cases[] = {
         {"whole", nullptr},
         {"truncated", [](TaggedExif& t) { t.payload.resize(6 + t.exif + 20); }},
-        {"an offset outside the block", [](TaggedExif& t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 8, 0x7FFFFFF0); }},
+        {"an offset outside the block",
+         [](TaggedExif& t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 8, 0x7FFFFFF0); }},
         {"a directory loop", [](TaggedExif& t) { putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 8, t.ifd0); }},
         {"an entry count past the end", [](TaggedExif& t) { putExif16(t.payload, t.ifd0, 0x1000); }},
     };
@@ -221,8 +228,11 @@ TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
     auto statedIntoBlock = withBlock(plain, payload);  // the header's image size reaches into it
     testbmp::put32(statedIntoBlock, 34, static_cast<std::uint32_t>(plain.size() - 54 + 1));
     const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
-        {"no block", plain}, {"a block inside the pixels", insidePixels}, {"another signature", otherSignature},
-        {"a length past the file", pastTheFile}, {"a length over an APP1's", overLimit},
+        {"no block", plain},
+        {"a block inside the pixels", insidePixels},
+        {"another signature", otherSignature},
+        {"a length past the file", pastTheFile},
+        {"a length over an APP1's", overLimit},
         {"a block inside the stated image size", statedIntoBlock},
     };
     TempDir dir;
@@ -232,4 +242,4 @@ TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
     EXPECT_TRUE(hasApp1(convert(dir, withBlock(plain, payload))));
 }
 
-} // namespace
+}  // namespace

@@ -28,11 +28,11 @@ TEST(Orientation, MalformedBlocksMeanUpright)
     const std::vector<std::uint8_t> cases[] = {
         {},
         {'E', 'x', 'i', 'f'},
-        exifOf({'I', 'I', 42, 0}),                                            // no directory offset
-        exifOf({'I', 'X', 42, 0, 8, 0, 0, 0, 0, 0}),                          // bad byte order
-        exifOf({'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}),                          // bad magic number
-        exifOf({'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF}),                    // directory far outside
-        exifOf({'I', 'I', 42, 0, 8, 0, 0, 0, 5, 0, 0x12, 0x01, 3, 0, 1, 0}),  // entries cut short
+        exifOf({'I', 'I', 42, 0}),                                                              // no directory offset
+        exifOf({'I', 'X', 42, 0, 8, 0, 0, 0, 0, 0}),                                            // bad byte order
+        exifOf({'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}),                                            // bad magic number
+        exifOf({'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF}),                                      // directory far outside
+        exifOf({'I', 'I', 42, 0, 8, 0, 0, 0, 5, 0, 0x12, 0x01, 3, 0, 1, 0}),                    // entries cut short
         exifOf({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 4, 0, 1, 0, 0, 0, 6, 0, 0, 0}),  // LONG, not SHORT
         exifOf({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 2, 0, 0, 0, 6, 0, 0, 0}),  // two values
         exifOf({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0}),  // 9
@@ -45,10 +45,10 @@ TEST(Orientation, MalformedBlocksMeanUpright)
 
 TEST(Orientation, FindsTheTagAmongOthers)
 {
-    const auto block = exifOf({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 2,
-                               0x01, 0x0F, 0, 2, 0, 0, 0, 4, 'A', 'b', 'c', 0,  // make
-                               0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 8, 0, 0,        // orientation 8
-                               0, 0, 0, 0});
+    const auto block =
+        exifOf({'M',  'M',  0, 42, 0, 0, 0, 8, 0, 2, 0x01, 0x0F, 0, 2, 0, 0, 0, 4, 'A', 'b', 'c', 0,  // make
+                0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, 8, 0,    0,                                         // orientation 8
+                0,    0,    0, 0});
     EXPECT_EQ(exif::orientation(block), 8);
 }
 
@@ -77,21 +77,31 @@ TEST(Clean, AnyDamageDropsTheWholeBlock)
         {"not EXIF", [](TaggedExif &t) { t.payload[0] = 'X'; }},
         {"no byte order", [](TaggedExif &t) { t.payload[7] = 'M'; }},
         {"cut in the Exif directory", [](TaggedExif &t) { t.payload.resize(6 + t.exif + 10); }},
-        {"a value outside the block", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 8, 0xFFFFFF00); }},
-        {"a value running past the end", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 4, 0x10000); }},
-        {"a value inside a directory", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kCopyright) + 8, t.exif); }},
-        {"a value type of no known size", [](TaggedExif &t) { putExif16(t.payload, entryOf(t, t.ifd0, kArtist) + 2, 99); }},
+        {"a value outside the block",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 8, 0xFFFFFF00); }},
+        {"a value running past the end",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 4, 0x10000); }},
+        {"a value inside a directory",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kCopyright) + 8, t.exif); }},
+        {"a value type of no known size",
+         [](TaggedExif &t) { putExif16(t.payload, entryOf(t, t.ifd0, kArtist) + 2, 99); }},
         {"an entry count past the end", [](TaggedExif &t) { putExif16(t.payload, t.exif, 0x7FFF); }},
-        {"a directory past the end", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 8, 0xFFFFFFF0); }},
-        {"the Exif pointer to IFD0", [](TaggedExif &t) {
+        {"a directory past the end",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 8, 0xFFFFFFF0); }},
+        {"the Exif pointer to IFD0",
+         [](TaggedExif &t) {
              putExif16(t.payload, entryOf(t, t.ifd0, kGpsPointer), 0x8826);  // no GPS to trip on first
              putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 8, t.ifd0);
          }},
         {"IFD0 followed by itself", [](TaggedExif &t) { putExif32(t.payload, nextOf(t, t.ifd0), t.ifd0); }},
-        {"the GPS pointer to the Exif directory", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kGpsPointer) + 8, t.exif); }},
-        {"a pointer that is not one offset", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 4, 2); }},
-        {"a thumbnail over the maker note", [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd1, kThumbnailOffset) + 8, t.makerNote); }},
-        {"a thumbnail over the header", [](TaggedExif &t) {
+        {"the GPS pointer to the Exif directory",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kGpsPointer) + 8, t.exif); }},
+        {"a pointer that is not one offset",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd0, kExifPointer) + 4, 2); }},
+        {"a thumbnail over the maker note",
+         [](TaggedExif &t) { putExif32(t.payload, entryOf(t, t.ifd1, kThumbnailOffset) + 8, t.makerNote); }},
+        {"a thumbnail over the header",
+         [](TaggedExif &t) {
              putExif32(t.payload, entryOf(t, t.ifd1, kThumbnailOffset) + 8, 0);
              putExif32(t.payload, entryOf(t, t.ifd1, kThumbnailOffset) + 12 + 8, 4);  // its length
          }},
@@ -117,12 +127,11 @@ TEST(Clean, CleaningTwiceChangesNothing)
         {orientationExif(5, false), 10, 9},                 // an Exif directory added
         {orientationExif(1, true), 10, 9},
         // The GPS directory, the Exif directory, then IFD0, which loses its GPS pointer.
-        {exifOf({'I', 'I', 42, 0, 68, 0, 0, 0,
-                 1, 0, 0, 0, 1, 0, 4, 0, 0, 0, 2, 3, 0, 0, 0, 0, 0, 0,
-                 3, 0, 0x01, 0xA0, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x02, 0xA0, 3, 0, 1, 0, 0, 0, 10, 0, 0, 0,
-                 0x03, 0xA0, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0,
-                 3, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0x69, 0x87, 4, 0, 1, 0, 0, 0, 26, 0, 0, 0,
-                 0x25, 0x88, 4, 0, 1, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0}),
+        {exifOf({'I', 'I', 42, 0, 68,   0,    0,    0,    1,    0,    0, 0, 1, 0, 4, 0, 0,    0,    2,    3,    0, 0,
+                 0,   0,   0,  0, 3,    0,    0x01, 0xA0, 3,    0,    1, 0, 0, 0, 1, 0, 0,    0,    0x02, 0xA0, 3, 0,
+                 1,   0,   0,  0, 10,   0,    0,    0,    0x03, 0xA0, 3, 0, 1, 0, 0, 0, 9,    0,    0,    0,    0, 0,
+                 0,   0,   3,  0, 0x12, 0x01, 3,    0,    1,    0,    0, 0, 6, 0, 0, 0, 0x69, 0x87, 4,    0,    1, 0,
+                 0,   0,   26, 0, 0,    0,    0x25, 0x88, 4,    0,    1, 0, 0, 0, 8, 0, 0,    0,    0,    0,    0, 0}),
          10, 9},
     };
     for (const auto &c : cases) {
@@ -187,4 +196,4 @@ TEST(Clean, RemovedBytesAreCutOrZeroed)
     }
 }
 
-} // namespace
+}  // namespace

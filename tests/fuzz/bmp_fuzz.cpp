@@ -38,12 +38,12 @@ constexpr std::uint64_t kMaxRunLengthPixels = std::uint64_t{1} << 22;
 std::uint64_t runLengthPixels(const std::uint8_t *data, std::size_t size)
 {
     const auto le32 = [data](std::size_t at) {
-        return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 | std::uint32_t{data[at + 2]} << 16
-            | std::uint32_t{data[at + 3]} << 24;
+        return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 | std::uint32_t{data[at + 2]} << 16 |
+               std::uint32_t{data[at + 3]} << 24;
     };
     if (size < 34 || (le32(30) != 1 && le32(30) != 2))
         return 0;
-    const auto side = [&le32](std::size_t at) { // a negative height means top-down
+    const auto side = [&le32](std::size_t at) {  // a negative height means top-down
         const std::int64_t v = static_cast<std::int32_t>(le32(at));
         return static_cast<std::uint64_t>(v < 0 ? -v : v);
     };
@@ -55,8 +55,8 @@ std::pair<int, int> jpegSize(std::span<const std::uint8_t> jpeg)
 {
     tjhandle tj = tjInitDecompress();
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &width, &height,
-                            &subsampling, &colourspace) != 0)
+    if (tjDecompressHeader3(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &width, &height, &subsampling,
+                            &colourspace) != 0)
         width = height = 0;
     tjDestroy(tj);
     return {width, height};
@@ -68,7 +68,7 @@ const fs::path &folder()
     return dir.path();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -99,10 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto exif = convertimg::carriedExif({data, size}, bitmap);
         if (exif) {
             FUZZ_CHECK(exif->size() <= exif::kMaxPayload);
-            const auto width = static_cast<std::uint32_t>(bitmap.width), height = static_cast<std::uint32_t>(bitmap.height);
+            const auto width = static_cast<std::uint32_t>(bitmap.width),
+                       height = static_cast<std::uint32_t>(bitmap.height);
             FUZZ_CHECK(exif::clean(*exif, width, height) == *exif);
         }
-        const convertimg::JpegData jpeg = convertimg::encodeJpeg(bitmap, 90, exif ? *exif : std::span<const std::uint8_t>{});
+        const convertimg::JpegData jpeg =
+            convertimg::encodeJpeg(bitmap, 90, exif ? *exif : std::span<const std::uint8_t>{});
         FUZZ_CHECK(static_cast<bool>(jpeg) == encodable);
         FUZZ_CHECK(static_cast<bool>(jpeg) == jpeg.error().empty());
         if (jpeg)

@@ -42,4 +42,4 @@ inline std::set<std::string> entries(const std::filesystem::path &folder)
     return names;
 }
 
-} // namespace fuzzing
+}  // namespace fuzzing

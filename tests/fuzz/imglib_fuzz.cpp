@@ -31,8 +31,7 @@ std::uint64_t largestFrame(const std::uint8_t *data, std::size_t size)
     std::uint64_t largest = 0;
     for (std::size_t i = 0; i + 9 <= size; ++i) {
         const std::uint8_t marker = data[i + 1];
-        if (data[i] != 0xFF || marker < 0xC0 || marker > 0xCF || marker == 0xC4 || marker == 0xC8
-            || marker == 0xCC)
+        if (data[i] != 0xFF || marker < 0xC0 || marker > 0xCF || marker == 0xC4 || marker == 0xC8 || marker == 0xCC)
             continue;
         const std::uint64_t height = data[i + 5] << 8 | data[i + 6];
         const std::uint64_t width = data[i + 7] << 8 | data[i + 8];
@@ -71,14 +70,15 @@ std::pair<int, int> bitmapSize(const fs::path &path)
         std::fprintf(stderr, "written bitmap refused: %s\n", why.c_str());
     FUZZ_CHECK(bitmap);
     if (!bitmap->exif.empty()) {
-        const auto width = static_cast<std::uint32_t>(bitmap->width), height = static_cast<std::uint32_t>(bitmap->height);
+        const auto width = static_cast<std::uint32_t>(bitmap->width),
+                   height = static_cast<std::uint32_t>(bitmap->height);
         FUZZ_CHECK(exif::clean(bitmap->exif, width, height) == bitmap->exif);
         FUZZ_CHECK(exif::orientation(bitmap->exif) == 1);
     }
     return {bitmap->width, bitmap->height};
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -59,33 +59,111 @@ void writeJpegs(const fs::path &dir)
         {"optimized_huffman", [](JpegOptions &o) { o.optimizeHuffman = true; }, &picture},
         {"non_interleaved", [](JpegOptions &o) { o.nonInterleaved = true; }, &picture},
         {"progressive_420", [](JpegOptions &o) { o.progressive = true; }, &picture},
-        {"progressive_444", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.progressive = true; }, &picture},
-        {"progressive_dc_then_ac", [](JpegOptions &o) { o.progressive = true; o.spectralSelectionOnly = true; }, &picture},
+        {"progressive_444",
+         [](JpegOptions &o) {
+             o.subsampling = Subsampling::S444;
+             o.progressive = true;
+         },
+         &picture},
+        {"progressive_dc_then_ac",
+         [](JpegOptions &o) {
+             o.progressive = true;
+             o.spectralSelectionOnly = true;
+         },
+         &picture},
         {"arithmetic", [](JpegOptions &o) { o.arithmetic = true; }, &picture},
-        {"arithmetic_progressive", [](JpegOptions &o) { o.progressive = true; o.arithmetic = true; }, &picture},
+        {"arithmetic_progressive",
+         [](JpegOptions &o) {
+             o.progressive = true;
+             o.arithmetic = true;
+         },
+         &picture},
         {"restart_1", [](JpegOptions &o) { o.restartInterval = 1; }, &picture},
-        {"restart_3_422", [](JpegOptions &o) { o.subsampling = Subsampling::S422; o.restartInterval = 3; }, &picture},
-        {"restart_progressive", [](JpegOptions &o) { o.progressive = true; o.restartInterval = 2; }, &picture},
+        {"restart_3_422",
+         [](JpegOptions &o) {
+             o.subsampling = Subsampling::S422;
+             o.restartInterval = 3;
+         },
+         &picture},
+        {"restart_progressive",
+         [](JpegOptions &o) {
+             o.progressive = true;
+             o.restartInterval = 2;
+         },
+         &picture},
         {"gray", [](JpegOptions &o) { o.colour = ColourModel::Gray; }, &picture},
-        {"gray_progressive", [](JpegOptions &o) { o.colour = ColourModel::Gray; o.progressive = true; }, &picture},
-        {"rgb", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.colour = ColourModel::Rgb; }, &picture},
-        {"cmyk", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.colour = ColourModel::Cmyk; }, &picture},
-        {"cmyk_inverted", [](JpegOptions &o) { o.subsampling = Subsampling::S444; o.colour = ColourModel::InvertedCmyk; }, &picture},
+        {"gray_progressive",
+         [](JpegOptions &o) {
+             o.colour = ColourModel::Gray;
+             o.progressive = true;
+         },
+         &picture},
+        {"rgb",
+         [](JpegOptions &o) {
+             o.subsampling = Subsampling::S444;
+             o.colour = ColourModel::Rgb;
+         },
+         &picture},
+        {"cmyk",
+         [](JpegOptions &o) {
+             o.subsampling = Subsampling::S444;
+             o.colour = ColourModel::Cmyk;
+         },
+         &picture},
+        {"cmyk_inverted",
+         [](JpegOptions &o) {
+             o.subsampling = Subsampling::S444;
+             o.colour = ColourModel::InvertedCmyk;
+         },
+         &picture},
         {"ycck", [](JpegOptions &o) { o.colour = ColourModel::Ycck; }, &picture},
-        {"ycck_progressive", [](JpegOptions &o) { o.colour = ColourModel::Ycck; o.progressive = true; }, &picture},
-        {"density_dpi", [](JpegOptions &o) { o.densityUnit = 1; o.xDensity = 300; o.yDensity = 300; }, &picture},
-        {"density_dpcm", [](JpegOptions &o) { o.densityUnit = 2; o.xDensity = 118; o.yDensity = 59; }, &picture},
+        {"ycck_progressive",
+         [](JpegOptions &o) {
+             o.colour = ColourModel::Ycck;
+             o.progressive = true;
+         },
+         &picture},
+        {"density_dpi",
+         [](JpegOptions &o) {
+             o.densityUnit = 1;
+             o.xDensity = 300;
+             o.yDensity = 300;
+         },
+         &picture},
+        {"density_dpcm",
+         [](JpegOptions &o) {
+             o.densityUnit = 2;
+             o.xDensity = 118;
+             o.yDensity = 59;
+         },
+         &picture},
         {"tiny_1x1", [](JpegOptions &) {}, nullptr},
         {"exif_1", [](JpegOptions &o) { o.exifOrientation = 1; }, &quadrants},
         {"exif_2", [](JpegOptions &o) { o.exifOrientation = 2; }, &quadrants},
         {"exif_3", [](JpegOptions &o) { o.exifOrientation = 3; }, &quadrants},
-        {"exif_4_motorola", [](JpegOptions &o) { o.exifOrientation = 4; o.exifBigEndian = true; }, &quadrants},
+        {"exif_4_motorola",
+         [](JpegOptions &o) {
+             o.exifOrientation = 4;
+             o.exifBigEndian = true;
+         },
+         &quadrants},
         {"exif_5", [](JpegOptions &o) { o.exifOrientation = 5; }, &quadrants},
         {"exif_6", [](JpegOptions &o) { o.exifOrientation = 6; }, &quadrants},
-        {"exif_7_motorola", [](JpegOptions &o) { o.exifOrientation = 7; o.exifBigEndian = true; }, &quadrants},
+        {"exif_7_motorola",
+         [](JpegOptions &o) {
+             o.exifOrientation = 7;
+             o.exifBigEndian = true;
+         },
+         &quadrants},
         {"exif_8", [](JpegOptions &o) { o.exifOrientation = 8; }, &quadrants},
         {"icc_wide_gamut", [](JpegOptions &o) { o.iccProfile = wideGamutProfile(); }, &quadrants},
-        {"icc_cmyk_exif", [](JpegOptions &o) { o.colour = ColourModel::InvertedCmyk; o.exifOrientation = 6; o.iccProfile = wideGamutProfile(); }, &quadrants},
+        {"icc_cmyk_exif",
+         [](JpegOptions &o) {
+             o.colour = ColourModel::InvertedCmyk;
+             o.exifOrientation = 6;
+             o.iccProfile = wideGamutProfile();
+         },
+         &quadrants},
     };
     const testimages::RgbImage onePixel = testimages::flat(1, 1, 200, 100, 50);
     std::vector<std::uint8_t> baseline;
@@ -178,7 +256,8 @@ void writeBitmaps(const fs::path &dir)
         {"8bit_20colours_topdown", {.width = 5, .bits = 8, .topDown = true, .colours = 20}},
         {"16bit_555", {.width = 3, .bits = 16}},
         {"16bit_565_bitfields", {.width = 5, .bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
-        {"16bit_565_v5", {.width = 6, .bits = 16, .headerSize = 124, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
+        {"16bit_565_v5",
+         {.width = 6, .bits = 16, .headerSize = 124, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F}}},
         {"24bit", {.width = 5}},
         {"24bit_noise", {.width = 7, .height = 5, .content = testbmp::Content::Noise}},
         {"24bit_topdown", {.width = 5, .topDown = true}},
@@ -187,19 +266,26 @@ void writeBitmaps(const fs::path &dir)
         {"32bit", {.width = 3, .bits = 32}},
         {"32bit_bitfields", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
         {"32bit_bitfields_rgbx", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF000000, 0xFF0000, 0xFF00}}},
-        {"32bit_10bit_v5_topdown", {.width = 4, .bits = 32, .topDown = true, .headerSize = 124, .compression = 3,
-                                    .masks = {0x3FF00000, 0xFFC00, 0x3FF}}},
-        {"32bit_bitfields_v3", {.width = 2, .bits = 32, .headerSize = 56, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
+        {"32bit_10bit_v5_topdown",
+         {.width = 4,
+          .bits = 32,
+          .topDown = true,
+          .headerSize = 124,
+          .compression = 3,
+          .masks = {0x3FF00000, 0xFFC00, 0x3FF}}},
+        {"32bit_bitfields_v3",
+         {.width = 2, .bits = 32, .headerSize = 56, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}}},
         {"1x1", {.width = 1, .height = 1}},
     };
     for (const Seed &seed : seeds)
         testimages::writeFile(dir / (std::string(seed.name) + ".bmp"), testbmp::makeBmp(seed.layout));
     // Run-length codes: encoded and absolute runs (with and without padding), end of line, delta
     // and end of bitmap.
-    testimages::writeFile(dir / "rle8.bmp", testbmp::makeRleBmp(6, 4, 8, {3, 10, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 1,
-                                                                         2, 200, 0, 0, 6, 7, 0, 1}));
-    testimages::writeFile(dir / "rle4.bmp", testbmp::makeRleBmp(7, 3, 4, {0, 5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0, 0,
-                                                                         3, 0x9A, 0, 2, 1, 1, 0, 3, 0xAB, 0xC0, 0, 1}));
+    testimages::writeFile(dir / "rle8.bmp", testbmp::makeRleBmp(6, 4, 8, {3, 10, 0, 3, 1,   2, 3, 0, 0, 0, 0,
+                                                                          2, 2,  1, 2, 200, 0, 0, 6, 7, 0, 1}));
+    testimages::writeFile(dir / "rle4.bmp",
+                          testbmp::makeRleBmp(7, 3, 4, {0,    5, 0x34, 0x56, 0x70, 0, 2, 0x12, 0,    0, 3,
+                                                        0x9A, 0, 2,    1,    1,    0, 3, 0xAB, 0xC0, 0, 1}));
     auto truncated = testbmp::makeBmp({.width = 5});
     truncated.resize(truncated.size() - 7);
     testimages::writeFile(dir / "damaged_truncated.bmp", truncated);
@@ -214,10 +300,12 @@ void writePaths(const fs::path &dir)
         {"no_extension", "C:\\Temp\\RaduZor\\photo"},
         {"drive_only", "C:"},
         {"unc", "\\\\serveur\\partage\\dossier tres long\\photographie de famille.jpeg.bmp"},
-        {"accents_utf8", "C:\\Mes documents\\\xC3\xA9t\xC3\xA9 \xC3\xA0 la plage\\\xC3\xA9l\xC3\xA8ve tr\xC3\xA8s long.jpg"},
+        {"accents_utf8",
+         "C:\\Mes documents\\\xC3\xA9t\xC3\xA9 \xC3\xA0 la plage\\\xC3\xA9l\xC3\xA8ve tr\xC3\xA8s long.jpg"},
         {"accents_latin1", "C:\\Mes documents\\\xE9t\xE9\\\xE9l\xE8ve tr\xE8s long.jpg"},
         // One path a line: the same stem again and again, so the numbering runs past 9.
-        {"numbering", [] {
+        {"numbering",
+         [] {
              std::string lines;
              for (int i = 1; i <= 12; ++i)
                  lines += "C:\\Windows\\Temp\\RaduZor\\vacances ete " + std::to_string(i) + ".bmp\n";
@@ -229,7 +317,7 @@ void writePaths(const fs::path &dir)
         testimages::writeFile(dir / (std::string(name) + ".txt"), std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -22,8 +22,8 @@ int main(int argc, char **argv)
         if (fs::is_directory(arg)) {
             for (const auto &entry : fs::directory_iterator(arg))
                 // Notes such as README.md sit beside the inputs; dot files are not inputs either.
-                if (entry.is_regular_file() && entry.path().extension() != ".md"
-                    && entry.path().filename().string()[0] != '.')
+                if (entry.is_regular_file() && entry.path().extension() != ".md" &&
+                    entry.path().filename().string()[0] != '.')
                     files.push_back(entry.path());
         } else if (fs::is_regular_file(arg)) {
             files.push_back(arg);

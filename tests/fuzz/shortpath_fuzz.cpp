@@ -50,15 +50,15 @@ redim::ShortPaths nearlyFull()
     while (paths.nbcourt < redim::ShortPaths::maxEntries - 4) {
         const int n = paths.nbcourt % 12 + 1;
         const QString stem = QStringLiteral("IMG%1").arg(paths.nbcourt / 12, 3, 36, QLatin1Char('0')).toUpper();
-        paths.tabcourt.append(QStringLiteral("C:\\TEMP\\") + (n < 10 ? stem : stem.left(5)) + QLatin1Char('~')
-                              + QString::number(n) + QStringLiteral(".BMP"));
+        paths.tabcourt.append(QStringLiteral("C:\\TEMP\\") + (n < 10 ? stem : stem.left(5)) + QLatin1Char('~') +
+                              QString::number(n) + QStringLiteral(".BMP"));
         paths.tablong.append(stem + QStringLiteral("LONGNAME.BMP"));
         ++paths.nbcourt;
     }
     return paths;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -78,4 +78,4 @@ TEST(Handles, SeveralThreadsAtOnce)
     EXPECT_EQ(failures.load(), 0);
 }
 
-} // namespace
+}  // namespace

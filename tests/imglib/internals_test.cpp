@@ -71,7 +71,9 @@ Image filled(int width, int height, std::uint8_t (*value)(int x, int y, int c))
 
 TEST(Resize, FlatImagesStayExactlyFlatAtTheEdgesToo)
 {
-    const Image in = filled(41, 29, [](int, int, int c) { return static_cast<std::uint8_t>(c == 0 ? 7 : c == 1 ? 128 : 250); });
+    const Image in = filled(41, 29, [](int, int, int c) {
+        return static_cast<std::uint8_t>(c == 0 ? 7 : c == 1 ? 128 : 250);
+    });
     for (const auto &[w, h] : {std::pair{4, 3}, {20, 14}, {41, 15}, {82, 58}, {123, 29}, {1, 1}}) {
         const auto out = imglib::resize(in, w, h);
         for (int y = 0; y < h; ++y)
@@ -100,7 +102,8 @@ TEST(Resize, StripesReducedByHalfAreGrey)
 // blocks do not always divide the size).
 TEST(Resize, RampsStayRampsAtTheRightPlaces)
 {
-    const std::pair<int, int> sizes[] = {{1003, 100}, {1000, 100}, {999, 37}, {517, 201}, {640, 64}, {5000, 50}, {3001, 31}};
+    const std::pair<int, int> sizes[] = {{1003, 100}, {1000, 100}, {999, 37}, {517, 201},
+                                         {640, 64},   {5000, 50},  {3001, 31}};
     for (const auto &[inSize, outSize] : sizes) {
         const auto value = [inSize](double x) { return 20.0 + 215.0 * x / (inSize - 1); };
         Image across(inSize, 4);
@@ -156,7 +159,8 @@ TEST(Blend, VectorLoopsMatchThePlainOnes)
     std::uniform_int_distribution<int> byte(0, 255);
     for (const auto &[inSize, outSize] : {std::pair{97, 31}, {50, 49}, {300, 17}, {13, 40}, {8, 3}}) {
         const auto w = axisWeights(inSize, outSize);
-        std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(w.stride), std::vector<std::uint8_t>(3 * 53 + 1));
+        std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(w.stride),
+                                                    std::vector<std::uint8_t>(3 * 53 + 1));
         for (auto &row : rows)
             for (auto &v : row)
                 v = static_cast<std::uint8_t>(byte(random));
@@ -195,7 +199,8 @@ TEST(Blend, HorizontalPassMatchesThePlainOneWithAndWithoutAvx2)
     struct RestoreAvx2 {
         ~RestoreAvx2() { imglib::blend::useAvx2(true); }
     } restore;
-    const std::pair<int, int> sizes[] = {{10, 30}, {7, 20}, {50, 49}, {9, 7}, {101, 50}, {100, 37}, {999, 9}, {3, 2}, {1, 4}};
+    const std::pair<int, int> sizes[] = {{10, 30},  {7, 20},  {50, 49}, {9, 7}, {101, 50},
+                                         {100, 37}, {999, 9}, {3, 2},   {1, 4}};
     std::mt19937 random(11);
     std::uniform_int_distribution<int> fixed(-4000, 255 * 64 + 4000);
     for (const bool allowed : {true, false}) {
@@ -238,7 +243,8 @@ TEST(Resizer, WhileTheInputArrivesGivesWhatResizeGives)
         helper.join();
         const auto out = resizer.take();
         for (int y = 0; y < h; ++y)
-            ASSERT_TRUE(std::equal(out->row(y), out->row(y) + out->stride(), expected->row(y))) << w << "x" << h << " row " << y;
+            ASSERT_TRUE(std::equal(out->row(y), out->row(y) + out->stride(), expected->row(y)))
+                << w << "x" << h << " row " << y;
     }
 }
 
@@ -297,8 +303,8 @@ TEST(ReducedDecode, LeavesTheResamplerAReductionByTwoOrMore)
 {
     const struct {
         int scaleX, scaleY, eighths;
-    } cases[] = {{50, 50, 8}, {25, 25, 4}, {24, 24, 4}, {12, 12, 2}, {10, 10, 2}, {6, 6, 1}, {1, 1, 1},
-                 {26, 26, 8}, {100, 100, 8}, {200, 200, 8}, {25, 50, 8}, {10, 25, 4}};
+    } cases[] = {{50, 50, 8}, {25, 25, 4}, {24, 24, 4},   {12, 12, 2},   {10, 10, 2}, {6, 6, 1},
+                 {1, 1, 1},   {26, 26, 8}, {100, 100, 8}, {200, 200, 8}, {25, 50, 8}, {10, 25, 4}};
     for (const auto &c : cases)
         EXPECT_EQ(imglib::decodeEighths(c.scaleX, c.scaleY), c.eighths) << c.scaleX << " " << c.scaleY;
 }
@@ -341,8 +347,8 @@ TEST(ExpectedScaling, OnlyRatesUpTo200PercentArePreparedForTheNextRead)
         int scaleX, scaleY;
         bool prepared;
     };
-    const Case cases[] = {{10, 10, true}, {50, 50, true}, {200, 200, true}, {200, 201, false},
-                          {201, 100, false}, {1000, 1000, false}};
+    const Case cases[] = {{10, 10, true},    {50, 50, true},    {200, 200, true},
+                          {200, 201, false}, {201, 100, false}, {1000, 1000, false}};
     testimages::TempDir dir;
     const auto path = testimages::writeJpeg(dir / "photo.jpg", testimages::gradient(64, 48));
     for (const Case &c : cases) {
@@ -357,4 +363,4 @@ TEST(ExpectedScaling, OnlyRatesUpTo200PercentArePreparedForTheNextRead)
     imglib::forgetExpectedScaling();
 }
 
-} // namespace
+}  // namespace

@@ -62,4 +62,4 @@ inline int colourDistance(const std::uint8_t *bgr, const std::uint8_t *rgb)
     return d;
 }
 
-} // namespace imglibtest
+}  // namespace imglibtest

@@ -79,7 +79,10 @@ JpegOptions with(void (*change)(JpegOptions &))
 // converted files, whose rows reach the scaling in other ways.
 const FileCase kFiles[] = {
     {"Baseline", 1203, 805, {}},
-    {"Progressive444", 960, 720, with([](JpegOptions &o) { o.progressive = true; o.subsampling = Subsampling::S444; })},
+    {"Progressive444", 960, 720, with([](JpegOptions &o) {
+         o.progressive = true;
+         o.subsampling = Subsampling::S444;
+     })},
     {"TurnedAQuarter", 1001, 667, with([](JpegOptions &o) { o.exifOrientation = 6; })},
     {"UpsideDown", 801, 603, with([](JpegOptions &o) { o.exifOrientation = 3; })},
     {"Cmyk", 640, 480, with([](JpegOptions &o) { o.colour = ColourModel::InvertedCmyk; })},
@@ -120,13 +123,21 @@ TEST(PreparedScaling, DamagedFilesFailAtReadWhateverTheGuess)
 {
     TempDir dir;
     const std::vector<std::uint8_t> good = encodeJpeg(detailed(800, 600));
-    const std::vector<std::uint8_t> progressive = encodeJpeg(detailed(800, 600), with([](JpegOptions &o) { o.progressive = true; }));
+    const std::vector<std::uint8_t> progressive =
+        encodeJpeg(detailed(800, 600), with([](JpegOptions &o) { o.progressive = true; }));
     struct Damage {
         const char *name;
         std::vector<std::uint8_t> bytes;
     };
-    const auto cut = [](std::vector<std::uint8_t> b, std::size_t size) { b.resize(size); return b; };
-    const auto flipped = [](std::vector<std::uint8_t> b, std::size_t at) { b[at] = 0xFF; b[at + 1] = 0xD3; return b; };
+    const auto cut = [](std::vector<std::uint8_t> b, std::size_t size) {
+        b.resize(size);
+        return b;
+    };
+    const auto flipped = [](std::vector<std::uint8_t> b, std::size_t at) {
+        b[at] = 0xFF;
+        b[at + 1] = 0xD3;
+        return b;
+    };
     const Damage damages[] = {
         {"cut halfway", cut(good, good.size() / 2)},
         {"cut in the last rows", cut(good, good.size() - 40)},
@@ -144,4 +155,4 @@ TEST(PreparedScaling, DamagedFilesFailAtReadWhateverTheGuess)
     }
 }
 
-} // namespace
+}  // namespace

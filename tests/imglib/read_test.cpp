@@ -41,19 +41,43 @@ const EncodingCase kEncodings[] = {
     {"UnusualSampling", with([](JpegOptions &o) { o.subsampling = Subsampling::Unusual; }), 14},
     {"OptimisedHuffman", with([](JpegOptions &o) { o.optimizeHuffman = true; }), 12},
     {"Progressive420", with([](JpegOptions &o) { o.progressive = true; }), 12},
-    {"Progressive444", with([](JpegOptions &o) { o.progressive = true; o.subsampling = Subsampling::S444; }), 8},
-    {"ProgressiveSpectralOnly", with([](JpegOptions &o) { o.progressive = true; o.spectralSelectionOnly = true; }), 12},
+    {"Progressive444", with([](JpegOptions &o) {
+         o.progressive = true;
+         o.subsampling = Subsampling::S444;
+     }),
+     8},
+    {"ProgressiveSpectralOnly", with([](JpegOptions &o) {
+         o.progressive = true;
+         o.spectralSelectionOnly = true;
+     }),
+     12},
     {"Arithmetic", with([](JpegOptions &o) { o.arithmetic = true; }), 12},
-    {"ArithmeticProgressive", with([](JpegOptions &o) { o.arithmetic = true; o.progressive = true; }), 12},
+    {"ArithmeticProgressive", with([](JpegOptions &o) {
+         o.arithmetic = true;
+         o.progressive = true;
+     }),
+     12},
     {"NonInterleaved", with([](JpegOptions &o) { o.nonInterleaved = true; }), 12},
     {"RestartEveryMcu", with([](JpegOptions &o) { o.restartInterval = 1; }), 12},
-    {"RestartEvery7Progressive", with([](JpegOptions &o) { o.restartInterval = 7; o.progressive = true; }), 12},
-    {"RestartArithmetic", with([](JpegOptions &o) { o.restartInterval = 3; o.arithmetic = true; }), 12},
+    {"RestartEvery7Progressive", with([](JpegOptions &o) {
+         o.restartInterval = 7;
+         o.progressive = true;
+     }),
+     12},
+    {"RestartArithmetic", with([](JpegOptions &o) {
+         o.restartInterval = 3;
+         o.arithmetic = true;
+     }),
+     12},
     {"StoredRgb", with([](JpegOptions &o) { o.colour = ColourModel::Rgb; }), 8},
     {"Cmyk", with([](JpegOptions &o) { o.colour = ColourModel::Cmyk; }), 12},
     {"InvertedCmyk", with([](JpegOptions &o) { o.colour = ColourModel::InvertedCmyk; }), 12},
     {"Ycck", with([](JpegOptions &o) { o.colour = ColourModel::Ycck; }), 14},
-    {"YcckProgressive", with([](JpegOptions &o) { o.colour = ColourModel::Ycck; o.progressive = true; }), 14},
+    {"YcckProgressive", with([](JpegOptions &o) {
+         o.colour = ColourModel::Ycck;
+         o.progressive = true;
+     }),
+     14},
     {"LowQuality", with([](JpegOptions &o) { o.quality = 30; }), 40},
 };
 
@@ -137,10 +161,10 @@ RgbImage storedFor(const RgbImage &upright, int orientation)
     case 2: return flipAcross(upright);
     case 3: return flipAcross(flipDown(upright));
     case 4: return flipDown(upright);
-    case 5: return flipAcross(rotateClockwise(upright));                             // transposed
-    case 6: return rotateClockwise(rotateClockwise(rotateClockwise(upright)));      // viewer turns it clockwise
-    case 7: return flipDown(rotateClockwise(upright));                               // anti-transposed
-    case 8: return rotateClockwise(upright);                                         // viewer turns it back
+    case 5: return flipAcross(rotateClockwise(upright));                        // transposed
+    case 6: return rotateClockwise(rotateClockwise(rotateClockwise(upright)));  // viewer turns it clockwise
+    case 7: return flipDown(rotateClockwise(upright));                          // anti-transposed
+    case 8: return rotateClockwise(upright);                                    // viewer turns it back
     default: return upright;
     }
 }
@@ -180,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(Exif, Orientations,
                                            OrientationCase{3, false, true}, OrientationCase{6, false, true},
                                            OrientationCase{7, false, true}),
                          [](const auto &info) {
-                             return std::to_string(info.param.orientation) + (info.param.bigEndian ? "Motorola" : "Intel") +
+                             return std::to_string(info.param.orientation) +
+                                    (info.param.bigEndian ? "Motorola" : "Intel") +
                                     (info.param.progressive ? "Progressive" : "");
                          });
 
@@ -228,8 +253,8 @@ TEST(Read, CmykModelsGiveTheSameColours)
             o.quality = 95;
             const auto bmp = decode(writeJpeg(dir / "cmyk.jpg", flat(24, 16, c[0], c[1], c[2]), o), dir);
             ASSERT_TRUE(bmp);
-            EXPECT_LE(colourDistance(bmp->at(12, 8), c), 6)
-                << "model " << static_cast<int>(model) << " colour " << int(c[0]) << "," << int(c[1]) << "," << int(c[2]);
+            EXPECT_LE(colourDistance(bmp->at(12, 8), c), 6) << "model " << static_cast<int>(model) << " colour "
+                                                            << int(c[0]) << "," << int(c[1]) << "," << int(c[2]);
         }
     }
 }
@@ -295,8 +320,7 @@ ProfilePtr cmykPrinterLike()
 
 // What LittleCMS makes of a colour in `profile` (RGB, or CMYK ink) when going to sRGB: computed
 // for the one colour, rather than through the table of every colour a transform first builds.
-std::array<std::uint8_t, 3> toSrgb(cmsHPROFILE profile, const std::uint8_t *colour,
-                                   cmsUInt32Number format = TYPE_RGB_8)
+std::array<std::uint8_t, 3> toSrgb(cmsHPROFILE profile, const std::uint8_t *colour, cmsUInt32Number format = TYPE_RGB_8)
 {
     ProfilePtr srgb(cmsCreate_sRGBProfile());
     cmsHTRANSFORM t =
@@ -351,8 +375,8 @@ TEST(Read, CmykProfileIsConvertedToSrgb)
         ASSERT_TRUE(bmp);
         for (std::size_t i = 0; i < std::size(colours); ++i) {
             const std::uint8_t *c = colours[i];
-            SCOPED_TRACE(::testing::Message() << "model " << static_cast<int>(model) << " colour " << int(c[0])
-                                              << "," << int(c[1]) << "," << int(c[2]));
+            SCOPED_TRACE(::testing::Message() << "model " << static_cast<int>(model) << " colour " << int(c[0]) << ","
+                                              << int(c[1]) << "," << int(c[2]));
             std::uint8_t ink[4];
             rgbToCmyk(c, ink);  // what the file stores, before any inversion
             const auto expected = toSrgb(profile.get(), ink, TYPE_CMYK_8);
@@ -415,12 +439,10 @@ TEST(Read, DensityReachesTheBitmap)
         int orientation = 0;
     };
     const Case cases[] = {
-        {1, 300, 300, 11811, 11811},  // dots per inch
-        {1, 72, 144, 2835, 5669},
-        {2, 100, 50, 10000, 5000},    // dots per cm
-        {0, 1, 1, 3780, 3780},        // aspect ratio only: 96 dpi
-        {1, 0, 0, 3780, 3780},
-        {1, 72, 144, 5669, 2835, 6},  // turned a quarter: across and down swap
+        {1, 300, 300, 11811, 11811},                               // dots per inch
+        {1, 72, 144, 2835, 5669},    {2, 100, 50, 10000, 5000},    // dots per cm
+        {0, 1, 1, 3780, 3780},                                     // aspect ratio only: 96 dpi
+        {1, 0, 0, 3780, 3780},       {1, 72, 144, 5669, 2835, 6},  // turned a quarter: across and down swap
     };
     TempDir dir;
     for (const Case &c : cases) {
@@ -480,38 +502,66 @@ struct BadFile {
 
 const BadFile kBadFiles[] = {
     {"Empty", [] { return std::vector<std::uint8_t>{}; }},
-    {"Text", [] {
+    {"Text",
+     [] {
          const std::string text = "This is not a picture, whatever its name says.\n";
          return std::vector<std::uint8_t>(text.begin(), text.end());
      }},
-    {"SoiOnly", [] { return std::vector<std::uint8_t>{0xFF, 0xD8}; }},
+    {"SoiOnly",
+     [] {
+         return std::vector<std::uint8_t>{0xFF, 0xD8};
+     }},
     {"Bitmap", [] { return std::vector<std::uint8_t>{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0}; }},
-    {"TruncatedInHeader", [] { auto j = sampleJpeg(); j.resize(20); return j; }},
-    {"TruncatedAtScanStart", [] { auto j = sampleJpeg(); j.resize(findMarker(j, 0xDA) + 4); return j; }},
-    {"TruncatedHalfway", [] { auto j = sampleJpeg(); j.resize(j.size() / 2); return j; }},
-    {"TruncatedBeforeEoi", [] { auto j = sampleJpeg(); j.resize(j.size() - 2); return j; }},
-    {"ProgressiveTruncatedHalfway", [] {
+    {"TruncatedInHeader",
+     [] {
+         auto j = sampleJpeg();
+         j.resize(20);
+         return j;
+     }},
+    {"TruncatedAtScanStart",
+     [] {
+         auto j = sampleJpeg();
+         j.resize(findMarker(j, 0xDA) + 4);
+         return j;
+     }},
+    {"TruncatedHalfway",
+     [] {
+         auto j = sampleJpeg();
+         j.resize(j.size() / 2);
+         return j;
+     }},
+    {"TruncatedBeforeEoi",
+     [] {
+         auto j = sampleJpeg();
+         j.resize(j.size() - 2);
+         return j;
+     }},
+    {"ProgressiveTruncatedHalfway",
+     [] {
          JpegOptions o;
          o.progressive = true;
          auto j = sampleJpeg(o);
          j.resize(j.size() / 2);
          return j;
      }},
-    {"ProgressiveTruncatedBeforeEoi", [] {
+    {"ProgressiveTruncatedBeforeEoi",
+     [] {
          JpegOptions o;
          o.progressive = true;
          auto j = sampleJpeg(o);
          j.resize(j.size() - 2);
          return j;
      }},
-    {"ArithmeticTruncated", [] {
+    {"ArithmeticTruncated",
+     [] {
          JpegOptions o;
          o.arithmetic = true;
          auto j = sampleJpeg(o);
          j.resize(j.size() * 2 / 3);
          return j;
      }},
-    {"GarbageInScan", [] {
+    {"GarbageInScan",
+     [] {
          JpegOptions o;
          o.restartInterval = 1;
          auto j = sampleJpeg(o);
@@ -520,7 +570,8 @@ const BadFile kBadFiles[] = {
              j[i] = static_cast<std::uint8_t>(i * 37 + 11);
          return j;
      }},
-    {"RestartMarkersOutOfOrder", [] {
+    {"RestartMarkersOutOfOrder",
+     [] {
          JpegOptions o;
          o.restartInterval = 2;
          auto j = sampleJpeg(o);
@@ -528,17 +579,20 @@ const BadFile kBadFiles[] = {
          j[rst + 1] = 0xD5;
          return j;
      }},
-    {"TwelveBitPrecision", [] {
+    {"TwelveBitPrecision",
+     [] {
          auto j = sampleJpeg();
          j[findMarker(j, 0xC0) + 4] = 12;
          return j;
      }},
-    {"LosslessProcess", [] {
+    {"LosslessProcess",
+     [] {
          auto j = sampleJpeg();
          j[findMarker(j, 0xC0) + 1] = 0xC3;  // SOF3, which libjpeg-turbo 2.1 cannot decode
          return j;
      }},
-    {"ZeroComponents", [] {
+    {"ZeroComponents",
+     [] {
          auto j = sampleJpeg();
          j[findMarker(j, 0xC0) + 9] = 0;
          return j;
@@ -547,12 +601,14 @@ const BadFile kBadFiles[] = {
     {"Claims65535Square", [] { return withSize(sampleJpeg(), 65535, 65535); }},
     {"ClaimsMoreThanTheSizeLimit", [] { return withSize(sampleJpeg(), 30000, 20000); }},
     {"ClaimsJustUnderTheSizeLimit", [] { return withSize(sampleJpeg(), 20000, 17000); }},
-    {"ProgressiveClaims16000Square", [] {
+    {"ProgressiveClaims16000Square",
+     [] {
          JpegOptions o;
          o.progressive = true;
          return withSize(sampleJpeg(o), 16000, 16000);
      }},
-    {"TablesOnly", [] {
+    {"TablesOnly",
+     [] {
          auto j = sampleJpeg();
          const std::size_t sof = findMarker(j, 0xC0);
          j.resize(sof);
@@ -583,21 +639,39 @@ INSTANTIATE_TEST_SUITE_P(Jpeg, BadFiles, ::testing::ValuesIn(kBadFiles),
 
 // ---- Files every viewer shows, odd only outside the image data ------------------------------
 
-std::vector<std::uint8_t> inserted(std::vector<std::uint8_t> jpeg, std::size_t at, const std::vector<std::uint8_t> &bytes)
+std::vector<std::uint8_t> inserted(std::vector<std::uint8_t> jpeg, std::size_t at,
+                                   const std::vector<std::uint8_t> &bytes)
 {
     jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
     return jpeg;
 }
 
 // An APP2 ICC_PROFILE marker numbered 0, which no profile has: the marker is damaged.
-const std::vector<std::uint8_t> kIccMarkerNumberedZero = {0xFF, 0xE2, 0x00, 0x12, 'I', 'C', 'C', '_', 'P', 'R',
-                                                          'O', 'F', 'I', 'L', 'E', 0x00, 0x00, 0x01, 0xAA, 0xBB};
+const std::vector<std::uint8_t> kIccMarkerNumberedZero = {0xFF, 0xE2, 0x00, 0x12, 'I', 'C',  'C',  '_',  'P',  'R',
+                                                          'O',  'F',  'I',  'L',  'E', 0x00, 0x00, 0x01, 0xAA, 0xBB};
 
 const BadFile kOddFiles[] = {
-    {"StrayBytesBeforeAMarker", [] { auto j = sampleJpeg(); return inserted(j, findMarker(j, 0xDB), {0x00, 0x11, 0x22}); }},
-    {"PaddingBeforeTheEnd", [] { auto j = sampleJpeg(); return inserted(j, j.size() - 2, {0x00, 0x00, 0x00, 0x00}); }},
-    {"NewerJfifRevision", [] { auto j = sampleJpeg(); j[findMarker(j, 0xE0) + 9] = 3; return j; }},
-    {"DamagedIccMarker", [] { auto j = sampleJpeg(); return inserted(j, findMarker(j, 0xDB), kIccMarkerNumberedZero); }},
+    {"StrayBytesBeforeAMarker",
+     [] {
+         auto j = sampleJpeg();
+         return inserted(j, findMarker(j, 0xDB), {0x00, 0x11, 0x22});
+     }},
+    {"PaddingBeforeTheEnd",
+     [] {
+         auto j = sampleJpeg();
+         return inserted(j, j.size() - 2, {0x00, 0x00, 0x00, 0x00});
+     }},
+    {"NewerJfifRevision",
+     [] {
+         auto j = sampleJpeg();
+         j[findMarker(j, 0xE0) + 9] = 3;
+         return j;
+     }},
+    {"DamagedIccMarker",
+     [] {
+         auto j = sampleJpeg();
+         return inserted(j, findMarker(j, 0xDB), kIccMarkerNumberedZero);
+     }},
 };
 
 class OddFiles : public ::testing::TestWithParam<BadFile> {};
@@ -646,7 +720,8 @@ TEST(Read, TooManyScansAreRefusedButAFewRepeatsAreNot)
     const auto withRepeats = [&](int repeats) {
         std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
         for (int i = 0; i < repeats; ++i)
-            out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
+            out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos),
+                       jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
         out.insert(out.end(), {0xFF, 0xD9});
         return out;
     };
@@ -669,4 +744,4 @@ TEST(Read, AFileIsReadTheSameEveryTime)
     EXPECT_EQ(first->bgr, second->bgr);
 }
 
-} // namespace
+}  // namespace

@@ -40,14 +40,14 @@ std::vector<std::uint8_t> flatBitmap(int width, int height, const std::uint8_t b
     put32(b, 40);           // BITMAPINFOHEADER
     put32(b, static_cast<std::uint32_t>(width));
     put32(b, static_cast<std::uint32_t>(height));  // positive: bottom-up
-    put16(b, 1);            // planes
-    put16(b, 24);           // bits per pixel
-    put32(b, 0);            // BI_RGB
+    put16(b, 1);                                   // planes
+    put16(b, 24);                                  // bits per pixel
+    put32(b, 0);                                   // BI_RGB
     put32(b, pixels);
     put32(b, perMetre);
     put32(b, perMetre);
-    put32(b, 0);            // palette colours
-    put32(b, 0);            // important colours
+    put32(b, 0);  // palette colours
+    put32(b, 0);  // important colours
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x)
             b.insert(b.end(), bgr, bgr + 3);
@@ -86,9 +86,9 @@ TEST_P(ExactBitmaps, AreWrittenByteForByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(Bmp, ExactBitmaps,
-                         ::testing::Values(ExactCase{4, 2, 255, 0, 3780},   // no padding
-                                           ExactCase{5, 3, 0, 0, 3780},     // 1 byte of padding
-                                           ExactCase{6, 1, 128, 72, 2835},  // 2 bytes
+                         ::testing::Values(ExactCase{4, 2, 255, 0, 3780},     // no padding
+                                           ExactCase{5, 3, 0, 0, 3780},       // 1 byte of padding
+                                           ExactCase{6, 1, 128, 72, 2835},    // 2 bytes
                                            ExactCase{7, 4, 255, 300, 11811},  // 3 bytes
                                            ExactCase{1, 1, 128, 0, 3780}),
                          [](const auto &info) {
@@ -248,4 +248,4 @@ TEST(Write, ADiskFullHalfwayKeepsTheOldFile)
     EXPECT_EQ(snapshot(dir.path()), before);
 }
 
-} // namespace
+}  // namespace

@@ -39,19 +39,18 @@ TEST_P(ZoomSizes, AreTheRoundedProducts)
     EXPECT_EQ(bmp->height, c.expectedHeight);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, ZoomSizes,
-                         ::testing::Values(SizeCase{640, 427, 10, 64, 43}, SizeCase{640, 427, 37, 237, 158},
-                                           SizeCase{640, 427, 50, 320, 214}, SizeCase{640, 427, 100, 640, 427},
-                                           SizeCase{640, 427, 150, 960, 641}, SizeCase{640, 427, 200, 1280, 854},
-                                           SizeCase{37, 23, 10, 4, 2}, SizeCase{37, 23, 37, 14, 9},
-                                           SizeCase{37, 23, 50, 19, 12}, SizeCase{37, 23, 150, 56, 35},
-                                           SizeCase{37, 23, 200, 74, 46}, SizeCase{4, 3, 1, 1, 1},
-                                           SizeCase{9, 5, 10, 1, 1}, SizeCase{5, 4, 1000, 50, 40},
-                                           SizeCase{1, 1, 200, 2, 2}),
-                         [](const auto &info) {
-                             const SizeCase &c = info.param;
-                             return std::to_string(c.width) + "x" + std::to_string(c.height) + "At" + std::to_string(c.rate);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Rates, ZoomSizes,
+    ::testing::Values(SizeCase{640, 427, 10, 64, 43}, SizeCase{640, 427, 37, 237, 158},
+                      SizeCase{640, 427, 50, 320, 214}, SizeCase{640, 427, 100, 640, 427},
+                      SizeCase{640, 427, 150, 960, 641}, SizeCase{640, 427, 200, 1280, 854}, SizeCase{37, 23, 10, 4, 2},
+                      SizeCase{37, 23, 37, 14, 9}, SizeCase{37, 23, 50, 19, 12}, SizeCase{37, 23, 150, 56, 35},
+                      SizeCase{37, 23, 200, 74, 46}, SizeCase{4, 3, 1, 1, 1}, SizeCase{9, 5, 10, 1, 1},
+                      SizeCase{5, 4, 1000, 50, 40}, SizeCase{1, 1, 200, 2, 2}),
+    [](const auto &info) {
+        const SizeCase &c = info.param;
+        return std::to_string(c.width) + "x" + std::to_string(c.height) + "At" + std::to_string(c.rate);
+    });
 
 TEST(Zoom, DifferentRatesAcrossAndDown)
 {
@@ -110,7 +109,8 @@ TEST(Zoom, FlatColourStaysExactlyFlatAtEveryRate)
         ASSERT_TRUE(bmp);
         for (int y = 0; y < bmp->height; ++y)
             for (int x = 0; x < bmp->width; ++x)
-                ASSERT_TRUE(std::equal(colour, colour + 3, bmp->at(x, y))) << "rate " << rate << " at " << x << "," << y;
+                ASSERT_TRUE(std::equal(colour, colour + 3, bmp->at(x, y)))
+                    << "rate " << rate << " at " << x << "," << y;
     }
 }
 
@@ -221,4 +221,4 @@ TEST(Zoom, UnknownHandlesFail)
         EXPECT_EQ(ZoomDIB(handle, 50, 50), 0u);
 }
 
-} // namespace
+}  // namespace

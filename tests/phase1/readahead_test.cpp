@@ -163,8 +163,12 @@ TEST_F(ReadAheadTest, GivesWhatReadingEachPhotoAtItsTurnGives)
     testimages::JpegOptions turned;
     turned.exifOrientation = 6;
     const std::vector<QByteArray> paths = {
-        photo("a.jpg", 600, 400), photo("b.jpg", 64, 48), damaged("c.jpg"),
-        photo("d.jpg", 800, 400, progressive), photo("e.jpg", 300, 500, turned), photo("f.jpg", 33, 17),
+        photo("a.jpg", 600, 400),
+        photo("b.jpg", 64, 48),
+        damaged("c.jpg"),
+        photo("d.jpg", 800, 400, progressive),
+        photo("e.jpg", 300, 500, turned),
+        photo("f.jpg", 33, 17),
     };
     struct Case {
         int prepared;  // the rate the read-ahead scales at
@@ -173,7 +177,8 @@ TEST_F(ReadAheadTest, GivesWhatReadingEachPhotoAtItsTurnGives)
     for (const Case c : {Case{50, 50}, Case{25, 25}, Case{100, 100}, Case{200, 200}, Case{50, 25}}) {
         const auto expected = convert(real, paths, c.asked);
         for (const int workers : {1, 3}) {
-            SCOPED_TRACE(testing::Message() << "rate " << c.prepared << "/" << c.asked << ", " << workers << " workers");
+            SCOPED_TRACE(testing::Message()
+                         << "rate " << c.prepared << "/" << c.asked << ", " << workers << " workers");
             ReadAhead::Options options;
             options.workers = workers;
             ReadAhead readAhead(library, paths, c.prepared, options);
@@ -232,7 +237,7 @@ TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
             ASSERT_TRUE(prepared.waitFor(2));
             EXPECT_EQ(counted.reads(paths[2]), 0);
             convert(readAhead, {paths[0]}, 50);  // lets one more photo start
-        }  // the run ends here with a photo still being read
+        }                                        // the run ends here with a photo still being read
         EXPECT_TRUE(counted.live().empty());
         for (std::size_t i = 3; i < paths.size(); ++i)
             EXPECT_EQ(counted.reads(paths[i]), 0) << i;

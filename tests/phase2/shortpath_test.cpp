@@ -44,10 +44,10 @@ void checkConsistent(const ShortPaths& sp)
 struct SingleCase {
     const char* what;
     QString input;
-    QString expected;   // chemcv afterwards
+    QString expected;  // chemcv afterwards
     int result;
-    int entries;        // nbcourt afterwards
-    QString longName;   // tablong(1) when an entry was made
+    int entries;       // nbcourt afterwards
+    QString longName;  // tablong(1) when an entry was made
 };
 
 class SingleCall : public ::testing::TestWithParam<SingleCase> {};
@@ -92,13 +92,17 @@ const SingleCase singleCases[] = {
     {"blanks count towards the 8", R"(C:\My dir xy\a.jpg)", R"(C:\MYDIRX~1\A.JPG)", 1, 0, {}},
     {"8 with blanks, 5 without", R"(C:\a b c de\a.jpg)", R"(C:\ABCDE\A.JPG)", 1, 0, {}},
     {"long folder, short after blanks", R"(C:\a b c d e\a.jpg)", R"(C:\ABCDE~1\A.JPG)", 1, 0, {}},
-    {"two long folders both ~1", R"(C:\Long folder one\Long folder two\a.jpg)",
-     R"(C:\LONGFO~1\LONGFO~1\A.JPG)", 1, 0, {}},
+    {"two long folders both ~1",
+     R"(C:\Long folder one\Long folder two\a.jpg)",
+     R"(C:\LONGFO~1\LONGFO~1\A.JPG)",
+     1,
+     0,
+     {}},
     {"empty folder name", R"(C:\\a.jpg)", R"(C:\\A.JPG)", 1, 0, {}},
 
     // Long file names: first 6 characters, "~1", extension; one entry.
-    {"worked example", R"(C:\Program Files\Photo album\vacances ete.jpg)",
-     R"(C:\PROGRA~1\PHOTOA~1\VACANC~1.JPG)", 1, 1, "VACANCESETE.JPG"},
+    {"worked example", R"(C:\Program Files\Photo album\vacances ete.jpg)", R"(C:\PROGRA~1\PHOTOA~1\VACANC~1.JPG)", 1, 1,
+     "VACANCESETE.JPG"},
     {"13-character name", R"(C:\abcdefghi.jpg)", R"(C:\ABCDEF~1.JPG)", 1, 1, "ABCDEFGHI.JPG"},
     {"long only with its blanks", R"(C:\ab cd ef g.jpg)", R"(C:\ABCDEF~1.JPG)", 1, 1, "ABCDEFG.JPG"},
     {"stem cut at the dot", R"(C:\ab  cd  e.jpg)", R"(C:\ABCDE.~1.JPG)", 1, 1, "ABCDE.JPG"},
@@ -169,8 +173,7 @@ const SequenceCase sequenceCases[] = {
       {album + "vacances hiver.jpg", shortAlbum + "VACANC~2.JPG", 1}}},
     {"~9 is followed by ~10 and ~11", numberedRun()},
     {"first 8 differ from the newest name: both ~1",
-     {{R"(C:\vacances ete.jpg)", R"(C:\VACANC~1.JPG)", 1},
-      {R"(C:\vacancier du lac.jpg)", R"(C:\VACANC~1.JPG)", 1}}},
+     {{R"(C:\vacances ete.jpg)", R"(C:\VACANC~1.JPG)", 1}, {R"(C:\vacancier du lac.jpg)", R"(C:\VACANC~1.JPG)", 1}}},
     {"the newest name decides, not the matching entry's (stop)",
      {{R"(C:\vacances ete.jpg)", R"(C:\VACANC~1.JPG)", 1},
       {R"(C:\vacancier du lac.jpg)", R"(C:\VACANC~1.JPG)", 1},
@@ -187,8 +190,7 @@ const SequenceCase sequenceCases[] = {
      {{R"(C:\Un\vacances ete.jpg)", R"(C:\UN\VACANC~1.JPG)", 1},
       {R"(C:\Deux\vacances ete.jpg)", R"(C:\DEUX\VACANC~1.JPG)", 1}}},
     {"the same long name twice is numbered again",
-     {{R"(C:\vacances ete.jpg)", R"(C:\VACANC~1.JPG)", 1},
-      {R"(C:\vacances ete.jpg)", R"(C:\VACANC~2.JPG)", 1}}},
+     {{R"(C:\vacances ete.jpg)", R"(C:\VACANC~1.JPG)", 1}, {R"(C:\vacances ete.jpg)", R"(C:\VACANC~2.JPG)", 1}}},
     {"short names and failures leave the numbering alone",
      {{R"(C:\vacances ete.jpg)", R"(C:\VACANC~1.JPG)", 1},
       {R"(C:\Images\Photo.jpg)", R"(C:\IMAGES\PHOTO.JPG)", 1},
@@ -208,13 +210,12 @@ TEST(ShortPathRecord, KeepsLongNamesAndLeavesItAloneOnFailure)
     run(sp, album + "vacances hiver.jpg");
     ASSERT_EQ(sp.nbcourt, 2);
     EXPECT_EQ(sp.tablong, (QStringList{QString(), "VACANCESETE.JPG", "VACANCESHIVER.JPG"}));
-    EXPECT_EQ(sp.tabcourt, (QStringList{QString(), shortAlbum + "VACANC~1.JPG",
-                                        shortAlbum + "VACANC~2.JPG"}));
+    EXPECT_EQ(sp.tabcourt, (QStringList{QString(), shortAlbum + "VACANC~1.JPG", shortAlbum + "VACANC~2.JPG"}));
 
     const QStringList shortBefore = sp.tabcourt;
     const QStringList longBefore = sp.tablong;
-    for (const QString& failing : {QString(), QStringLiteral(R"(C:\Windows\Temp\RaduZor)"),
-                                   QStringLiteral(R"(C:\vacances ete.jpeg)")}) {
+    for (const QString& failing :
+         {QString(), QStringLiteral(R"(C:\Windows\Temp\RaduZor)"), QStringLiteral(R"(C:\vacances ete.jpeg)")}) {
         EXPECT_EQ(run(sp, failing).result, 0);
         EXPECT_EQ(sp.chemcv, failing);
         EXPECT_EQ(sp.nbcourt, 2);
@@ -335,7 +336,8 @@ const OddCase oddCases[] = {
     {"empty folders", R"(C:\\\\\\a long file name.jpg)"},
     {"no drive, long name", R"(\\server\share\vacances ete.jpg)"},
     {"name of one to three characters", R"(C:\a\bc\def\g.h)"},
-    {"german sharp s grows when upper-cased", QString::fromUtf8("C:\\stra\xc3\x9f" "e lang.jpg")},
+    {"german sharp s grows when upper-cased", QString::fromUtf8("C:\\stra\xc3\x9f"
+                                                                "e lang.jpg")},
 };
 
 INSTANTIATE_TEST_SUITE_P(ShortPath, OddInput, ::testing::ValuesIn(oddCases));

@@ -35,7 +35,8 @@ public:
     explicit TiffWriter(bool bigEndian) : big_(bigEndian)
     {
         bytes_ = {'E', 'x', 'i', 'f', 0, 0};
-        bytes_.insert(bytes_.end(), {bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}, bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}});
+        bytes_.insert(bytes_.end(), {bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'},
+                                     bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}});
         append(number(42, 2));
         append(number(8, 4));
     }
@@ -127,7 +128,7 @@ std::vector<std::uint8_t> makerNote(const TiffWriter &w)
     return note;
 }
 
-} // namespace
+}  // namespace
 
 TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height)
 {
@@ -135,21 +136,22 @@ TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height)
     t.bigEndian = bigEndian;
     TiffWriter w(bigEndian);
     using F = TiffWriter::Field;
-    const auto ifd0 = w.directory({
-        TiffWriter::ascii(kImageDescription, "A day at the lake"), TiffWriter::ascii(kMake, "RedimCam"),
-        TiffWriter::ascii(kModel, "Model 7 Pro"), F{kOrientation, kShort, 1, w.number(static_cast<std::uint32_t>(orientation), 2)},
-        TiffWriter::ascii(kDateTime, "2024:06:01 10:20:30"), TiffWriter::ascii(kArtist, "Jeanne Martin"),
-        TiffWriter::ascii(kCopyright, "(c) 2024 Jeanne Martin"), F{kExifPointer, kLong, 1, w.number(0, 4)},
-        F{kGpsPointer, kLong, 1, w.number(0, 4)}});
+    const auto ifd0 =
+        w.directory({TiffWriter::ascii(kImageDescription, "A day at the lake"), TiffWriter::ascii(kMake, "RedimCam"),
+                     TiffWriter::ascii(kModel, "Model 7 Pro"),
+                     F{kOrientation, kShort, 1, w.number(static_cast<std::uint32_t>(orientation), 2)},
+                     TiffWriter::ascii(kDateTime, "2024:06:01 10:20:30"), TiffWriter::ascii(kArtist, "Jeanne Martin"),
+                     TiffWriter::ascii(kCopyright, "(c) 2024 Jeanne Martin"), F{kExifPointer, kLong, 1, w.number(0, 4)},
+                     F{kGpsPointer, kLong, 1, w.number(0, 4)}});
     const auto note = makerNote(w);
-    const auto exif = w.directory({
-        F{kExposureTime, kRational, 1, w.rationals({1, 250})}, F{kFNumber, kRational, 1, w.rationals({28, 10})},
-        TiffWriter::ascii(kDateTimeOriginal, "2024:06:01 10:20:29"),
-        F{kMakerNote, kUndefined, static_cast<std::uint32_t>(note.size()), note},
-        F{kColorSpace, kShort, 1, w.number(0xFFFF, 2)},
-        F{kPixelXDimension, kShort, 1, w.number(static_cast<std::uint32_t>(width), 2)},
-        F{kPixelYDimension, kLong, 1, w.number(static_cast<std::uint32_t>(height), 4)},
-        TiffWriter::ascii(kLensModel, "Zoom 24-70mm f/2.8")});
+    const auto exif = w.directory({F{kExposureTime, kRational, 1, w.rationals({1, 250})},
+                                   F{kFNumber, kRational, 1, w.rationals({28, 10})},
+                                   TiffWriter::ascii(kDateTimeOriginal, "2024:06:01 10:20:29"),
+                                   F{kMakerNote, kUndefined, static_cast<std::uint32_t>(note.size()), note},
+                                   F{kColorSpace, kShort, 1, w.number(0xFFFF, 2)},
+                                   F{kPixelXDimension, kShort, 1, w.number(static_cast<std::uint32_t>(width), 2)},
+                                   F{kPixelYDimension, kLong, 1, w.number(static_cast<std::uint32_t>(height), 4)},
+                                   TiffWriter::ascii(kLensModel, "Zoom 24-70mm f/2.8")});
     t.gpsLatitude = w.rationals({48, 1, 5123, 100, 987654, 10000});
     const auto gps = w.directory({F{0x0000, 1, 4, {2, 3, 0, 0}}, TiffWriter::ascii(0x0001, "N"),
                                   F{0x0002, kRational, 3, t.gpsLatitude}, TiffWriter::ascii(0x0003, "E"),
@@ -236,4 +238,4 @@ std::uint32_t ExifView::number(const Entry &entry) const
     return entry.type == kShort ? u16(entry.valueAt) : u32(entry.valueAt);
 }
 
-} // namespace testimages
+}  // namespace testimages

@@ -21,8 +21,7 @@ namespace testimages {
 
 RgbImage::RgbImage(int w, int h)
     : width(w), height(h), rgb(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3, 0)
-{
-}
+{}
 
 RgbImage flat(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b)
 {
@@ -116,7 +115,7 @@ Sampling samplingOf(Subsampling s)
     return {{1, 1, 1}, {1, 1, 1}};
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::uint8_t> orientationExif(int orientation, bool bigEndian)
 {
@@ -137,8 +136,8 @@ std::vector<std::uint8_t> orientationExif(int orientation, bool bigEndian)
             put16(v >> 16);
         }
     };
-    b.insert(b.end(), bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'}
-                                : std::initializer_list<std::uint8_t>{'I', 'I'});
+    b.insert(b.end(),
+             bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'} : std::initializer_list<std::uint8_t>{'I', 'I'});
     put16(42);
     put32(8);       // first directory right after the header
     put16(1);       // one entry
@@ -146,17 +145,17 @@ std::vector<std::uint8_t> orientationExif(int orientation, bool bigEndian)
     put16(3);       // SHORT
     put32(1);       // one value
     put16(static_cast<unsigned>(orientation));
-    put16(0);       // rest of the value field
-    put32(0);       // no next directory
+    put16(0);  // rest of the value field
+    put32(0);  // no next directory
     return b;
 }
 
 namespace {
 
 // Everything that can call error_exit, with only plain values live (see ErrorManager).
-bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage *image,
-              const JpegOptions *o, const std::vector<std::uint8_t> *exif, unsigned char **out,
-              unsigned long *outSize, jpeg_scan_info *scans, std::uint8_t *row)
+bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage *image, const JpegOptions *o,
+              const std::vector<std::uint8_t> *exif, unsigned char **out, unsigned long *outSize, jpeg_scan_info *scans,
+              std::uint8_t *row)
 {
     if (setjmp(errors->jump) != 0)
         return false;
@@ -164,8 +163,8 @@ bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage 
     jpeg_mem_dest(cinfo, out, outSize);
     cinfo->image_width = static_cast<JDIMENSION>(image->width);
     cinfo->image_height = static_cast<JDIMENSION>(image->height);
-    const bool cmyk = o->colour == ColourModel::Cmyk || o->colour == ColourModel::InvertedCmyk ||
-                      o->colour == ColourModel::Ycck;
+    const bool cmyk =
+        o->colour == ColourModel::Cmyk || o->colour == ColourModel::InvertedCmyk || o->colour == ColourModel::Ycck;
     cinfo->input_components = cmyk ? 4 : 3;
     cinfo->in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(cinfo);
@@ -246,7 +245,7 @@ bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage 
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &options)
 {
@@ -296,8 +295,7 @@ std::vector<std::uint8_t> readFile(const std::filesystem::path &path)
     return bytes;
 }
 
-std::filesystem::path writeJpeg(const std::filesystem::path &path, const RgbImage &image,
-                                const JpegOptions &options)
+std::filesystem::path writeJpeg(const std::filesystem::path &path, const RgbImage &image, const JpegOptions &options)
 {
     writeFile(path, encodeJpeg(image, options));
     return path;
@@ -315,8 +313,7 @@ TempDir::~TempDir()
 {
     std::error_code ignored;
     // Tests may have made files read-only; give the owner its rights back before removing.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -340,7 +337,7 @@ std::optional<Bitmap> refuse(std::string *why, const char *reason)
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::string *why)
 {
@@ -387,7 +384,8 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
     for (int y = 0; y < bmp.height; ++y) {
         const int fileRow = bmp.bottomUp ? bmp.height - 1 - y : y;
         const auto src = file.begin() + offset + static_cast<std::ptrdiff_t>(padded) * fileRow;
-        std::copy(src, src + static_cast<std::ptrdiff_t>(rowBytes), bmp.bgr.begin() + static_cast<std::ptrdiff_t>(rowBytes) * y);
+        std::copy(src, src + static_cast<std::ptrdiff_t>(rowBytes),
+                  bmp.bgr.begin() + static_cast<std::ptrdiff_t>(rowBytes) * y);
     }
     return bmp;
 }
@@ -400,4 +398,4 @@ void appendExifBlock(std::vector<std::uint8_t> &bitmap, const std::vector<std::u
     bitmap.insert(bitmap.end(), std::begin(kExifBlockSignature), std::end(kExifBlockSignature));
 }
 
-} // namespace testimages
+}  // namespace testimages

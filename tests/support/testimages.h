@@ -21,10 +21,7 @@ struct RgbImage {
     RgbImage() = default;
     RgbImage(int w, int h);  // black
     std::uint8_t *at(int x, int y) { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
-    const std::uint8_t *at(int x, int y) const
-    {
-        return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
-    }
+    const std::uint8_t *at(int x, int y) const { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
 };
 
 // ---- Patterns -------------------------------------------------------------------------------
@@ -70,13 +67,13 @@ struct JpegOptions {
     bool spectralSelectionOnly = false;
     bool arithmetic = false;
     bool optimizeHuffman = false;
-    bool nonInterleaved = false;  // one sequential scan per component (not with progressive)
-    int restartInterval = 0;      // in MCUs; 0 = no restart markers
-    int exifOrientation = 0;      // 1 to 8 writes an EXIF APP1 with that tag; 0 writes none
-    bool exifBigEndian = false;   // "MM" instead of "II" byte order in the EXIF block
+    bool nonInterleaved = false;            // one sequential scan per component (not with progressive)
+    int restartInterval = 0;                // in MCUs; 0 = no restart markers
+    int exifOrientation = 0;                // 1 to 8 writes an EXIF APP1 with that tag; 0 writes none
+    bool exifBigEndian = false;             // "MM" instead of "II" byte order in the EXIF block
     std::vector<std::uint8_t> exifPayload;  // when not empty, the APP1 payload written instead
-    std::vector<std::uint8_t> iccProfile;  // written as APP2 ICC_PROFILE markers if not empty
-    int densityUnit = 0;          // JFIF density: 0 none, 1 dots per inch, 2 dots per cm
+    std::vector<std::uint8_t> iccProfile;   // written as APP2 ICC_PROFILE markers if not empty
+    int densityUnit = 0;                    // JFIF density: 0 none, 1 dots per inch, 2 dots per cm
     int xDensity = 1;
     int yDensity = 1;
 };
@@ -95,11 +92,24 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &o
 // as the block's own offsets do.
 
 enum ExifTag : std::uint16_t {
-    kImageDescription = 0x010E, kMake = 0x010F, kModel = 0x0110, kOrientation = 0x0112,
-    kDateTime = 0x0132, kArtist = 0x013B, kThumbnailOffset = 0x0201, kCopyright = 0x8298,
-    kExposureTime = 0x829A, kFNumber = 0x829D, kExifPointer = 0x8769, kGpsPointer = 0x8825,
-    kDateTimeOriginal = 0x9003, kMakerNote = 0x927C, kColorSpace = 0xA001,
-    kPixelXDimension = 0xA002, kPixelYDimension = 0xA003, kLensModel = 0xA434,
+    kImageDescription = 0x010E,
+    kMake = 0x010F,
+    kModel = 0x0110,
+    kOrientation = 0x0112,
+    kDateTime = 0x0132,
+    kArtist = 0x013B,
+    kThumbnailOffset = 0x0201,
+    kCopyright = 0x8298,
+    kExposureTime = 0x829A,
+    kFNumber = 0x829D,
+    kExifPointer = 0x8769,
+    kGpsPointer = 0x8825,
+    kDateTimeOriginal = 0x9003,
+    kMakerNote = 0x927C,
+    kColorSpace = 0xA001,
+    kPixelXDimension = 0xA002,
+    kPixelYDimension = 0xA003,
+    kLensModel = 0xA434,
 };
 
 // What a camera writes: IFD0 (ImageDescription, Make, Model, Orientation, DateTime, Artist,
@@ -114,10 +124,10 @@ struct TaggedExif {
     std::vector<std::uint8_t> payload;  // "Exif\0\0" and the TIFF block
     bool bigEndian = false;
     std::uint32_t ifd0 = 0, exif = 0, gps = 0, ifd1 = 0;  // the directories
-    std::uint32_t makerNote = 0;         // the maker note's value
-    std::uint32_t makerNoteText = 0;     // where the maker note's own entry points
-    std::vector<std::uint8_t> gpsLatitude;  // the latitude's three rationals as stored
-    std::vector<std::uint8_t> thumbnail;    // the thumbnail JPEG
+    std::uint32_t makerNote = 0;                          // the maker note's value
+    std::uint32_t makerNoteText = 0;                      // where the maker note's own entry points
+    std::vector<std::uint8_t> gpsLatitude;                // the latitude's three rationals as stored
+    std::vector<std::uint8_t> thumbnail;                  // the thumbnail JPEG
 };
 TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height);
 
@@ -190,10 +200,7 @@ struct Bitmap {
     std::vector<std::uint8_t> bgr;
     std::vector<std::uint8_t> exif;  // the EXIF payload of the block after the pixels, if any
 
-    const std::uint8_t *at(int x, int y) const
-    {
-        return bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3;
-    }
+    const std::uint8_t *at(int x, int y) const { return bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
 };
 
 // Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
@@ -209,4 +216,4 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
 inline constexpr char kExifBlockSignature[8] = {'R', 'e', 'd', 'i', 'm', 'E', 'x', 'f'};
 void appendExifBlock(std::vector<std::uint8_t> &bitmap, const std::vector<std::uint8_t> &payload);
 
-} // namespace testimages
+}  // namespace testimages
