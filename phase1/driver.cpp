@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScopeGuard>
 
 namespace redim {
 
@@ -23,6 +24,7 @@ void Form1::filtrebmp()
 
 void Form1::Command1_Click()
 {
+    const auto giveMemoryBack = qScopeGuard(releaseKeptMemory);  // whichever way the run ends
     setStatus(QString());
     aigan = 0;
     Frame7->hide();
@@ -39,7 +41,6 @@ void Form1::Command1_Click()
             return;
         Frame7->show();
         dosim(QFileInfo(nomfi).absolutePath());
-        releaseKeptMemory();
         ProgressBar1->setValue(ProgressBar1->maximum());
         setStatus(messages::folderDone);
         return;
