@@ -81,7 +81,8 @@ struct Layout {
     bool runLength = false; // BI_RLE8 or BI_RLE4: pixels as codes, not rows
     std::size_t headerSize = 0;
     std::uint64_t pixelOffset = 0;
-    std::uint64_t stride = 0; // bytes per row in the file, padding included
+    std::uint64_t stride = 0;    // bytes per row in the file, padding included
+    std::uint32_t sizeImage = 0; // the pixel data's size as the header states it; 0 when it does not
 };
 
 // Compression and depth must go together: run-length codes for 8 and 4 bits only, colour masks
@@ -139,6 +140,7 @@ BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
     const std::int32_t height = le32s(file, h + 8);
     l.bitsPerPixel = static_cast<int>(le16(file, h + 14));
     l.compression = le32(file, h + 16);
+    l.sizeImage = le32(file, h + 20);
     out.xPixelsPerMetre = le32s(file, h + 24);
     out.yPixelsPerMetre = le32s(file, h + 28);
 
@@ -307,8 +309,7 @@ std::span<const std::uint8_t> runLengthCodes(std::span<const std::uint8_t> file,
     if (l.pixelOffset >= file.size())
         return {};
     const std::span<const std::uint8_t> codes = file.subspan(static_cast<std::size_t>(l.pixelOffset));
-    const std::uint32_t sizeImage = le32(file, fileHeaderSize + 20);
-    return sizeImage != 0 && sizeImage < codes.size() ? codes.first(sizeImage) : codes;
+    return l.sizeImage != 0 && l.sizeImage < codes.size() ? codes.first(l.sizeImage) : codes;
 }
 
 // An encoded run: `count` pixels of one index (RLE8), or of two alternating ones, high nibble first (RLE4).
@@ -426,6 +427,8 @@ BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
         return e;
     out.width = l.width;
     out.height = l.height;
+    out.pixelsEnd =
+        l.pixelOffset + std::max<std::uint64_t>(l.sizeImage, l.stride * static_cast<std::uint64_t>(l.height));
 
     // Where picture row 0 (the top one) starts in the file, and the step to the row below it.
     const auto stride = static_cast<std::ptrdiff_t>(l.stride);

@@ -47,6 +47,10 @@ public:
     // Resolution in pixels per metre as the file states it; 0 or negative means unknown.
     std::int32_t xPixelsPerMetre = 0;
     std::int32_t yPixelsPerMetre = 0;
+    // Where in the file the pixel data the headers describe ends: their offset plus the larger of
+    // the size the header states and that of the rows uncompressed (compressed pixels take less,
+    // so nothing after this is ever pixel data). What follows may be a block of our own.
+    std::uint64_t pixelsEnd = 0;
 
     // First byte of row y, counted from the top of the picture.
     const std::uint8_t* row(int y) const { return base() + topOffset_ + static_cast<std::ptrdiff_t>(y) * stride_; }
