@@ -110,7 +110,7 @@ QString shortFolders(const QString& upper, QString& name)
 
 // The last name must end in a dot and three characters (for a name of fewer than
 // 4 characters, its first character must be the dot).
-bool hasExtension(const QString& name)
+bool endsInDotAndThree(const QString& name)
 {
     const qsizetype dotPos = name.size() < 4 ? 1 : name.size() - 3;
     return charAt(name, dotPos) == QLatin1String(".");
@@ -177,7 +177,7 @@ qint16 ShortPaths::chemcourt()
 {
     QString name;
     const QString folders = shortFolders(chemcv.toUpper(), name);
-    if (!hasExtension(name))
+    if (!endsInDotAndThree(name))
         return 0;  // the path stays as it was
 
     if (name.size() < 13) {
