@@ -15,7 +15,7 @@ FixedPaths pathsUnder(const QString &tempFolder)
 
 FixedPaths defaultPaths()
 {
-    return pathsUnder(QStringLiteral("/tmp/redim-%1").arg(::getuid()));
+    return pathsUnder(QStringLiteral("/var/tmp/redim-%1").arg(::getuid()));
 }
 
 bool isPrivateFolder(const QString &folder)

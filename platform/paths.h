@@ -7,7 +7,7 @@
 namespace redim {
 
 struct FixedPaths {
-    QString tempFolder;          // the private temporary folder, /tmp/redim-<uid>
+    QString tempFolder;          // the private temporary folder, /var/tmp/redim-<uid>
     QString resultFolder;        // where the bitmaps and the JPEGs of a session go
     QString intermediateBitmap;  // the one file every bitmap is written to first
 };
@@ -16,7 +16,9 @@ struct FixedPaths {
 // folder that ends with one (the root folder then gives "//name").
 inline constexpr QChar kSeparator = QChar(u'/');
 
-// The paths of a real session: /tmp/redim-<uid>/RaduZor and /tmp/redim-<uid>/Dib.bmp.
+// The paths of a real session: /var/tmp/redim-<uid>/RaduZor and /var/tmp/redim-<uid>/Dib.bmp.
+// /var/tmp, not /tmp: it is on disk and kept across a restart, where /tmp is often a RAM disk
+// that a folder of bitmaps would fill and a restart would empty.
 FixedPaths defaultPaths();
 
 // The same layout below another root; tests hand the window a temporary root this way.

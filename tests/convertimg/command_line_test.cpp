@@ -85,7 +85,7 @@ TEST(Pattern, SplitsFolderFromMask)
         const char* mask;
     };
     const Case cases[] = {
-        {"/tmp/redim-1000/RaduZor/*.bmp", "/tmp/redim-1000/RaduZor", "*.bmp"},
+        {"/var/tmp/redim-1000/RaduZor/*.bmp", "/var/tmp/redim-1000/RaduZor", "*.bmp"},
         {"/*.bmp", "/", "*.bmp"},
         {"*.bmp", ".", "*.bmp"},
         {"dir/", "dir", ""},

@@ -71,7 +71,7 @@ const SingleCase singleCases[] = {
     // Result folder and other paths without a three-letter ending: untouched, letter case kept.
     {"result folder", R"(C:\Windows\Temp\RaduZor)", R"(C:\Windows\Temp\RaduZor)", 0, 0, {}},
     {"result folder lower case", R"(c:\windows\temp\raduzor)", R"(c:\windows\temp\raduzor)", 0, 0, {}},
-    {"Linux result folder", "/tmp/redim-1000/RaduZor", "/tmp/redim-1000/RaduZor", 0, 0, {}},
+    {"Linux result folder", "/var/tmp/redim-1000/RaduZor", "/var/tmp/redim-1000/RaduZor", 0, 0, {}},
     {"two-letter extension", R"(C:\dir\photo.jp)", R"(C:\dir\photo.jp)", 0, 0, {}},
     {"four-letter extension", R"(C:\dir\photo.jpeg)", R"(C:\dir\photo.jpeg)", 0, 0, {}},
     {"dot only in a folder", R"(C:\dir.old\photo)", R"(C:\dir.old\photo)", 0, 0, {}},
