@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSlider>
 
 #include <algorithm>
@@ -125,6 +126,7 @@ Form1::Form1(Environment environment) : env_(std::move(environment))
     if (env_.programFolder.isEmpty())
         env_.programFolder = executableFolder();
     CommonDialog1 = env_.dialog;
+    images_ = env_.images;
 
     buildControls();
     Form_Load();
@@ -229,9 +231,7 @@ void Form1::Form_Unload()
     loaded_ = false;
     libim();
     hdib = 0;  // released once, never twice
-    if (ctr > 0)
-        return;
-    if (tempFolderTrusted())
+    if (ctr <= 0 && tempFolderTrusted())
         deleteFile(logx);
 }
 
@@ -250,13 +250,37 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (waiting_) {
-        event->ignore();  // the window takes no input until the erasing is over
+    if (liveRun_) {
+        liveRun_->requestStop();  // the window closes as soon as the run has stopped
+        event->ignore();
         return;
     }
     if (loaded_)
         Form_Unload();
     event->accept();
+}
+
+void Form1::runLive(const std::function<void()> &work)
+{
+    if (liveRun_) {
+        work();
+        return;
+    }
+    bool closing = false;
+    {
+        LiveRun run;
+        LiveLibrary library(*env_.images, run);
+        liveRun_ = &run;
+        images_ = &library;
+        const auto restore = qScopeGuard([&] {
+            liveRun_ = nullptr;
+            images_ = env_.images;
+            closing = run.stopRequested();
+        });
+        work();
+    }
+    if (closing)
+        close();
 }
 
 void Form1::Command2_Click()

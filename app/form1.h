@@ -2,6 +2,7 @@
 // The Phase 1 handlers live in phase1/, the Phase 2 and clean-up handlers in phase2/.
 #pragma once
 
+#include "app/liverun.h"
 #include "platform/paths.h"
 
 #include <QSet>
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class QGroupBox;
@@ -118,6 +120,8 @@ private:
     void Form_Load();
     void Form_Unload();
     void filtrejpg();
+    void convertFolder(const QString &folder);
+    void convertChosenImage();
     void filtrebmp();
     enum class WriteOutcome { Done, Failed, Raised };
     WriteOutcome ecrimAttempt();
@@ -127,13 +131,26 @@ private:
     void eraseConvertedBitmaps();
     bool tempFolderTrusted() const;
 
+    // Runs `work`, the long part of a handler, with the window alive throughout (app/liverun.h);
+    // the steps reach the library through the run meanwhile. A close asked for during the run
+    // stops it at its next stopping point and closes the window once it has ended.
+    void runLive(const std::function<void()> &work);
+    // `work` done through the current run, if any, so that the window stays alive meanwhile.
+    template <typename Work>
+    auto keepingAlive(Work &&work)
+    {
+        return liveRun_ ? liveRun_->await(std::forward<Work>(work)) : work();
+    }
+    bool stopRequested() const { return liveRun_ && liveRun_->stopRequested(); }
+
     Environment env_;
     std::unique_ptr<ImageLibrary> ownImages_;
     std::unique_ptr<FileDialog> ownDialog_;
     std::unique_ptr<ProcessStarter> ownProcesses_;
-    bool loaded_ = false;         // between start-up and unloading
-    bool waiting_ = false;        // for converters, while "Effacer Bmp" lets the window repaint
-    QSet<QString> bitmapsOfRun_;  // the bitmaps the current Phase 1 run has written
+    ImageLibrary *images_ = nullptr;  // what the steps call: the library, or the run's way to it
+    LiveRun *liveRun_ = nullptr;      // the handler's run in progress, if any
+    bool loaded_ = false;             // between start-up and unloading
+    QSet<QString> bitmapsOfRun_;      // the bitmaps the current Phase 1 run has written
 };
 
 }  // namespace redim

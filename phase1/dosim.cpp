@@ -9,6 +9,7 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace redim {
@@ -17,12 +18,13 @@ void Form1::dosim(const QString &folder)
 {
     // The first listing only sizes the progress bar; the second one is what gets converted. A link
     // to a photo is converted like the photo, under the link's name.
-    const std::optional<QStringList> counted = listFiles(folder, filtre, Links::Follow);
+    const auto list = [&] { return listFiles(folder, filtre, Links::Follow); };
+    const std::optional<QStringList> counted = keepingAlive(list);
     if (!counted)
         return;
     if (counted->size() >= 2)
         ProgressBar1->setMaximum(static_cast<int>(counted->size() - 1));
-    const QStringList names = listFiles(folder, filtre, Links::Follow).value_or(QStringList());
+    const QStringList names = keepingAlive(list).value_or(QStringList());
 
     // While the window writes each photo, the next ones are read and scaled on the other cores;
     // the steps below reach the library through the read-ahead for the run.
@@ -31,9 +33,18 @@ void Form1::dosim(const QString &folder)
         paths.push_back(encodePath(folder + kSeparator + name));
     ReadAhead::Options options;
     options.workers = env_.readAheadWorkers;
-    ReadAhead readAhead(*env_.images, std::move(paths), Slider2->value(), options);
-    ImageLibrary *const library = std::exchange(env_.images, &readAhead);
-    const auto restoreLibrary = qScopeGuard([&] { env_.images = library; });
+    std::optional<ReadAhead> readAhead;
+    readAhead.emplace(*env_.images, std::move(paths), Slider2->value(), options);
+    ImageLibrary *const steps = images_;
+    std::optional<LiveLibrary> live;
+    if (liveRun_)
+        live.emplace(*readAhead, *liveRun_);
+    images_ = live ? static_cast<ImageLibrary *>(&*live) : &*readAhead;
+    // Abandoning the read-ahead waits for the photos its workers are reading.
+    const auto endReadAhead = qScopeGuard([&] {
+        images_ = steps;
+        keepingAlive([&] { readAhead.reset(); });
+    });
 
     int counter = 0;
     for (const QString &name : names) {
@@ -48,6 +59,8 @@ void Form1::dosim(const QString &folder)
         ProgressBar1->setValue(std::min(counter, ProgressBar1->maximum()));
         ProgressBar1->repaint();
         ++counter;
+        if (stopRequested())
+            break;  // the window is being closed: this photo was the last one
     }
 }
 

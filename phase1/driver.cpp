@@ -40,14 +40,26 @@ void Form1::Command1_Click()
         if (nomfi.isEmpty())
             return;
         Frame7->show();
-        dosim(QFileInfo(nomfi).absolutePath());
-        ProgressBar1->setValue(ProgressBar1->maximum());
-        setStatus(messages::folderDone);
+        runLive([this] { convertFolder(QFileInfo(nomfi).absolutePath()); });
         return;
     }
 
     if (chosen.size() < kShortestPath)
         return;
+    runLive([this] { convertChosenImage(); });
+}
+
+void Form1::convertFolder(const QString &folder)
+{
+    dosim(folder);
+    if (stopRequested())
+        return;  // the window is closing: the photos not reached are simply not converted
+    ProgressBar1->setValue(ProgressBar1->maximum());
+    setStatus(messages::folderDone);
+}
+
+void Form1::convertChosenImage()
+{
     convim();
     if (aigan == 1) {
         appendToLog(nomfi);

@@ -6,7 +6,6 @@
 #include "platform/filesystem.h"
 #include "platform/process.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 
 namespace redim {
@@ -46,23 +45,22 @@ void Form1::Command5_Click()
 void Form1::Command6_Click()
 {
     setStatus(messages::erasing);
-    waitForConverters();
-    if (tempFolderTrusted())
-        eraseConvertedBitmaps();
-    setStatus(messages::jpegsIn + chemir);
+    runLive([this] {
+        waitForConverters();
+        if (tempFolderTrusted())
+            eraseConvertedBitmaps();
+        setStatus(messages::jpegsIn + chemir);
+    });
 }
 
 // Waits for the converters this window started, as long as they keep finishing JPEGs: one that
-// has finished none for converterPatience is taken as hung. Meanwhile the window repaints but
-// takes no input, and refuses to close.
+// has finished none for converterPatience is taken as hung. Closing the window ends the wait.
 void Form1::waitForConverters()
 {
     QElapsedTimer sinceLastJpeg;
     sinceLastJpeg.start();
     qsizetype jpegs = -1;
-    waiting_ = true;
-    while (!env_.processes->waitForAll(kWaitSlice)) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    while (!stopRequested() && !keepingAlive([this] { return env_.processes->waitForAll(kWaitSlice); })) {
         const qsizetype now = listFiles(chemir, QStringLiteral("jpg")).value_or(QStringList()).size();
         if (now != jpegs) {
             jpegs = now;
@@ -71,7 +69,6 @@ void Form1::waitForConverters()
             break;
         }
     }
-    waiting_ = false;
 }
 
 // A bitmap is erased only when its JPEG, written after it, stands beside it (the converter
@@ -79,12 +76,18 @@ void Form1::waitForConverters()
 // it is kept and recorded in the log.
 void Form1::eraseConvertedBitmaps()
 {
-    for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
-        const QString bitmap = chemir + kSeparator + name;
-        if (isWrittenSince(chemir + kSeparator + jpegNameFor(name), bitmap)) {
-            deleteFile(bitmap);  // one that cannot be deleted does not stop the others
-            continue;
+    const QStringList kept = keepingAlive([this] {
+        QStringList unconverted;
+        for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
+            const QString bitmap = chemir + kSeparator + name;
+            if (isWrittenSince(chemir + kSeparator + jpegNameFor(name), bitmap))
+                deleteFile(bitmap);  // one that cannot be deleted does not stop the others
+            else
+                unconverted.append(bitmap);
         }
+        return unconverted;
+    });
+    for (const QString &bitmap : kept) {
         appendToLog(bitmap);
         ctr += 1;
     }

@@ -29,40 +29,6 @@ const QString kReadFailed = QStringLiteral("Anomalie. Conversion bitmap avortée
 const QString kWriteFailed = QStringLiteral(" Anomalie. Conversion bitmap avortée.");
 const QString kFolderDone = QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap des fichiers terminée");
 
-// The real library, with hooks that run before each read and each write: the moments a hostile
-// world acts. A folder run calls the library from several threads; a hook runs for one call at
-// a time.
-class HookedLibrary final : public ImageLibrary {
-public:
-    using Hook = std::function<void(int callIndex, const QByteArray &path)>;
-    Hook beforeRead;
-    Hook beforeWrite;
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
-    {
-        runHook(beforeRead, reads_, path);
-        return imageLibrary().readFileIntoDIB(path);
-    }
-    std::optional<quint32> zoomDIB(quint32 h, qint32 x, qint32 y) override { return imageLibrary().zoomDIB(h, x, y); }
-    std::optional<qint16> writeDIBToFile(quint32 h, const QByteArray &path, qint16 option) override
-    {
-        runHook(beforeWrite, writes_, path);
-        return imageLibrary().writeDIBToFile(h, path, option);
-    }
-    bool dibFree(quint32 h) override { return imageLibrary().dibFree(h); }
-
-private:
-    void runHook(const Hook &hook, int &calls, const QByteArray &path)
-    {
-        const std::lock_guard lock(mutex_);
-        if (hook)
-            hook(calls, path);
-        ++calls;
-    }
-    std::mutex mutex_;
-    int reads_ = 0;
-    int writes_ = 0;
-};
-
 class Hostile : public WindowTest {
 protected:
     HookedLibrary library;

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 
 #include <fcntl.h>
@@ -42,6 +43,20 @@ int zombieChildren()
     }
     return zombies;
 }
+
+// A converter that never ends and never writes a JPEG.
+class HungConverter final : public ProcessStarter {
+public:
+    std::atomic<int> waits = 0;
+    bool start(const QString &, const QStringList &) override { return true; }
+    bool anyRunning() const override { return true; }
+    bool waitForAll(std::chrono::milliseconds timeout) override
+    {
+        ++waits;
+        std::this_thread::sleep_for(timeout);
+        return false;
+    }
+};
 
 class PhaseTwo : public WindowTest {
 protected:
@@ -185,17 +200,7 @@ TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatHasNoJpegWrittenAfterIt)
 
 TEST_F(PhaseTwo, ErasingStopsWaitingForAHungConverterAndKeepsItsBitmaps)
 {
-    // A converter that never ends and never writes a JPEG.
-    class Hung final : public ProcessStarter {
-    public:
-        bool start(const QString &, const QStringList &) override { return true; }
-        bool anyRunning() const override { return true; }
-        bool waitForAll(std::chrono::milliseconds timeout) override
-        {
-            std::this_thread::sleep_for(timeout);
-            return false;
-        }
-    } hung;
+    HungConverter hung;
     Form1::Environment env = environment();
     env.processes = &hung;
     env.converterPatience = std::chrono::milliseconds(300);
@@ -203,20 +208,36 @@ TEST_F(PhaseTwo, ErasingStopsWaitingForAHungConverterAndKeepsItsBitmaps)
     form.show();
     writeAll(resultFolder() + QStringLiteral("/photo.bmp"), "bitmap");
 
-    // While it waits, the window goes on handling what is not user input, and cannot be closed.
+    // While it waits, the window goes on handling what is not user input.
     bool handledWhileWaiting = false;
-    bool closedWhileWaiting = true;
-    QTimer::singleShot(0, &form, [&] {
-        handledWhileWaiting = true;
-        closedWhileWaiting = form.close();
-    });
+    QTimer::singleShot(0, &form, [&] { handledWhileWaiting = true; });
     form.Command6->click();
     EXPECT_TRUE(handledWhileWaiting);
-    EXPECT_FALSE(closedWhileWaiting);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "photo.bmp"}));
     EXPECT_EQ(form.ctr, 1.0f);
     EXPECT_EQ(form.Text1->toPlainText(), kJpegsIn + resultFolder());
+}
+
+TEST_F(PhaseTwo, ClosingTheWindowEndsTheWaitForAConverter)
+{
+    HungConverter hung;
+    Form1::Environment env = environment();
+    env.processes = &hung;
+    env.converterPatience = std::chrono::seconds(5);
+    Form1 form(env);
+    form.show();
+    writeAll(resultFolder() + QStringLiteral("/photo.bmp"), "bitmap");
+
+    // The close is refused while the erasing runs, which stops waiting at once, keeps what is
+    // not converted, and then closes the window.
+    bool closedAtOnce = true;
+    QTimer::singleShot(0, &form, [&] { closedAtOnce = form.close(); });
+    form.Command6->click();
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_LE(hung.waits, 2);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "photo.bmp"}));
 }
 
 TEST_F(PhaseTwo, ErasingWithNothingToEraseEndsWithTheSameText)

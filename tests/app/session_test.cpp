@@ -1,0 +1,138 @@
+// The window in a desktop session: alive through a long run, and stopped by its close box.
+#include "fixture.h"
+
+#include "windows/form3.h"
+
+#include "testimages.h"
+
+#include <QAccessible>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include <condition_variable>
+
+namespace redim::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Session : public WindowTest {
+protected:
+    HookedLibrary library;
+    QString photos;
+
+    void SetUp() override
+    {
+        photos = root.path() + QStringLiteral("/Photos");
+        ASSERT_TRUE(QDir().mkpath(photos));
+    }
+
+    std::unique_ptr<Form1> makeForm()
+    {
+        Form1::Environment env = environment();
+        env.images = &library;
+        return std::make_unique<Form1>(env);
+    }
+
+    void makePhotos(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const QString path = photos + QStringLiteral("/p%1.jpg").arg(i);
+            testimages::writeJpeg(QFile::encodeName(path).toStdString(), testimages::gradient(64, 48));
+        }
+    }
+
+    void runFolder(Form1 &form)
+    {
+        dialog.answers = {photos + QStringLiteral("/p0.jpg")};
+        form.Option20->setChecked(true);
+        form.Command1->click();
+    }
+
+    static void activate(QWidget *window)
+    {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }));
+    }
+};
+
+int threadsOfThisProcess()
+{
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+TEST_F(Session, TheWindowLivesThroughAFolderRunAndTakesTheUsersInputAfterIt)
+{
+    makePhotos(2);
+    auto form = makeForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    Form3 &help = Form3::instance();
+
+    // A click on "Aide" comes while the run works; the first bitmap is written only once the
+    // window has handled it.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool clicked = false;
+    bool helpOpenedAtTheClick = true;
+    QTimer::singleShot(0, form.get(), [&] {
+        QTest::mouseClick(form->windowHandle(), Qt::LeftButton, {}, form->Command3->geometry().center());
+        helpOpenedAtTheClick = help.isVisible();
+        const std::lock_guard lock(mutex);
+        clicked = true;
+        changed.notify_all();
+    });
+    bool clickedDuringTheRun = false;
+    library.beforeWrite = [&](int call, const QByteArray &) {
+        std::unique_lock lock(mutex);
+        if (call == 0)
+            clickedDuringTheRun = changed.wait_for(lock, 10s, [&] { return clicked; });
+    };
+
+    runFolder(*form);
+    EXPECT_TRUE(clickedDuringTheRun);
+    EXPECT_FALSE(helpOpenedAtTheClick);
+    EXPECT_EQ(QDir(resultFolder()).entryList({QStringLiteral("*.bmp")}).size(), 2);
+    // The click acts once the run is over.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return help.isVisible(); }));
+    help.close();
+}
+
+TEST_F(Session, ClosingTheWindowStopsAFolderRunAfterThePhotoBeingWritten)
+{
+    makePhotos(8);
+    auto form = makeForm();
+    form->show();
+    const int threadsBefore = threadsOfThisProcess();
+    library.beforeWrite = [&](int call, const QByteArray &) {
+        if (call == 1)
+            QMetaObject::invokeMethod(form.get(), &QWidget::close, Qt::QueuedConnection);
+    };
+
+    runFolder(*form);
+    EXPECT_FALSE(form->isVisible());
+    // The second photo was finished, whole; the others are not converted, and are no failures:
+    // the log went with the window. Nothing else is left, and no thread of the run lives on.
+    const QStringList bitmaps = QDir(resultFolder()).entryList({QStringLiteral("*.bmp")});
+    EXPECT_EQ(bitmaps.size(), 2);
+    for (const QString &name : bitmaps) {
+        const QByteArray bytes = readAll(resultFolder() + '/' + name);
+        EXPECT_TRUE(testimages::parseBmp24(std::vector<std::uint8_t>(bytes.begin(), bytes.end())))
+            << name.toStdString();
+    }
+    EXPECT_EQ(entries(resultFolder()), bitmaps);
+    EXPECT_EQ(entries(tempFolder()), QStringList({"RaduZor"}));
+    EXPECT_EQ(threadsOfThisProcess(), threadsBefore);
+}
+
+}  // namespace
+}  // namespace redim::testing
