@@ -88,6 +88,7 @@ QWidget *createControl(const ControlDesign &design, QWidget *parent)
     case Kind::StatusBox: {
         auto *box = new QPlainTextEdit(caption, parent);
         box->setLineWrapMode(QPlainTextEdit::NoWrap);
+        box->setTabChangesFocus(true);  // Tab goes on to the buttons, as from every other control
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         return box;
     }
@@ -191,6 +192,8 @@ void Form1::buildControls()
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setTextVisible(false);
 
+    nameForScreenReaders();
+
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -198,6 +201,17 @@ void Form1::buildControls()
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Slider2, &QSlider::valueChanged, this, &Form1::Slider2_Change);
+}
+
+// Buttons and option buttons speak their captions; the controls without one take theirs from
+// the frame that holds them.
+void Form1::nameForScreenReaders()
+{
+    const QString rate = Frame6->title().trimmed();
+    Slider2->setAccessibleName(rate);
+    Text2->setAccessibleName(rate + QStringLiteral(" choisi"));
+    Text1->setAccessibleName(QStringLiteral("Ligne d'état"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Avancement de la phase 1"));
 }
 
 // Start-up: every housekeeping failure is silent, and the window opens whatever happens.
@@ -233,6 +247,7 @@ void Form1::Form_Unload()
     hdib = 0;  // released once, never twice
     if (ctr <= 0 && tempFolderTrusted())
         deleteFile(logx);
+    emit unloaded();
 }
 
 bool Form1::tempFolderTrusted() const
@@ -281,6 +296,16 @@ void Form1::runLive(const std::function<void()> &work)
     }
     if (closing)
         close();
+}
+
+void Form1::comeForward()
+{
+    if (!loaded_)
+        return;  // the session is ending
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
 }
 
 void Form1::Command2_Click()

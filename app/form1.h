@@ -97,6 +97,10 @@ public:
     // Writes `text` into the status line, replacing what it held, and shows it at once.
     void setStatus(const QString &text);
 
+signals:
+    // The window has been unloaded: the session is over.
+    void unloaded();
+
 public slots:
     void Command1_Click();  // Phase 1
     void Command2_Click();  // quit
@@ -105,6 +109,7 @@ public slots:
     void Command5_Click();  // Phase 2: start the converter
     void Command6_Click();  // erase the bitmaps
     void Slider2_Change();  // rate display
+    void comeForward();     // another start of the program asks for this window
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -117,6 +122,7 @@ private:
     static constexpr qsizetype kShortestPath = 7;
 
     void buildControls();
+    void nameForScreenReaders();
     void Form_Load();
     void Form_Unload();
     void filtrejpg();

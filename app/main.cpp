@@ -2,6 +2,8 @@
 #include "app/form1.h"
 #include "app/look.h"
 #include "platform/memory.h"
+#include "platform/oneinstance.h"
+#include "platform/paths.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -21,7 +23,19 @@ int main(int argc, char *argv[])
     // The program ends when its last window closes: "Quitter" leaves an open Help window open.
     app.setQuitOnLastWindowClosed(true);
 
+    // A second start while a session runs would empty its result folder: it brings the running
+    // window forward instead, and ends.
+    const redim::FixedPaths paths = redim::defaultPaths();
+    redim::preparePrivateFolder(paths.tempFolder);
+    redim::OneInstance instance(paths.tempFolder);
+    if (!instance.isFirst()) {
+        instance.askFirstToComeForward();
+        return 0;
+    }
+
     redim::Form1 form;
+    QObject::connect(&instance, &redim::OneInstance::comeForwardAsked, &form, &redim::Form1::comeForward);
+    QObject::connect(&form, &redim::Form1::unloaded, &instance, &redim::OneInstance::release);
     form.show();
     return app.exec();
 }

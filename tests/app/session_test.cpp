@@ -1,6 +1,8 @@
-// The window in a desktop session: alive through a long run, and stopped by its close box.
+// The window in a desktop session: alive through a long run, stopped by its close box, one
+// program per user, and reached by keyboard and screen readers.
 #include "fixture.h"
 
+#include "platform/oneinstance.h"
 #include "windows/form3.h"
 
 #include "testimages.h"
@@ -132,6 +134,62 @@ TEST_F(Session, ClosingTheWindowStopsAFolderRunAfterThePhotoBeingWritten)
     EXPECT_EQ(entries(resultFolder()), bitmaps);
     EXPECT_EQ(entries(tempFolder()), QStringList({"RaduZor"}));
     EXPECT_EQ(threadsOfThisProcess(), threadsBefore);
+}
+
+TEST_F(Session, ASecondStartAsksTheFirstToComeForward)
+{
+    ASSERT_TRUE(QDir().mkpath(tempFolder()));
+    // What a killed program leaves behind blocks nobody.
+    writeAll(tempFolder() + QStringLiteral("/.redim.lock"), "");
+    writeAll(tempFolder() + QStringLiteral("/.redim.socket"), "");
+
+    OneInstance first(tempFolder());
+    ASSERT_TRUE(first.isFirst());
+    QSignalSpy asked(&first, &OneInstance::comeForwardAsked);
+    {
+        const OneInstance second(tempFolder());
+        EXPECT_FALSE(second.isFirst());
+        EXPECT_TRUE(second.askFirstToComeForward());
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked.count() == 1; }));
+
+    // Once the first session is over, the next start is first again.
+    first.release();
+    EXPECT_TRUE(OneInstance(tempFolder()).isFirst());
+}
+
+TEST_F(Session, TabLeavesTheStatusLineForTheButtons)
+{
+    auto form = makeForm();
+    form->show();
+    activate(form.get());
+    form->Text1->setFocus();
+    QTest::keyClick(form->Text1, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form->Command1);
+    EXPECT_TRUE(form->Text1->toPlainText().isEmpty());
+    QTest::keyClick(form->Command1, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), form->Text1);
+    form->Slider2->setFocus();
+    QTest::keyClick(form->Slider2, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form->Text1);
+}
+
+TEST_F(Session, ScreenReadersCanNameEveryControl)
+{
+    auto form = makeForm();
+    const std::pair<QWidget *, QString> named[] = {
+        {form->Slider2, QStringLiteral("Taux de redimensionnement (10 à 200 %)")},
+        {form->Text2, QStringLiteral("Taux de redimensionnement (10 à 200 %) choisi")},
+        {form->Text1, QStringLiteral("Ligne d'état")},
+        {form->ProgressBar1, QStringLiteral("Avancement de la phase 1")},
+        {form->Command1, QStringLiteral("Lire Jpeg")},
+        {form->Option20, QStringLiteral("Toutes les images d'un dossier à la suite")},
+    };
+    for (const auto &[control, name] : named) {
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), name) << control->objectName().toStdString();
+    }
 }
 
 }  // namespace

@@ -17,12 +17,12 @@ shots=$(mkdir -p "$2" && cd "$2" && pwd)
 program=${3:-$build/redim}
 skip() { echo "session: skipped: $*"; exit 77; }
 
-private=/tmp/redim-$(id -u)
+private=/var/tmp/redim-$(id -u)
 if [ -z "${REDIM_SESSION_PRIVATE_TMP:-}" ]; then
   command -v Xvfb >/dev/null || skip "Xvfb is not installed"
   command -v xdotool >/dev/null || skip "xdotool is not installed"
   unshare -m --propagation private true 2>/dev/null || skip "no private mount namespace here"
-  # Only the program's own folder is covered: this script and the build may live under /tmp.
+  # Only the program's own folder is covered, so the script and the build may live anywhere.
   mkdir -p -m 0700 "$private"
   exec unshare -m --propagation private env REDIM_SESSION_PRIVATE_TMP=1 \
     bash -c 'mount -t tmpfs -o mode=0700 tmpfs "$1" && exec bash "$0" "$2" "$3" "$4"' \
@@ -76,6 +76,16 @@ wait_for "three bitmaps" "[ \$(count '*.bmp') -eq 3 ]"
 library=$(dirname "$(readlink -f "$program")")/libimglib.so
 grep -q " $library\$" "/proc/$redim/maps" || fail "$library is not the library loaded"
 shot 3-phase1
+
+# A second start while the session runs brings its window forward and ends, leaving the result
+# folder and the log as they were.
+before=$(ls -l --time-style=full-iso "$result")
+"$program" &
+second=$!
+wait_for "the second start ends" "! kill -0 $second 2>/dev/null"
+wait "$second" || fail "the second start exited with status $?"
+[ "$(ls -l --time-style=full-iso "$result")" = "$before" ] || fail "the second start changed the result folder"
+kill -0 "$redim" 2>/dev/null || fail "the first program ended"
 
 click 420 64   # "Ecrire Jpeg"
 wait_for "three JPEGs" "[ \$(count '*.jpg') -eq 3 ]"

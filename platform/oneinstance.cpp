@@ -1,0 +1,96 @@
+// The lock with flock, the call for the window with Qt's local sockets.
+#include "platform/oneinstance.h"
+#include "platform/pathcodec.h"
+#include "platform/paths.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace redim {
+
+namespace {
+
+// How long a later start tries to reach a first one that holds the lock but may still be
+// starting, and how often.
+constexpr int kAttempts = 50;
+constexpr int kAttemptMilliseconds = 100;
+
+}  // namespace
+
+OneInstance::OneInstance(const QString &privateFolder)
+    : lockPath_(privateFolder + kSeparator + QStringLiteral(".redim.lock")),
+      socketPath_(privateFolder + kSeparator + QStringLiteral(".redim.socket"))
+{
+    lock_ = ::open(encodePath(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock_ < 0)
+        return;
+    int locked = -1;
+    do {
+        locked = ::flock(lock_, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        first_ = errno != EWOULDBLOCK;
+        ::close(lock_);
+        lock_ = -1;
+        return;
+    }
+    listen();
+}
+
+OneInstance::~OneInstance()
+{
+    release();
+}
+
+void OneInstance::listen()
+{
+    // A socket left by a program that was killed is removed first: holding the lock, this
+    // program is the only one that may listen there.
+    QLocalServer::removeServer(socketPath_);
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *caller = server_->nextPendingConnection()) {
+            caller->disconnectFromServer();
+            caller->deleteLater();
+            emit comeForwardAsked();
+        }
+    });
+    server_->listen(socketPath_);
+}
+
+bool OneInstance::askFirstToComeForward() const
+{
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath_);
+        if (socket.waitForConnected(kAttemptMilliseconds)) {
+            socket.disconnectFromServer();
+            return true;
+        }
+        QThread::msleep(kAttemptMilliseconds);
+    }
+    return false;
+}
+
+void OneInstance::release()
+{
+    if (server_) {
+        server_->close();
+        delete server_;
+        server_ = nullptr;
+    }
+    if (lock_ >= 0) {
+        ::close(lock_);  // closing the only descriptor of the lock releases it
+        lock_ = -1;
+    }
+}
+
+}  // namespace redim
