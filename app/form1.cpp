@@ -226,14 +226,19 @@ void Form1::Form_Load()
     chemin = env_.programFolder;
     chemir = env_.paths.resultFolder;
     // Nothing is created, written or deleted in a temporary folder that another user controls.
+    // Every photo of a session would fail where nothing can be written: the status line says so
+    // from the start.
     const bool usable = preparePrivateFolder(env_.paths.tempFolder);
     if (usable)
         createFolder(chemir);
     logx = chemir + kSeparator + QStringLiteral("Log.txt");
     if (usable) {
-        writeFileAtOnce(logx, logHeaderLine(), false);
+        if (!writeFileAtOnce(logx, logHeaderLine(), false))
+            setStatus(messages::folderUnusable + chemir + messages::folderUnusableEnd);
         deleteFiles(chemir, QStringLiteral("bmp"));
         deleteFiles(chemir, QStringLiteral("jpg"));
+    } else {
+        setStatus(messages::folderUnusable + env_.paths.tempFolder + messages::folderUnusableEnd);
     }
     ctr = 0;
     loaded_ = true;
@@ -339,19 +344,19 @@ void Form1::setStatus(const QString &text)
         Text1->viewport()->repaint();
 }
 
-void Form1::appendToLog(const QString &path)
+bool Form1::appendToLog(const QString &path)
 {
     if (!tempFolderTrusted())
-        return;  // nothing is written where another user could redirect it
+        return false;  // nothing is written where another user could redirect it
     // The path goes in with the very bytes of the file's name.
     const QByteArray line = encodePath(path) + "\r\n";
     if (writeFileAtOnce(logx, line, true))
-        return;
+        return true;
     // The result folder went away during the session: make it again, so the log still names
-    // the failed file. Any other failure (disk full) is ignored, as start-up does.
+    // the failed file.
     if (createFolder(chemir) && !QFileInfo::exists(logx))
         writeFileAtOnce(logx, logHeaderLine(), false);
-    writeFileAtOnce(logx, line, true);
+    return writeFileAtOnce(logx, line, true);
 }
 
 }  // namespace redim

@@ -92,7 +92,8 @@ public:
     void lirim();
     void zoomim();
     void ecrim();
-    void dosim(const QString &folder);
+    // Converts every JPEG of `folder`; false when a failure could not be written to the log.
+    bool dosim(const QString &folder);
 
     // Writes `text` into the status line, replacing what it held, and shows it at once.
     void setStatus(const QString &text);
@@ -132,7 +133,8 @@ private:
     enum class WriteOutcome { Done, Failed, Raised };
     WriteOutcome ecrimAttempt();
     void failWrite();
-    void appendToLog(const QString &path);
+    // Adds `path` to the log; false when it could not be written there.
+    bool appendToLog(const QString &path);
     void waitForConverters();
     void eraseConvertedBitmaps();
     bool tempFolderTrusted() const;

@@ -16,7 +16,10 @@ inline const QString imageDoneEnd = QStringLiteral(" achevée");
 inline const QString folderDone =
     QStringLiteral("Phase 1: Redimensionnement et conversion en bitmap des fichiers terminée");
 
-// Phase 2 and clean-up.
+// Start-up, when the private folder or the result folder cannot be used; and Phase 2 and
+// clean-up.
+inline const QString folderUnusable = QStringLiteral("Anomalie. Dossier ");
+inline const QString folderUnusableEnd = QStringLiteral(" inutilisable");
 inline const QString converting = QStringLiteral("Phase2: conversion en jpeg des fichiers bitmap en ");
 inline const QString converterMissing = QStringLiteral("Anomalie. Lancement de ConvertImg impossible");
 inline const QString erasing = QStringLiteral("Effacement des fichiers bitmap");

@@ -14,14 +14,14 @@
 
 namespace redim {
 
-void Form1::dosim(const QString &folder)
+bool Form1::dosim(const QString &folder)
 {
     // The first listing only sizes the progress bar; the second one is what gets converted. A link
     // to a photo is converted like the photo, under the link's name.
     const auto list = [&] { return listFiles(folder, filtre, Links::Follow); };
     const std::optional<QStringList> counted = keepingAlive(list);
     if (!counted)
-        return;
+        return true;
     if (counted->size() >= 2)
         ProgressBar1->setMaximum(static_cast<int>(counted->size() - 1));
     const QStringList names = keepingAlive(list).value_or(QStringList());
@@ -46,13 +46,14 @@ void Form1::dosim(const QString &folder)
         keepingAlive([&] { readAhead.reset(); });
     });
 
+    bool logged = true;
     int counter = 0;
     for (const QString &name : names) {
         nomfi = folder + kSeparator + name;
         aigan = 0;  // each image is stopped only by its own failure
         convim();
         if (aigan != 0) {
-            appendToLog(nomfi);
+            logged = appendToLog(nomfi) && logged;
             ctr += 1;
         }
         // Files that appeared since the first listing must not push the bar past its end.
@@ -62,6 +63,7 @@ void Form1::dosim(const QString &folder)
         if (stopRequested())
             break;  // the window is being closed: this photo was the last one
     }
+    return logged;
 }
 
 }  // namespace redim

@@ -51,9 +51,12 @@ void Form1::Command1_Click()
 
 void Form1::convertFolder(const QString &folder)
 {
-    dosim(folder);
+    const bool logged = dosim(folder);
     if (stopRequested())
         return;  // the window is closing: the photos not reached are simply not converted
+    // A failure the log could not record stays in the status line: the run did not end well.
+    if (!logged)
+        return;
     ProgressBar1->setValue(ProgressBar1->maximum());
     setStatus(messages::folderDone);
 }

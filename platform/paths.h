@@ -24,10 +24,11 @@ FixedPaths defaultPaths();
 // The same layout below another root; tests hand the window a temporary root this way.
 FixedPaths pathsUnder(const QString &tempFolder);
 
-// Creates the private temporary folder (mode 0700) when it is missing and tells whether it can
-// be trusted: a real folder, not a symbolic link, owned by this user and writable by nobody else.
-// Anything written there by another user could redirect our files, so an untrusted folder is
-// never written into.
+// Creates the private temporary folder (mode 0700) when it is missing, narrows one of this user's
+// own to 0700, and tells whether it can be trusted: a real folder, not a symbolic link, owned by
+// this user, that nobody else may read, enter or write. Anything written there by another user
+// could redirect our files, and the photos in it are the user's, so an untrusted folder is never
+// used.
 bool preparePrivateFolder(const QString &folder);
 
 // The same checks without creating anything.

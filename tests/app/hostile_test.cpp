@@ -177,6 +177,18 @@ TEST_F(Hostile, ResultFolderGoneOrReplacedDuringARun)
     }
 }
 
+TEST_F(Hostile, AFolderRunWhoseFailuresCannotBeLoggedDoesNotEndWell)
+{
+    photo("a.jpg");
+    photo("b.jpg");
+    auto form = makeForm();
+    QDir(resultFolder()).removeRecursively();
+    writeAll(resultFolder(), "not a folder");
+    runFolder(*form, photos + QStringLiteral("/a.jpg"));
+    EXPECT_EQ(form->Text1->toPlainText(), kWriteFailed);
+    EXPECT_EQ(form->ctr, 2.0f);
+}
+
 TEST_F(Hostile, ResultFolderAwayForAMomentCostsOneMoreAttempt)
 {
     const QString path = photo("photo.jpg");

@@ -81,15 +81,17 @@ TEST(WriteFileAtOnce, RefusesToWriteThroughALink)
     EXPECT_EQ(readAll(dir.path() + QStringLiteral("/new.txt")), "one\r\ntwo\r\n");
 }
 
-// A folder anyone but its owner may write into is never trusted, whoever else that is.
-TEST(PrivateFolder, OnlyTheOwnerMayWriteIntoIt)
+// A folder anyone but its owner may enter is never trusted, whoever else that is; preparing one
+// of the user's own narrows it to its owner.
+TEST(PrivateFolder, OnlyTheOwnerMayEnterIt)
 {
     QTemporaryDir dir;
-    const std::pair<mode_t, bool> cases[] = {{0700, true},  {0755, true},  {0770, false},
-                                             {0775, false}, {0720, false}, {0702, false}};
-    for (const auto &[mode, trusted] : cases) {
+    const mode_t modes[] = {0700, 0755, 0750, 0711, 0770, 0702};
+    for (const mode_t mode : modes) {
         ASSERT_EQ(::chmod(encodePath(dir.path()).constData(), mode), 0);
-        EXPECT_EQ(isPrivateFolder(dir.path()), trusted) << std::oct << mode;
+        EXPECT_EQ(isPrivateFolder(dir.path()), mode == 0700) << std::oct << mode;
+        EXPECT_TRUE(preparePrivateFolder(dir.path())) << std::oct << mode;
+        EXPECT_EQ(QFileInfo(dir.path()).permissions().toInt() & 0x0077, 0) << std::oct << mode;
     }
 }
 
