@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -94,7 +95,13 @@ thread_local ReadBuffer readBuffer;
 struct FileBytes {
     std::uint8_t* data = nullptr;
     std::size_t size = 0;
+    std::optional<timespec> modified; // the file's time, when it did not change while we read it
 };
+
+bool sameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 bool readWholeFile(const std::string& path, FileBytes& file, std::string& error)
 {
@@ -138,6 +145,10 @@ bool readWholeFile(const std::string& path, FileBytes& file, std::string& error)
                 file.size += static_cast<std::size_t>(n);
             }
         }
+        struct stat after {};
+        if (ok && fstat(fd, &after) == 0 && sameTime(after.st_mtim, st.st_mtim) && after.st_size == st.st_size &&
+            file.size == wanted)
+            file.modified = st.st_mtim;
     }
     close(fd);
     return ok;
@@ -216,6 +227,12 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
 
     const std::string writeFailure = "cannot write " + target;
     bool written = fchmod(fd, settings.fileMode) == 0 && writeAll(fd, jpeg.bytes());
+    // The JPEG bears its bitmap's modification time: the proof, which survives a copy that keeps
+    // times, that it was made from that very bitmap and not from an earlier one of the same name.
+    if (written && file.modified) {
+        const timespec times[2] = {{0, UTIME_OMIT}, *file.modified};
+        written = futimens(fd, times) == 0;
+    }
     std::string error = written ? std::string() : systemError(writeFailure.c_str());
     if (close(fd) != 0 && written) { // delayed write errors (full disk, quota) show up here
         written = false;

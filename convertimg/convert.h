@@ -29,7 +29,8 @@ std::string jpegNameFor(std::string_view bitmapName);
 
 // Reads the bitmap at `bitmapPath` and writes `jpegName` in settings.outDir. The JPEG is written
 // under a hidden temporary name in the same folder and renamed into place, so it is either absent
-// or complete; the temporary is removed on every failure. Without settings.replace an existing
+// or complete; the temporary is removed on every failure. The JPEG takes the bitmap's
+// modification time, unless the bitmap changed while it was read. Without settings.replace an existing
 // JPEG is kept and the result is Skipped. Safe to call from several threads at once.
 FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings);
 

@@ -71,16 +71,16 @@ void Form1::waitForConverters()
     }
 }
 
-// A bitmap is erased only when its JPEG, written after it, stands beside it (the converter
-// writes a JPEG whole before it appears). Any other bitmap is the only copy of a resized photo:
-// it is kept and recorded in the log.
+// A bitmap is erased only when the JPEG made from that very bitmap stands beside it (the
+// converter writes a JPEG whole before it appears, with its bitmap's time). Any other bitmap is
+// the only copy of a resized photo: it is kept and recorded in the log.
 void Form1::eraseConvertedBitmaps()
 {
     const QStringList kept = keepingAlive([this] {
         QStringList unconverted;
         for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
             const QString bitmap = chemir + kSeparator + name;
-            if (isWrittenSince(chemir + kSeparator + jpegNameFor(name), bitmap))
+            if (isMadeFrom(chemir + kSeparator + jpegNameFor(name), bitmap))
                 deleteFile(bitmap);  // one that cannot be deleted does not stop the others
             else
                 unconverted.append(bitmap);

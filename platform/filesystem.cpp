@@ -142,15 +142,14 @@ int deleteFiles(const QString &folder, const QString &extension)
     return failures;
 }
 
-bool isWrittenSince(const QString &path, const QString &reference)
+bool isMadeFrom(const QString &path, const QString &reference)
 {
-    struct stat written {};
-    struct stat since {};
-    if (::stat(encodePath(path).constData(), &written) != 0 || !S_ISREG(written.st_mode) ||
-        ::stat(encodePath(reference).constData(), &since) != 0)
+    struct stat made {};
+    struct stat from {};
+    if (::stat(encodePath(path).constData(), &made) != 0 || !S_ISREG(made.st_mode) ||
+        ::stat(encodePath(reference).constData(), &from) != 0 || !S_ISREG(from.st_mode))
         return false;
-    const auto nanoseconds = [](const timespec &t) { return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec; };
-    return nanoseconds(written.st_mtim) >= nanoseconds(since.st_mtim);
+    return made.st_mtim.tv_sec == from.st_mtim.tv_sec && made.st_mtim.tv_nsec == from.st_mtim.tv_nsec;
 }
 
 bool deleteFile(const QString &path)

@@ -37,8 +37,9 @@ bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append);
 // source is gone on success. False, with `destination` untouched, on any failure.
 bool placeFile(const QString &source, const QString &destination);
 
-// True when `path` is a regular file last written no earlier than `reference` was.
-bool isWrittenSince(const QString &path, const QString &reference);
+// True when `path` is a regular file that bears the very modification time of the regular file
+// `reference`: the converter gives each JPEG the time of the bitmap it was made from.
+bool isMadeFrom(const QString &path, const QString &reference);
 
 // Deletes one file; false when it could not be deleted (a missing file counts as deleted).
 bool deleteFile(const QString &path);

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace redim::testing {
@@ -178,23 +179,34 @@ TEST_F(PhaseTwo, TwoConvertersOnOneFolderLeaveOneCompleteJpegPerBitmap)
     EXPECT_EQ(entries(resultFolder()).size(), 9);  // the JPEGs and the log: no temporary left
 }
 
-TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatHasNoJpegWrittenAfterIt)
+// The converter gives each JPEG the time of its bitmap: sets `jpeg`'s time to `bitmap`'s.
+void stampAsMadeFrom(const QString &jpeg, const QString &bitmap)
+{
+    struct stat from {};
+    ASSERT_EQ(::stat(QFile::encodeName(bitmap).constData(), &from), 0);
+    const timespec times[2] = {from.st_atim, from.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(jpeg).constData(), times, 0), 0);
+}
+
+TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatItsJpegWasNotMadeFrom)
 {
     auto form = makeForm();
     const QString folder = resultFolder() + '/';
     writeAll(folder + QStringLiteral("stale.jpg"), "an earlier JPEG");  // older than its bitmap
-    QFile(folder + QStringLiteral("stale.jpg"))
-        .setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime);
-    for (const char *name : {"done.bmp", "alone.bmp", "stale.bmp"})
+    for (const char *name : {"done.bmp", "alone.bmp", "stale.bmp", "redone.bmp"})
         writeAll(folder + QLatin1String(name), "bitmap");
     writeAll(folder + QStringLiteral("done.jpg"), "its JPEG");
+    stampAsMadeFrom(folder + QStringLiteral("done.jpg"), folder + QStringLiteral("done.bmp"));
+    // A JPEG written after its bitmap, from the bitmap of an earlier run of the same name.
+    writeAll(folder + QStringLiteral("redone.jpg"), "the JPEG of another bitmap");
     form->Command6->click();
-    EXPECT_EQ(entries(resultFolder()), QStringList({"Log.txt", "alone.bmp", "done.jpg", "stale.bmp", "stale.jpg"}));
+    EXPECT_EQ(entries(resultFolder()),
+              QStringList({"Log.txt", "alone.bmp", "done.jpg", "redone.bmp", "redone.jpg", "stale.bmp", "stale.jpg"}));
     const QByteArray log = readAll(logPath());
     EXPECT_TRUE(log.startsWith(kHeaderOnly));
-    EXPECT_TRUE(log.contains((folder + QStringLiteral("alone.bmp\r\n")).toUtf8()));
-    EXPECT_TRUE(log.contains((folder + QStringLiteral("stale.bmp\r\n")).toUtf8()));
-    EXPECT_EQ(form->ctr, 2.0f);
+    for (const char *kept : {"alone.bmp", "stale.bmp", "redone.bmp"})
+        EXPECT_TRUE(log.contains((folder + QLatin1String(kept) + QStringLiteral("\r\n")).toUtf8())) << kept;
+    EXPECT_EQ(form->ctr, 3.0f);
     EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
 }
 
@@ -258,6 +270,11 @@ TEST_F(PhaseTwo, ErasingGoesOnPastABitmapThatCannotBeDeleted)
     auto form = makeForm();
     for (const char *name : {"a.bmp", "B.BMP", "c.bmp", "a.jpg", "B.jpg", "c.jpg", "e.txt"})
         writeAll(resultFolder() + '/' + QLatin1String(name), "x");
+    for (const char *name : {"a", "B", "c"}) {
+        const QString base = resultFolder() + '/' + QLatin1String(name);
+        stampAsMadeFrom(base + QStringLiteral(".jpg"),
+                        base + (name[0] == 'B' ? QStringLiteral(".BMP") : QStringLiteral(".bmp")));
+    }
     QDir().mkpath(resultFolder() + QStringLiteral("/folder.bmp"));
 
     // An immutable file cannot be deleted, even by root.

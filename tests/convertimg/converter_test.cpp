@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -217,6 +218,19 @@ TEST_F(ConverterTest, KeepsTheBitmapResolutionAsDensity)
         EXPECT_EQ(jpeg.xDensity, c.density) << c.pixelsPerMetre;
         EXPECT_EQ(jpeg.yDensity, c.density) << c.pixelsPerMetre;
     }
+}
+
+// The proof that a JPEG was made from the bitmap beside it, which "Effacer Bmp" relies on.
+TEST_F(ConverterTest, TheJpegBearsItsBitmapsTime)
+{
+    writeBytes(dir / "image.bmp", testbmp::makeBmp({}));
+    ASSERT_EQ(convertFolder(dir).status, 0);
+    struct stat bitmap {};
+    struct stat jpeg {};
+    ASSERT_EQ(stat((dir / "image.bmp").c_str(), &bitmap), 0);
+    ASSERT_EQ(stat((dir / "image.jpg").c_str(), &jpeg), 0);
+    EXPECT_EQ(jpeg.st_mtim.tv_sec, bitmap.st_mtim.tv_sec);
+    EXPECT_EQ(jpeg.st_mtim.tv_nsec, bitmap.st_mtim.tv_nsec);
 }
 
 TEST_F(ConverterTest, ReplacesAnExistingJpegOnlyWithR)
