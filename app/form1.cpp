@@ -237,6 +237,8 @@ void Form1::Form_Load()
             setStatus(messages::folderUnusable + chemir + messages::folderUnusableEnd);
         deleteFiles(chemir, QStringLiteral("bmp"));
         deleteFiles(chemir, QStringLiteral("jpg"));
+        removeTemporariesOfEndedPrograms(env_.paths.tempFolder);
+        removeTemporariesOfEndedPrograms(chemir);
     } else {
         setStatus(messages::folderUnusable + env_.paths.tempFolder + messages::folderUnusableEnd);
     }

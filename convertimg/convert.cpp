@@ -6,6 +6,8 @@
 #include "jpeg_writer.h"
 #include "pattern.h"
 
+#include "common/temporaries.h"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -217,9 +219,10 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
         return {Outcome::Failed, jpeg.error()};
 
     // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
-    const std::string temporaryName = "." + jpegName + ".XXXXXX";
+    const std::string prefix = common::temporaryPrefix(common::Writer::Convertimg, getpid());
+    const std::string temporaryName = prefix + jpegName + ".XXXXXX";
     std::string temporary =
-        joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? ".convertimg.XXXXXX" : temporaryName);
+        joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? prefix + "XXXXXX" : temporaryName);
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};

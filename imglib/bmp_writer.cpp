@@ -5,6 +5,8 @@
 #include "carrier.h"
 #include "exif.h"
 
+#include "common/temporaries.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -76,10 +78,9 @@ public:
         static std::atomic<unsigned> counter{0};
         std::random_device random;
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-            char name[64];
-            std::snprintf(name, sizeof name, ".imglib-%ld-%u-%08x.tmp", static_cast<long>(::getpid()),
-                          counter.fetch_add(1), static_cast<unsigned>(random()));
-            path_ = folder + name;
+            char name[32];
+            std::snprintf(name, sizeof name, "%u-%08x.tmp", counter.fetch_add(1), static_cast<unsigned>(random()));
+            path_ = folder + common::temporaryPrefix(common::Writer::Imglib, ::getpid()) + name;
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd_ < 0 && errno != EEXIST)
                 break;

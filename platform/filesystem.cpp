@@ -5,6 +5,8 @@
 #include "platform/pathcodec.h"
 #include "platform/paths.h"
 
+#include "common/temporaries.h"
+
 #include <QCoreApplication>
 
 #include <cerrno>
@@ -15,6 +17,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,7 +92,10 @@ bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
     Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return false;
-    QByteArray temporary = destination + ".XXXXXX";
+    const qsizetype slash = destination.lastIndexOf('/');
+    QByteArray temporary = destination.left(slash + 1) +
+                           QByteArray::fromStdString(common::temporaryPrefix(common::Writer::Redim, ::getpid())) +
+                           destination.mid(slash + 1) + ".XXXXXX";
     Descriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
     if (out.get() < 0)
         return false;
@@ -150,6 +156,25 @@ bool isMadeFrom(const QString &path, const QString &reference)
         ::stat(encodePath(reference).constData(), &from) != 0 || !S_ISREG(from.st_mode))
         return false;
     return made.st_mtim.tv_sec == from.st_mtim.tv_sec && made.st_mtim.tv_nsec == from.st_mtim.tv_nsec;
+}
+
+int removeTemporariesOfEndedPrograms(const QString &folder)
+{
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(encodePath(folder).constData()));
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        const std::optional<pid_t> writer = common::temporaryWriter(entry->d_name);
+        struct stat st {};
+        // A process that still runs, whoever it is, may be writing the file: only one of a
+        // process that no longer exists is left over.
+        if (!writer || ::kill(*writer, 0) == 0 || errno != ESRCH ||
+            ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        removed += ::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0 ? 1 : 0;
+    }
+    return removed;
 }
 
 bool deleteFile(const QString &path)

@@ -41,6 +41,10 @@ bool placeFile(const QString &source, const QString &destination);
 // `reference`: the converter gives each JPEG the time of the bitmap it was made from.
 bool isMadeFrom(const QString &path, const QString &reference);
 
+// Removes the temporaries that the programs of Redim Jpeg left in `folder` when they were killed
+// (those of processes that no longer exist); returns how many went.
+int removeTemporariesOfEndedPrograms(const QString &folder);
+
 // Deletes one file; false when it could not be deleted (a missing file counts as deleted).
 bool deleteFile(const QString &path);
 

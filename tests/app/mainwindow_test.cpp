@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace redim::testing {
@@ -174,6 +175,16 @@ TEST_F(MainWindow, IsCentredOnTheScreen)
 }
 
 // Start-up on several result folders: what is left afterwards, and the exact log.
+// The id of a process that has ended.
+pid_t endedProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
 TEST_F(MainWindow, StartUpEmptiesTheResultFolderOfBitmapsAndJpegs)
 {
     struct Case {
@@ -181,12 +192,23 @@ TEST_F(MainWindow, StartUpEmptiesTheResultFolderOfBitmapsAndJpegs)
         QStringList before;  // files in the result folder before start-up
         QStringList after;   // what start-up leaves
     };
+    // Temporaries of programs that were killed go; those of a program at work stay.
+    const QString ended = QString::number(endedProcess());
+    const QString running = QString::number(::getpid());
+    const QString keptTemporary = QStringLiteral(".convertimg-") + running + QStringLiteral("-b.jpg.Xy12Zw");
     const Case cases[] = {
         {"first start", {}, {"Log.txt"}},
         {"earlier run",
          {"a.bmp", "B.BMP", "c.jpg", "D.JPG", "e.Jpg", "Log.txt", "notes.txt", "f.jpeg", "g.bmp.txt"},
          {"Log.txt", "f.jpeg", "g.bmp.txt", "notes.txt"}},
+        {"killed run",
+         {QStringLiteral(".convertimg-") + ended + QStringLiteral("-a.jpg.Ab12Cd"),
+          QStringLiteral(".redim-") + ended + QStringLiteral("-a.bmp.Ab12Cd"), keptTemporary,
+          QStringLiteral(".imglib-x-1.tmp")},
+         {keptTemporary, ".imglib-x-1.tmp", "Log.txt"}},
     };
+    const QString killedLibraryTemporary =
+        tempFolder() + QStringLiteral("/.imglib-") + ended + QStringLiteral("-0-0000abcd.tmp");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         QDir(resultFolder()).removeRecursively();
@@ -195,8 +217,11 @@ TEST_F(MainWindow, StartUpEmptiesTheResultFolderOfBitmapsAndJpegs)
             for (const QString &name : c.before)
                 writeAll(resultFolder() + '/' + name, "old contents\r\n");
         }
+        ASSERT_TRUE(QDir().mkpath(tempFolder()));
+        writeAll(killedLibraryTemporary, "part of a bitmap");
         auto form = makeForm();
         EXPECT_EQ(entries(resultFolder()), c.after);
+        EXPECT_EQ(entries(tempFolder()), QStringList({"RaduZor"}));
         EXPECT_EQ(readAll(logPath()), kHeaderOnly);
     }
 }
