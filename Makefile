@@ -41,7 +41,7 @@ package: build
 
 # The quick loop between commits: build/ and its tests only, the package's among them.
 check: package
-	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@REDIM_REQUIRE_PACKAGE=1 ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer (windows offscreen,
 # fuzz corpora and past findings replayed), then the image library's and the converter's tests
@@ -57,7 +57,7 @@ test-sanitizers: deps
 # The window tests set QT_QPA_PLATFORM=offscreen themselves; the desktop session test needs the
 # real X11 platform of its Xvfb, so ctest must not pass offscreen to every test.
 test: package test-sanitizers test-fuzz-replay
-	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@REDIM_REQUIRE_PACKAGE=1 ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Each fuzz target in turn for FUZZ_SECONDS seconds (libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer, clang), on a scratch corpus under $(FUZZ_BUILD)/corpus seeded from

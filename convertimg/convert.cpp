@@ -194,12 +194,6 @@ FileResult publish(const std::string& temporary, const std::string& target, bool
 
 } // namespace
 
-std::string jpegNameFor(std::string_view bitmapName)
-{
-    const std::size_t dot = bitmapName.rfind('.');
-    return std::string(bitmapName.substr(0, dot == 0 ? bitmapName.size() : dot)) + ".jpg";
-}
-
 FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings)
 {
     const std::string target = joinPath(settings.outDir, jpegName);

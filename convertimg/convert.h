@@ -24,9 +24,6 @@ struct FileResult {
     std::string message; // why the file was skipped or failed; empty when converted
 };
 
-// "photo.bmp" -> "photo.jpg": the name without its last extension, then ".jpg".
-std::string jpegNameFor(std::string_view bitmapName);
-
 // Reads the bitmap at `bitmapPath` and writes `jpegName` in settings.outDir. The JPEG is written
 // under a hidden temporary name in the same folder and renamed into place, so it is either absent
 // or complete; the temporary is removed on every failure. The JPEG takes the bitmap's

@@ -3,6 +3,8 @@
 #include "options.h"
 #include "pattern.h"
 
+#include "common/names.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -57,7 +59,7 @@ std::vector<Job> jobsFor(const Pattern& pattern, const std::vector<std::string>&
     std::vector<Job> jobs;
     std::map<std::string, std::string> owners;
     for (const std::string& name : names) {
-        const std::string jpegName = jpegNameFor(name);
+        const std::string jpegName = common::jpegNameFor(name);
         const auto [owner, fresh] = owners.emplace(jpegName, name);
         if (!fresh) {
             report(joinPath(pattern.folder, name) + ": not converted, " + jpegName + " is already made from " +

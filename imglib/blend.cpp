@@ -285,7 +285,7 @@ bool hasAvx2()
 bool useAvx2(bool allowed)
 {
     avx2Allowed.store(allowed, std::memory_order_relaxed);
-    return hasAvx2();
+    return allowed && hasAvx2();
 }
 
 #else

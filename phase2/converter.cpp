@@ -2,8 +2,10 @@
 // has converted.
 #include "app/form1.h"
 #include "app/messages.h"
+#include "common/names.h"
 #include "phase2/shortpath.h"
 #include "platform/filesystem.h"
+#include "platform/pathcodec.h"
 #include "platform/process.h"
 
 #include <QElapsedTimer>
@@ -14,13 +16,6 @@ namespace {
 
 // "Effacer Bmp" looks at the converters this often while it waits for them.
 constexpr std::chrono::milliseconds kWaitSlice(100);
-
-// The name the converter gives the JPEG of a bitmap: the bitmap's without its last extension.
-QString jpegNameFor(const QString &bitmapName)
-{
-    const qsizetype dot = bitmapName.lastIndexOf(QLatin1Char('.'));
-    return (dot > 0 ? bitmapName.left(dot) : bitmapName) + QStringLiteral(".jpg");
-}
 
 }  // namespace
 
@@ -80,7 +75,9 @@ void Form1::eraseConvertedBitmaps()
         QStringList unconverted;
         for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
             const QString bitmap = chemir + kSeparator + name;
-            if (isMadeFrom(chemir + kSeparator + jpegNameFor(name), bitmap))
+            const QString jpeg =
+                decodePath(QByteArray::fromStdString(common::jpegNameFor(encodePath(name).toStdString())));
+            if (isMadeFrom(chemir + kSeparator + jpeg, bitmap))
                 deleteFile(bitmap);  // one that cannot be deleted does not stop the others
             else
                 unconverted.append(bitmap);

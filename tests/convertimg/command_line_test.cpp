@@ -120,12 +120,4 @@ TEST(Pattern, ListsOnlyVisibleRegularFiles)
     fs::remove_all(dir);
 }
 
-TEST(Convert, NamesTheJpegAfterTheBitmap)
-{
-    EXPECT_EQ(jpegNameFor("photo.bmp"), "photo.jpg");
-    EXPECT_EQ(jpegNameFor("PHOTO.BMP"), "PHOTO.jpg");
-    EXPECT_EQ(jpegNameFor("a.b.bmp"), "a.b.jpg");
-    EXPECT_EQ(jpegNameFor("noext"), "noext.jpg");
-}
-
 }  // namespace

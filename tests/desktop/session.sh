@@ -89,7 +89,7 @@ kill -0 "$redim" 2>/dev/null || fail "the first program ended"
 
 click 420 64   # "Ecrire Jpeg"
 wait_for "three JPEGs" "[ \$(count '*.jpg') -eq 3 ]"
-wait_for "the converter ends" "! pgrep -x ConvertImg >/dev/null"
+wait_for "the converter ends" "! pgrep -P $redim -x ConvertImg >/dev/null"  # ours only
 shot 4-phase2
 
 click 420 104  # "Effacer Bmp"
