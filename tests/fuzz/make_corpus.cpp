@@ -185,7 +185,8 @@ void writeJpegs(const fs::path &dir)
     testimages::writeFile(dir / "damaged_data.jpg", corrupt);
 }
 
-// EXIF like a camera's (GPS, a thumbnail in IFD1, a maker note), whole and damaged.
+// EXIF like a camera's (GPS, a thumbnail in IFD1, a maker note), whole and damaged, and a
+// location where cameras do not put it.
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int width, int height)
 {
     using testimages::ExifView;
@@ -207,6 +208,12 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int 
     auto count = tagged.payload;
     testimages::putExif16(count, tagged.exif, 0x1000);
     payloads.push_back({"damaged_count", count});
+    // A location hung where no camera puts it: IFD0, Exif, Interop, then GPS.
+    using Node = testimages::ExifTreeNode;
+    const Node gps{testimages::kGpsPointer, {{0x0001, "N"}, {0x0002, "48 51 24.3 N"}}, {}};
+    const Node interop{testimages::kInteropPointer, {{0x0001, "R98"}}, {gps}};
+    const Node exif{testimages::kExifPointer, {{testimages::kDateTimeOriginal, "2024:06:01 10:20:29"}}, {interop}};
+    payloads.push_back({"gps_in_interop", testimages::exifTree(Node{0, {{testimages::kMake, "RedimCam"}}, {exif}})});
     return payloads;
 }
 
