@@ -4,9 +4,9 @@
 #include "band_worker.h"
 #include "colour.h"
 #include "exif.h"
+#include "jpeg_walk.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -507,7 +507,7 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
 
 }  // namespace
 
-// Opens a regular file and reads it whole; folders, devices and pipes are refused before
+// Opens a regular file and reads its image; folders, devices and pipes are refused before
 // anything is read from them (a pipe with no writer would block the read for ever).
 std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
 {
@@ -518,23 +518,11 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 || info.st_size > kMaxFileBytes)
         return nullptr;
-    // A file that shrinks meanwhile is read as far as it goes, and then refused as truncated;
-    // one that grows is read as far as its size said.
     auto file = std::make_shared<JpegFile>();
-    const auto size = static_cast<std::size_t>(info.st_size);
-    file->bytes = Buffer(size);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, file->bytes.data() + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return nullptr;
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    file->size = done;
+    const std::optional<std::size_t> size = readJpegImage(fd, static_cast<std::size_t>(info.st_size), file->bytes);
+    if (!size)
+        return nullptr;
+    file->size = *size;
     return file;
 }
 
