@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small JPEGs of every encoding the image library
-// reads, bitmaps of every layout the converter reads, both with EXIF whole and damaged, and a
-// few paths for the short-path routine.
+// reads (and scans it refuses for their cost), bitmaps of every layout the converter reads, both
+// with EXIF whole and damaged, and a few paths for the short-path routine.
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
 #include "bmp_builder.h"
 #include "testimages.h"
@@ -176,6 +176,22 @@ void writeJpegs(const fs::path &dir)
             baseline = bytes;
         testimages::writeFile(dir / (std::string(seed.name) + ".jpg"), bytes);
     }
+    // A flat image's AC scan a hundred times over: a few bytes each, a pass over every block
+    // each, refused for the work it asks.
+    JpegOptions twoScans;
+    twoScans.colour = ColourModel::Gray;
+    twoScans.progressive = true;
+    twoScans.spectralSelectionOnly = true;
+    const auto flatScans = testimages::encodeJpeg(testimages::flat(512, 512, 128, 128, 128), twoScans);
+    std::size_t lastScan = flatScans.size() - 2;
+    while (lastScan > 0 && !(flatScans[lastScan] == 0xFF && flatScans[lastScan + 1] == 0xDA))
+        --lastScan;
+    const auto imageEnd = flatScans.end() - 2;
+    std::vector<std::uint8_t> scans(flatScans.begin(), imageEnd);
+    for (int i = 0; i < 100; ++i)
+        scans.insert(scans.end(), flatScans.begin() + static_cast<std::ptrdiff_t>(lastScan), imageEnd);
+    scans.insert(scans.end(), imageEnd, flatScans.end());
+    testimages::writeFile(dir / "progressive_scans_past_their_data.jpg", scans);
     // Damaged files, so that the failure paths are in the corpus from the start.
     testimages::writeFile(dir / "damaged_truncated.jpg",
                           std::vector<std::uint8_t>(baseline.begin(), baseline.begin() + baseline.size() / 2));
