@@ -302,11 +302,13 @@ std::optional<int> chooseSize(j_decompress_ptr cinfo, DecodeListener &listener, 
 // coefficients it codes, however little data it holds: hundreds of nearly empty scans over a large
 // image made a file of a megabyte cost a minute.  So the coefficients the scans cover, added up,
 // may come to kFreePasses times the image's own, plus kCoefficientsPerDataByte for each byte of
-// their entropy-coded data (comment and APPn segments bring none).  Progressive photos cover
-// theirs 2 to 3 times: libjpeg's progression, which cjpeg, ImageMagick and libvips write in 10
-// scans, 2.3 to 2.7 times in colour and 3 times in grey.
+// their entropy-coded data (comment and APPn segments bring none).  Scans that cover fewer than
+// kAlwaysAffordable coefficients in all cost milliseconds, and pass whatever they hold.
+// Progressive photos cover theirs 2 to 3 times: libjpeg's progression, which cjpeg, ImageMagick
+// and libvips write in 10 scans, 2.3 to 2.7 times in colour and 3 times in grey.
 constexpr std::uint64_t kFreePasses = 8;
 constexpr std::uint64_t kCoefficientsPerDataByte = 1024;
+constexpr std::uint64_t kAlwaysAffordable = std::uint64_t{1} << 24;
 
 std::uint64_t blocksOf(const jpeg_component_info &component)
 {
@@ -340,7 +342,8 @@ bool scansPaidFor(const jpeg_decompress_struct &cinfo, const JpegFile &file)
     std::uint64_t coefficients = 0;
     for (int c = 0; c < cinfo.num_components; ++c)
         coefficients += blocksOf(cinfo.comp_info[c]) * DCTSIZE2;
-    return covered <= kFreePasses * coefficients + kCoefficientsPerDataByte * walk.dataBytes();
+    return covered <=
+           std::max(kAlwaysAffordable, kFreePasses * coefficients + kCoefficientsPerDataByte * walk.dataBytes());
 }
 
 // A multi-scan file's coefficient buffer must fit the library's limit, and be in proportion
