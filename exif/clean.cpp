@@ -239,21 +239,22 @@ void addThumbnailRanges(const Tiff &tiff, const Directory &ifd1, std::vector<Ran
 }
 
 // Everything the dropped directories and the thumbnail take; false when one of their values
-// runs past the block.
+// runs past the block.  The thumbnail's image is looked for once IFD1's values are known to lie
+// in the block: its offsets and lengths are no more than the block can hold.
 bool removedRanges(const Tiff &tiff, const Structure &s, std::vector<Range> &out)
 {
     std::vector<const Directory *> removed;
     for (const Directory &d : s.dropped)
         removed.push_back(&d);
-    if (s.ifd1) {
+    if (s.ifd1)
         removed.push_back(&*s.ifd1);
-        addThumbnailRanges(tiff, *s.ifd1, out);
-    }
     for (const Directory *d : removed) {
         if (!addValueRanges(tiff, *d, out))
             return false;
         out.push_back(rangeOf(*d));
     }
+    if (s.ifd1)
+        addThumbnailRanges(tiff, *s.ifd1, out);
     return true;
 }
 
