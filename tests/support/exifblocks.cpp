@@ -229,8 +229,8 @@ bool reachesGps(const std::vector<std::uint8_t> &payload)
     while (!pending.empty()) {
         const std::uint32_t directory = pending.back();
         pending.pop_back();
-        if (!fits(directory, 2) || !seen.insert(directory).second)
-            continue;
+        if (directory == 0 || !fits(directory, 2) || !seen.insert(directory).second)
+            continue;  // 0: no directory
         const std::uint32_t count = view.u16(directory);
         for (std::uint32_t i = 0; i < count && fits(directory + 2 + 12 * i, 12); ++i) {
             const std::uint32_t at = directory + 2 + 12 * i;
