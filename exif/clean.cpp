@@ -4,6 +4,7 @@
 #include "tiff.h"
 
 #include <algorithm>
+#include <set>
 
 namespace exif {
 namespace {
@@ -12,6 +13,7 @@ constexpr std::uint16_t kImageWidth = 0x0100;
 constexpr std::uint16_t kImageLength = 0x0101;
 constexpr std::uint16_t kStripOffsets = 0x0111;
 constexpr std::uint16_t kStripByteCounts = 0x0117;
+constexpr std::uint16_t kSubIfds = 0x014A;
 constexpr std::uint16_t kThumbnailOffset = 0x0201;
 constexpr std::uint16_t kThumbnailLength = 0x0202;
 constexpr std::uint16_t kExifPointer = 0x8769;
@@ -40,35 +42,116 @@ Range rangeOf(const Directory &d)
     return {d.offset, d.end()};
 }
 
-// The directories of the block as found.  The Exif, Interop and GPS directories hang from
-// pointer entries, IFD1 (the thumbnail's) from IFD0's next offset.
+// The directories of the block as found.  The Exif directory hangs from IFD0 and the Interop
+// directory from the Exif directory, by pointer entries; IFD1 (the thumbnail's) follows IFD0.
+// Every other directory reached is dropped with all it leads to: the GPS directory wherever its
+// pointer stands, and any directory pointed to from where it does not belong.
 struct Structure {
     Directory ifd0;
-    std::optional<Directory> exif, interop, gps, ifd1;
+    std::optional<Directory> exif, interop, ifd1;
+    std::vector<Directory> dropped;
 };
 
-// Reads the directory a pointer entry of `parent` names, if it has one; false when the entry
-// is not a single offset or the directory runs past the block.
-bool readPointed(const Tiff &tiff, const Directory &parent, std::uint16_t tag, std::optional<Directory> &out)
+// The entries that point to directories.  SubIFDs (TIFF's own) has no place in a photo's EXIF
+// and is only followed to drop what it leads to.
+bool isPointer(std::uint16_t tag)
 {
-    const Entry *e = parent.find(tag);
-    if (e == nullptr)
+    return tag == kExifPointer || tag == kGpsPointer || tag == kInteropPointer || tag == kSubIfds;
+}
+
+// The offsets a pointer entry gives, or nothing when it is not one offset per directory (the
+// EXIF pointers name one directory each) or they run past the block.
+std::optional<std::vector<std::uint32_t>> pointedOffsets(const Tiff &tiff, const Entry &e)
+{
+    if ((e.type != kTypeLong && e.type != kTypeIfd) || e.count == 0 || (e.tag != kSubIfds && e.count != 1))
+        return std::nullopt;
+    if (e.count == 1)
+        return std::vector<std::uint32_t>{tiff.order().get32(e.field.data())};
+    const std::uint32_t at = tiff.order().get32(e.field.data());
+    if (!tiff.has(at, 4ull * e.count))
+        return std::nullopt;
+    std::vector<std::uint32_t> offsets(e.count);
+    for (std::uint32_t i = 0; i < e.count; ++i)
+        offsets[i] = tiff.u32(at + 4 * i);
+    return offsets;
+}
+
+// Reads the directories the pointer entries of `parent` lead to: the first entry tagged `keep`
+// (0 for none) into `kept`, every other one into `s.dropped`, followed by all they lead to.  False
+// when a pointer or a directory is damaged, or a directory is reached twice.
+bool readChildren(const Tiff &tiff, const Directory &parent, std::uint16_t keep, std::optional<Directory> &kept,
+                  Structure &s, std::set<std::uint32_t> &reached)
+{
+    std::vector<std::uint32_t> pending;
+    const auto follow = [&](const Directory &d, bool keeping) {
+        for (const Entry &e : d.entries) {
+            if (!isPointer(e.tag))
+                continue;
+            const auto offsets = pointedOffsets(tiff, e);
+            if (!offsets)
+                return false;
+            if (keeping && e.tag == keep && !kept) {
+                if (!reached.insert((*offsets)[0]).second)
+                    return false;
+                kept = readDirectory(tiff, (*offsets)[0]);
+                if (!kept)
+                    return false;
+                continue;
+            }
+            pending.insert(pending.end(), offsets->begin(), offsets->end());
+        }
         return true;
-    if ((e->type != kTypeLong && e->type != kTypeIfd) || e->count != 1)
+    };
+    if (!follow(parent, true))
         return false;
-    out = readDirectory(tiff, tiff.order().get32(e->field.data()));
-    return out.has_value();
+    while (!pending.empty()) {
+        const std::uint32_t offset = pending.back();
+        pending.pop_back();
+        auto d = readDirectory(tiff, offset);
+        if (!reached.insert(offset).second || !d || !follow(*d, false))
+            return false;
+        s.dropped.push_back(std::move(*d));
+    }
+    return true;
+}
+
+// Leaves `d` only the first pointer entry tagged `keep` (0 for none): the others lead to
+// directories that go.
+void dropPointers(Directory &d, std::uint16_t keep)
+{
+    bool kept = false;
+    std::erase_if(d.entries, [&](const Entry &e) {
+        if (!isPointer(e.tag))
+            return false;
+        if (e.tag == keep && !kept) {
+            kept = true;
+            return false;
+        }
+        return true;
+    });
 }
 
 // The header and every directory found.
 std::vector<Range> directoryRanges(const Structure &s)
 {
     std::vector<Range> ranges = {{0, kHeaderBytes}, rangeOf(s.ifd0)};
-    for (const auto *d : {&s.exif, &s.interop, &s.gps, &s.ifd1}) {
+    for (const auto *d : {&s.exif, &s.interop, &s.ifd1}) {
         if (*d)
             ranges.push_back(rangeOf(**d));
     }
+    for (const Directory &d : s.dropped)
+        ranges.push_back(rangeOf(d));
     return ranges;
+}
+
+bool anyTwoOverlap(std::vector<Range> ranges)
+{
+    std::sort(ranges.begin(), ranges.end(), [](const Range &a, const Range &b) { return a.begin < b.begin; });
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        if (ranges[i - 1].overlaps(ranges[i]))
+            return true;
+    }
+    return false;
 }
 
 std::optional<Structure> readStructure(const Tiff &tiff)
@@ -78,24 +161,20 @@ std::optional<Structure> readStructure(const Tiff &tiff)
     if (!ifd0)
         return std::nullopt;
     s.ifd0 = std::move(*ifd0);
-    if (!readPointed(tiff, s.ifd0, kExifPointer, s.exif) || !readPointed(tiff, s.ifd0, kGpsPointer, s.gps))
-        return std::nullopt;
-    // A GPS directory hung anywhere else would stay behind: such a block is not trusted at all.
-    if (s.exif && (s.exif->find(kGpsPointer) != nullptr || !readPointed(tiff, *s.exif, kInteropPointer, s.interop)))
+    std::set<std::uint32_t> reached = {tiff.firstDirectory()};
+    std::optional<Directory> none;
+    if (!readChildren(tiff, s.ifd0, kExifPointer, s.exif, s, reached) ||
+        (s.exif && !readChildren(tiff, *s.exif, kInteropPointer, s.interop, s, reached)) ||
+        (s.interop && !readChildren(tiff, *s.interop, 0, none, s, reached)))
         return std::nullopt;
     if (s.ifd0.next != 0) {
         s.ifd1 = readDirectory(tiff, s.ifd0.next);
-        if (!s.ifd1)
+        if (!s.ifd1 || !reached.insert(s.ifd0.next).second || !readChildren(tiff, *s.ifd1, 0, none, s, reached))
             return std::nullopt;
     }
     // No directory may be reached twice or overlap another, or the header.
-    const std::vector<Range> taken = directoryRanges(s);
-    for (std::size_t i = 0; i < taken.size(); ++i) {
-        for (std::size_t j = i + 1; j < taken.size(); ++j) {
-            if (taken[i].overlaps(taken[j]))
-                return std::nullopt;
-        }
-    }
+    if (anyTwoOverlap(directoryRanges(s)))
+        return std::nullopt;
     return s;
 }
 
@@ -159,15 +238,20 @@ void addThumbnailRanges(const Tiff &tiff, const Directory &ifd1, std::vector<Ran
     }
 }
 
-// Everything the GPS directory and the thumbnail take; false when one of their values runs
-// past the block.
+// Everything the dropped directories and the thumbnail take; false when one of their values
+// runs past the block.  The thumbnail's image is looked for once IFD1's values are known to lie
+// in the block: its offsets and lengths are no more than the block can hold.
 bool removedRanges(const Tiff &tiff, const Structure &s, std::vector<Range> &out)
 {
-    for (const auto *d : {&s.gps, &s.ifd1}) {
-        if (*d && !addValueRanges(tiff, **d, out))
+    std::vector<const Directory *> removed;
+    for (const Directory &d : s.dropped)
+        removed.push_back(&d);
+    if (s.ifd1)
+        removed.push_back(&*s.ifd1);
+    for (const Directory *d : removed) {
+        if (!addValueRanges(tiff, *d, out))
             return false;
-        if (*d)
-            out.push_back(rangeOf(**d));
+        out.push_back(rangeOf(*d));
     }
     if (s.ifd1)
         addThumbnailRanges(tiff, *s.ifd1, out);
@@ -210,7 +294,7 @@ void putSize(Directory &d, const ByteOrder &order, std::uint16_t tag, std::uint3
 
 void editIfd0(Directory &ifd0, const ByteOrder &order, std::uint32_t width, std::uint32_t height)
 {
-    std::erase_if(ifd0.entries, [](const Entry &e) { return e.tag == kGpsPointer; });
+    dropPointers(ifd0, kExifPointer);
     ifd0.next = 0;  // no thumbnail
     bool added = false;
     if (ifd0.find(kOrientation) != nullptr)
@@ -224,6 +308,7 @@ void editIfd0(Directory &ifd0, const ByteOrder &order, std::uint32_t width, std:
 
 void editExif(Directory &exif, bool created, const ByteOrder &order, std::uint32_t width, std::uint32_t height)
 {
+    dropPointers(exif, kInteropPointer);
     bool added = false;
     if (created) {
         Entry &version = entryFor(exif, kExifVersion, added);
@@ -327,8 +412,10 @@ std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> pay
 
     editIfd0(s->ifd0, tiff->order(), width, height);
     editExif(*s->exif, exifCreated, tiff->order(), width, height);
-    if (s->interop)
+    if (s->interop) {
+        dropPointers(*s->interop, 0);
         s->interop->next = 0;
+    }
 
     // The values kept must lie inside the block, clear of every directory and of what goes.
     std::vector<Range> values;

@@ -36,8 +36,10 @@ constexpr bool swapsAxes(int orientation)
 //   - the Exif directory gets PixelXDimension and PixelYDimension (SHORT when the entry was a
 //     SHORT or is new and the value fits, LONG otherwise) and ColorSpace 1 (sRGB); an Exif
 //     directory is added when there is none;
-//   - the GPS directory and the thumbnail (IFD1 and its image) are unlinked and their bytes
-//     zeroed, or cut when nothing kept lies after them;
+//   - the GPS directory wherever its pointer stands, the thumbnail (IFD1 and its image), and any
+//     directory pointed to from where it does not belong (the Exif directory belongs in IFD0,
+//     the Interop directory in the Exif directory, nothing else anywhere) are unlinked with all
+//     they lead to, and their bytes zeroed, or cut when nothing kept lies after them;
 //   - a directory that must grow is written again after the last byte still in use, and its
 //     pointer updated; the block ends there.
 // Cleaning a cleaned payload again with the same size gives the same bytes.

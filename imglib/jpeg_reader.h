@@ -18,11 +18,11 @@ inline constexpr int kMaxScans = 500;
 // without going back to a file that may have changed since.
 struct JpegFile {
     Buffer bytes;
-    std::size_t size = 0;
+    std::size_t size = 0;  // up to the image's end of image, or the whole file without one
 };
 
-// The whole file at `path`, or null when it is not a regular, non-empty file that can be read.
-// Throws std::bad_alloc when memory runs out.
+// The file at `path` up to the end of its image, or null when it is not a regular, non-empty file
+// that can be read.  Throws std::bad_alloc when memory runs out.
 std::shared_ptr<const JpegFile> loadJpegFile(const char *path);
 
 // The payload of a JPEG's EXIF segment (its first APP1 that starts "Exif\0\0"), shared by

@@ -148,6 +148,41 @@ TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
 INSTANTIATE_TEST_SUITE_P(Exif, TaggedPhoto, testing::Values(TaggedCase{1, false, 32, 24}, TaggedCase{6, true, 24, 32}),
                          [](const auto& info) { return "Orientation" + std::to_string(info.param.orientation); });
 
+// The location never reaches the new JPEG, wherever its directory hangs, and a directory found
+// where it does not belong goes with all it leads to; the rest of the EXIF stays.
+TEST(GpsDirectory, IsRemovedWhereverItHangs)
+{
+    const std::string location = "48 51 24.3 N", date = "2024:06:01 10:20:29";
+    using Node = ExifTreeNode;
+    using Nodes = std::vector<Node>;
+    const Node gps{kGpsPointer, {{0x0001, "N"}, {0x0002, location}}, {}};
+    const auto interop = [](Nodes children) { return Node{kInteropPointer, {{0x0001, "R98"}}, std::move(children)}; };
+    const auto exif = [&](Nodes children) {
+        return Node{kExifPointer, {{kDateTimeOriginal, date}}, std::move(children)};
+    };
+    const auto ifd0 = [](Nodes children) { return Node{0, {{kMake, "RedimCam"}}, std::move(children)}; };
+    const std::pair<const char*, Node> cases[] = {
+        {"IFD0, Exif, Interop, GPS", ifd0({exif({interop({gps})})})},
+        {"IFD0, Exif, GPS", ifd0({exif({gps})})},
+        {"IFD0, IFD1, GPS", ifd0({exif({}), Node{0, {{kImageDescription, "thumbnail"}}, {gps}}})},
+        {"an Exif directory inside Interop", ifd0({exif({interop({exif({gps})})})})},
+        {"an Interop directory inside GPS", ifd0({exif({}), Node{kGpsPointer, {{0x0001, "N"}}, {interop({gps})}}})},
+        {"an Interop directory in IFD0", ifd0({exif({}), interop({gps})})},
+    };
+    for (const auto& [layout, tree] : cases) {
+        SCOPED_TRACE(layout);
+        TempDir dir;
+        const auto bitmap = parseBmp24(phase1(dir, 64, 48, exifTree(tree)));
+        ASSERT_TRUE(bitmap);
+        EXPECT_FALSE(reachesGps(bitmap->exif));
+        const auto jpeg = convert(dir, readFile(dir / "photo.bmp"));
+        const auto exifOut = exifOfJpeg(jpeg);
+        EXPECT_FALSE(reachesGps(exifOut));
+        EXPECT_FALSE(contains(jpeg, {location.begin(), location.end()}));
+        EXPECT_TRUE(contains(exifOut, {date.begin(), date.end()}));
+    }
+}
+
 TEST(UntaggedPhoto, GivesABitmapAndAJpegWithoutExif)
 {
     TempDir dir;

@@ -94,11 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return sum == 0xFFFFFFFF ? 1 : 0;
     }
     if (error == convertimg::BmpError::None) {
-        // Whatever EXIF the file carries comes out fit for an APP1 segment, and cleaning it
-        // again changes nothing.
+        // Whatever EXIF the file carries comes out fit for an APP1 segment, with no location,
+        // and cleaning it again changes nothing.
         const auto exif = convertimg::carriedExif({data, size}, bitmap);
         if (exif) {
             FUZZ_CHECK(exif->size() <= exif::kMaxPayload);
+            FUZZ_CHECK(!testimages::reachesGps(*exif));
             const auto width = static_cast<std::uint32_t>(bitmap.width),
                        height = static_cast<std::uint32_t>(bitmap.height);
             FUZZ_CHECK(exif::clean(*exif, width, height) == *exif);
@@ -111,8 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(jpegSize(jpeg.bytes()) == std::make_pair(bitmap.width, bitmap.height));
     }
 
-    // The whole file conversion: a complete JPEG when the bitmap is good, otherwise a reason and
-    // nothing left in the folder but the bitmap.
+    // The whole file conversion: a complete JPEG with no location in its EXIF when the bitmap is
+    // good, otherwise a reason and nothing left in the folder but the bitmap.
     const fs::path input = folder() / "photo.bmp";
     testimages::writeFile(input, std::vector<std::uint8_t>(data, data + size));
     convertimg::ConvertSettings settings;
@@ -126,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK((fuzzing::entries(folder()) == std::set<std::string>{"photo.bmp", "photo.jpg"}));
         const auto jpeg = fuzzing::readAll(folder() / "photo.jpg");
         FUZZ_CHECK(jpegSize(jpeg) == std::make_pair(bitmap.width, bitmap.height));
+        FUZZ_CHECK(!testimages::reachesGps(testimages::exifOfJpeg(jpeg)));
         fs::remove(folder() / "photo.jpg");
     } else {
         FUZZ_CHECK(result.outcome == convertimg::Outcome::Failed);

@@ -61,7 +61,8 @@ const fs::path &folder()
 }
 
 // Width and height of the bitmap at `path`, which must be a complete 24-bit bitmap.  The EXIF
-// it may carry is already what the converter's cleaning would make of it, and upright.
+// it may carry is already what the converter's cleaning would make of it, upright, and leads to
+// no location.
 std::pair<int, int> bitmapSize(const fs::path &path)
 {
     std::string why;
@@ -74,6 +75,7 @@ std::pair<int, int> bitmapSize(const fs::path &path)
                    height = static_cast<std::uint32_t>(bitmap->height);
         FUZZ_CHECK(exif::clean(bitmap->exif, width, height) == bitmap->exif);
         FUZZ_CHECK(exif::orientation(bitmap->exif) == 1);
+        FUZZ_CHECK(!testimages::reachesGps(bitmap->exif));
     }
     return {bitmap->width, bitmap->height};
 }

@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small JPEGs of every encoding the image library
-// reads, bitmaps of every layout the converter reads, both with EXIF whole and damaged, and a
-// few paths for the short-path routine.
+// reads (and scans it refuses for their cost), bitmaps of every layout the converter reads, both
+// with EXIF whole and damaged, and a few paths for the short-path routine.
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
 #include "bmp_builder.h"
 #include "testimages.h"
@@ -176,6 +176,22 @@ void writeJpegs(const fs::path &dir)
             baseline = bytes;
         testimages::writeFile(dir / (std::string(seed.name) + ".jpg"), bytes);
     }
+    // A flat image's AC scan a hundred times over: a few bytes each, a pass over every block
+    // each, refused for the work it asks.
+    JpegOptions twoScans;
+    twoScans.colour = ColourModel::Gray;
+    twoScans.progressive = true;
+    twoScans.spectralSelectionOnly = true;
+    const auto flatScans = testimages::encodeJpeg(testimages::flat(512, 512, 128, 128, 128), twoScans);
+    std::size_t lastScan = flatScans.size() - 2;
+    while (lastScan > 0 && !(flatScans[lastScan] == 0xFF && flatScans[lastScan + 1] == 0xDA))
+        --lastScan;
+    const auto imageEnd = flatScans.end() - 2;
+    std::vector<std::uint8_t> scans(flatScans.begin(), imageEnd);
+    for (int i = 0; i < 100; ++i)
+        scans.insert(scans.end(), flatScans.begin() + static_cast<std::ptrdiff_t>(lastScan), imageEnd);
+    scans.insert(scans.end(), imageEnd, flatScans.end());
+    testimages::writeFile(dir / "progressive_scans_past_their_data.jpg", scans);
     // Damaged files, so that the failure paths are in the corpus from the start.
     testimages::writeFile(dir / "damaged_truncated.jpg",
                           std::vector<std::uint8_t>(baseline.begin(), baseline.begin() + baseline.size() / 2));
@@ -185,7 +201,8 @@ void writeJpegs(const fs::path &dir)
     testimages::writeFile(dir / "damaged_data.jpg", corrupt);
 }
 
-// EXIF like a camera's (GPS, a thumbnail in IFD1, a maker note), whole and damaged.
+// EXIF like a camera's (GPS, a thumbnail in IFD1, a maker note), whole and damaged, and a
+// location where cameras do not put it.
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int width, int height)
 {
     using testimages::ExifView;
@@ -207,6 +224,12 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int 
     auto count = tagged.payload;
     testimages::putExif16(count, tagged.exif, 0x1000);
     payloads.push_back({"damaged_count", count});
+    // A location hung where no camera puts it: IFD0, Exif, Interop, then GPS.
+    using Node = testimages::ExifTreeNode;
+    const Node gps{testimages::kGpsPointer, {{0x0001, "N"}, {0x0002, "48 51 24.3 N"}}, {}};
+    const Node interop{testimages::kInteropPointer, {{0x0001, "R98"}}, {gps}};
+    const Node exif{testimages::kExifPointer, {{testimages::kDateTimeOriginal, "2024:06:01 10:20:29"}}, {interop}};
+    payloads.push_back({"gps_in_interop", testimages::exifTree(Node{0, {{testimages::kMake, "RedimCam"}}, {exif}})});
     return payloads;
 }
 

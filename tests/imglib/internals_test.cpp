@@ -313,6 +313,34 @@ TEST(ReducedDecode, LeavesTheResamplerAReductionByTwoOrMore)
         EXPECT_EQ(imglib::decodeEighths(c.scaleX, c.scaleY), c.eighths) << c.scaleX << " " << c.scaleY;
 }
 
+// ---- The file's bytes ------------------------------------------------------------------------
+
+// What follows a JPEG's end of image is neither read nor kept: gigabytes of nothing (a hole the
+// file system holds no blocks for), or a second image after one with a thumbnail JPEG inside it.
+TEST(JpegFile, EndsWithTheImage)
+{
+    using namespace testimages;
+    JpegOptions withThumbnail;
+    withThumbnail.exifPayload = taggedExif(1, false, 64, 48).payload;
+    const auto image = encodeJpeg(gradient(64, 48), withThumbnail);
+    const auto second = encodeJpeg(gradient(32, 32));
+    TempDir dir;
+    const auto path = dir / "photo.jpg";
+    for (const bool sparse : {true, false}) {
+        SCOPED_TRACE(sparse ? "2 GiB of nothing" : "a second image");
+        auto bytes = image;
+        if (!sparse)
+            bytes.insert(bytes.end(), second.begin(), second.end());
+        writeFile(path, bytes);
+        if (sparse)
+            std::filesystem::resize_file(path, std::uintmax_t{2} << 30);
+        const auto file = imglib::loadJpegFile(path.c_str());
+        ASSERT_TRUE(file);
+        ASSERT_EQ(file->size, image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), file->bytes.data()));
+    }
+}
+
 // ---- Handles --------------------------------------------------------------------------------
 
 TEST(HandleTable, WrapsPastZeroAndReplacesInOneStep)

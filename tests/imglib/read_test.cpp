@@ -734,6 +734,41 @@ TEST(Read, TooManyScansAreRefusedButAFewRepeatsAreNot)
     EXPECT_EQ(many.get(), 0u);
 }
 
+// Each scan costs a pass over the blocks of its components, however few bytes it holds: a
+// hundred scans of a few bytes over a large flat image are refused before decoding, the scans of
+// a progressive photo are not, and comment segments pay for nothing.
+TEST(Read, ScansMustBePaidForByTheirData)
+{
+    const RgbImage flatGrey = flat(1024, 1024, 128, 128, 128);
+    JpegOptions o;
+    o.colour = ColourModel::Gray;
+    o.progressive = true;
+    const std::vector<std::uint8_t> photo = encodeJpeg(flatGrey, o);
+    o.spectralSelectionOnly = true;
+    const std::vector<std::uint8_t> twoScans = encodeJpeg(flatGrey, o);
+    // The AC scan again and again: legal, and as cheap in bytes as it is dear to decode.
+    const std::size_t sos = findLastMarker(twoScans, 0xDA), eoi = twoScans.size() - 2;
+    std::vector<std::uint8_t> scans(twoScans.begin(), twoScans.begin() + static_cast<std::ptrdiff_t>(eoi));
+    for (int i = 0; i < 100; ++i)
+        scans.insert(scans.end(), twoScans.begin() + static_cast<std::ptrdiff_t>(sos),
+                     twoScans.begin() + static_cast<std::ptrdiff_t>(eoi));
+    scans.insert(scans.end(), {0xFF, 0xD9});
+    const auto withComments = [](std::vector<std::uint8_t> jpeg) {
+        std::vector<std::uint8_t> comment = {0xFF, 0xFE, 0xFF, 0xFF};
+        comment.resize(2 + 0xFFFF, 'x');
+        for (int i = 0; i < 2; ++i)
+            jpeg.insert(jpeg.begin() + 2, comment.begin(), comment.end());
+        return jpeg;
+    };
+    TempDir dir;
+    writeFile(dir / "photo.jpg", withComments(photo));
+    writeFile(dir / "scans.jpg", withComments(scans));
+    Handle read(ReadFileIntoDIB((dir / "photo.jpg").c_str()));
+    Handle refused(ReadFileIntoDIB((dir / "scans.jpg").c_str()));
+    EXPECT_NE(read.get(), 0u);
+    EXPECT_EQ(refused.get(), 0u);
+}
+
 TEST(Read, AFileIsReadTheSameEveryTime)
 {
     TempDir dir;

@@ -2,7 +2,9 @@
 // for what the program makes of it.
 #include "testimages.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -34,9 +36,8 @@ public:
 
     explicit TiffWriter(bool bigEndian) : big_(bigEndian)
     {
-        bytes_ = {'E', 'x', 'i', 'f', 0, 0};
-        bytes_.insert(bytes_.end(), {bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'},
-                                     bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}});
+        const std::uint8_t order = bigEndian ? 'M' : 'I';
+        bytes_ = {'E', 'x', 'i', 'f', 0, 0, order, order};
         append(number(42, 2));
         append(number(8, 4));
     }
@@ -175,6 +176,93 @@ TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height)
     t.ifd1 = ifd1.offset;
     t.payload = w.take();
     return t;
+}
+
+namespace {
+
+// Writes `node` and, after it, the directories it leads to; returns where it went and its fields
+// in the order of its entries.
+std::pair<TiffWriter::Placed, std::vector<TiffWriter::Field>> writeTree(TiffWriter &w, const ExifTreeNode &node)
+{
+    std::vector<TiffWriter::Field> fields;
+    for (const auto &[tag, text] : node.texts)
+        fields.push_back(TiffWriter::ascii(tag, text));
+    for (const ExifTreeNode &child : node.children) {
+        if (child.pointer != 0)
+            fields.push_back({child.pointer, kLong, 1, w.number(0, 4)});
+    }
+    std::sort(fields.begin(), fields.end(), [](const auto &a, const auto &b) { return a.tag < b.tag; });
+    const auto placed = w.directory(fields);
+    for (const ExifTreeNode &child : node.children) {
+        const std::uint32_t at = writeTree(w, child).first.offset;
+        w.set32(child.pointer != 0 ? placed.valueAt.at(child.pointer) : placed.nextAt, at);
+    }
+    return {placed, fields};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> exifTree(const ExifTreeNode &ifd0)
+{
+    TiffWriter w(false);
+    const auto [placed, fields] = writeTree(w, ifd0);
+    // IFD0's texts are written again at the very end and pointed to there: what the cleaning
+    // removes then lies before bytes it keeps, and has to be zeroed rather than cut off.
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].type != kAscii || fields[i].value.size() <= 4)
+            continue;
+        w.set32(placed.offset + 2 + 12 * static_cast<std::uint32_t>(i) + 8, w.here());
+        w.append(fields[i].value);
+    }
+    return w.take();
+}
+
+bool reachesGps(const std::vector<std::uint8_t> &payload)
+{
+    if (payload.size() < kIdBytes + 8)
+        return false;
+    const ExifView view(payload);
+    const std::uint64_t size = payload.size() - kIdBytes;
+    const auto fits = [size](std::uint64_t at, std::uint64_t bytes) { return at + bytes <= size; };
+    std::set<std::uint32_t> seen;
+    std::vector<std::uint32_t> pending = {view.ifd0()};
+    while (!pending.empty()) {
+        const std::uint32_t directory = pending.back();
+        pending.pop_back();
+        if (directory == 0 || !fits(directory, 2) || !seen.insert(directory).second)
+            continue;  // 0: no directory
+        const std::uint32_t count = view.u16(directory);
+        for (std::uint32_t i = 0; i < count && fits(directory + 2 + 12 * i, 12); ++i) {
+            const std::uint32_t at = directory + 2 + 12 * i;
+            const std::uint16_t tag = view.u16(at), type = view.u16(at + 2);
+            const std::uint32_t values = view.u32(at + 4);
+            if (tag == kGpsPointer)
+                return true;
+            const bool pointer = tag == kExifPointer || tag == kInteropPointer || tag == kSubIfds || type == 13;
+            if (!pointer || (type != kLong && type != 13) || values == 0)
+                continue;
+            const std::uint32_t first = values == 1 ? at + 8 : view.u32(at + 8);
+            for (std::uint32_t v = 0; v < values && fits(first + 4ull * v, 4); ++v)
+                pending.push_back(view.u32(first + 4 * v));
+        }
+        if (fits(directory + 2 + 12ull * count, 4))
+            pending.push_back(view.next(directory));
+    }
+    return false;
+}
+
+std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg)
+{
+    static constexpr std::uint8_t id[] = {'E', 'x', 'i', 'f', 0, 0};
+    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+        const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        const auto payload = jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4);
+        const std::size_t bytes = std::min(length, jpeg.size() - at - 2) - std::min<std::size_t>(length, 2);
+        if (jpeg[at + 1] == 0xE1 && bytes >= sizeof id && std::equal(id, id + sizeof id, payload))
+            return {payload, payload + static_cast<std::ptrdiff_t>(bytes)};
+        at += 2 + length;
+    }
+    return {};
 }
 
 void putExif16(std::vector<std::uint8_t> &payload, std::uint32_t at, std::uint16_t value)

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testimages {
@@ -98,6 +99,7 @@ enum ExifTag : std::uint16_t {
     kOrientation = 0x0112,
     kDateTime = 0x0132,
     kArtist = 0x013B,
+    kSubIfds = 0x014A,
     kThumbnailOffset = 0x0201,
     kCopyright = 0x8298,
     kExposureTime = 0x829A,
@@ -109,6 +111,7 @@ enum ExifTag : std::uint16_t {
     kColorSpace = 0xA001,
     kPixelXDimension = 0xA002,
     kPixelYDimension = 0xA003,
+    kInteropPointer = 0xA005,
     kLensModel = 0xA434,
 };
 
@@ -130,6 +133,25 @@ struct TaggedExif {
     std::vector<std::uint8_t> thumbnail;                  // the thumbnail JPEG
 };
 TaggedExif taggedExif(int orientation, bool bigEndian, int width, int height);
+
+// A directory of a block made by exifTree(): ASCII values, and the directories it leads to, each
+// hung from the pointer entry of this one with the tag `pointer` (0: as its next directory).
+struct ExifTreeNode {
+    std::uint16_t pointer = 0;
+    std::vector<std::pair<std::uint16_t, std::string>> texts;
+    std::vector<ExifTreeNode> children;
+};
+// The little-endian EXIF payload of a tree of directories, IFD0 at its root: any layout, the
+// ones no camera writes too.
+std::vector<std::uint8_t> exifTree(const ExifTreeNode &ifd0);
+
+// True when a directory reached from IFD0, through next offsets and every entry that points to
+// directories (Exif, Interop, SubIFDs, or of the IFD type), holds a GPS pointer: a reader would
+// find a location there.  Reads only inside the payload.
+bool reachesGps(const std::vector<std::uint8_t> &payload);
+
+// The payload of a JPEG's first APP1 "Exif" segment before its first scan; empty without one.
+std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg);
 
 // Writes a 16- or 32-bit number into an EXIF payload at a TIFF offset, in the block's order
 // (for tests that damage a block).

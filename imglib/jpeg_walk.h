@@ -1,0 +1,58 @@
+// The structure of a JPEG stream as libjpeg reads it, found without decoding: where its image
+// ends, and its scans.
+#pragma once
+
+#include "buffer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+namespace imglib {
+
+// Walks a JPEG stream, segment by segment by their lengths, and through each scan's entropy-coded
+// data up to the first marker that is not a restart marker, as libjpeg reads it.  It may be fed
+// the stream as it is being read: each call gives the stream's first bytes, more of them than the
+// call before.
+class JpegWalk {
+public:
+    // Walks on through `stream` as far as it goes, or up to the end-of-image marker.
+    void advance(std::span<const std::uint8_t> stream);
+
+    // The end-of-image marker was found: the image is the stream's first end() bytes, and
+    // libjpeg reads nothing after them.
+    bool ended() const { return where_ == Where::Ended; }
+    std::size_t end() const { return at_; }
+    // The stream does not start with a start-of-image marker: libjpeg refuses it at once.
+    bool notJpeg() const { return where_ == Where::NotJpeg; }
+
+    // Told of each scan as it starts, with the payload of its SOS segment (after the length).
+    std::function<void(std::span<const std::uint8_t> header)> onScan;
+    // Bytes of entropy-coded data walked through so far, restart markers included.
+    std::uint64_t dataBytes() const { return dataBytes_ + (where_ == Where::Data ? at_ - dataStart_ : 0); }
+
+private:
+    enum class Where { Start, Segments, Data, Ended, NotJpeg };
+
+    // Each returns false when the rest of the step is not in the stream yet.
+    bool segmentStep(std::span<const std::uint8_t> stream);
+    bool dataStep(std::span<const std::uint8_t> stream);
+
+    Where where_ = Where::Start;
+    std::size_t at_ = 0;         // the first byte not walked through yet
+    std::size_t dataStart_ = 0;  // in a scan's data: where it starts
+    std::uint64_t dataBytes_ = 0;
+};
+
+// Reads the image at the start of `fd`, a file of `size` bytes, into `bytes`: up to its
+// end-of-image marker, so that what may follow (a phone's video, a camera's second image, or
+// gigabytes of nothing) is neither read nor held.  A stream without that marker is read to the
+// file's end, for libjpeg to find it cut short; one that is no JPEG at all, no further than its
+// first piece.  A file that shrinks meanwhile is read as far as it goes; one that grows, as far as
+// its size said.  Returns the bytes of the image, or nothing when reading fails.  Throws
+// std::bad_alloc when memory runs out.
+std::optional<std::size_t> readJpegImage(int fd, std::size_t size, Buffer &bytes);
+
+}  // namespace imglib
