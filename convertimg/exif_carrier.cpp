@@ -10,7 +10,7 @@ std::optional<std::vector<std::uint8_t>> carriedExif(std::span<const std::uint8_
 {
     if (bitmap.width <= 0 || bitmap.height <= 0)
         return std::nullopt;
-    const std::span<const std::uint8_t> payload = exif::carriedPayload(file, bitmap.pixelsEnd);
+    const std::vector<std::uint8_t> payload = exif::carriedMetadata(file, bitmap.pixelsEnd).exif;
     if (payload.empty())
         return std::nullopt;
     return exif::clean(payload, static_cast<std::uint32_t>(bitmap.width), static_cast<std::uint32_t>(bitmap.height));

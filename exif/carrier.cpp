@@ -1,37 +1,84 @@
-// Writing and finding the EXIF block at the end of a bitmap.
+// Writing and finding the metadata blocks at the end of a bitmap.
 #include "carrier.h"
 
 #include "exif.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace exif {
+namespace {
 
 static_assert(kMaxPayload < std::uint64_t{1} << (8 * kCarrierLengthBytes), "the length field must hold any payload");
 
-std::array<std::uint8_t, kCarrierTrailerBytes> carrierTrailer(std::size_t size)
+using Signature = std::array<std::uint8_t, 8>;
+constexpr Signature kXmpSignature = {'R', 'e', 'd', 'i', 'm', 'X', 'm', 'p'};
+constexpr Signature kIptcSignature = {'R', 'e', 'd', 'i', 'm', 'I', 'p', 't'};
+constexpr Signature kCommentSignature = {'R', 'e', 'd', 'i', 'm', 'C', 'o', 'm'};
+
+std::optional<Segment> kindOf(std::span<const std::uint8_t> signature)
 {
-    std::array<std::uint8_t, kCarrierTrailerBytes> trailer{};
-    for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
-        trailer[i] = static_cast<std::uint8_t>(size >> (8 * i));
-    std::copy(kCarrierSignature.begin(), kCarrierSignature.end(), trailer.begin() + kCarrierLengthBytes);
-    return trailer;
+    const std::pair<const Signature &, Segment> kinds[] = {{kCarrierSignature, Segment::Exif},
+                                                           {kXmpSignature, Segment::Xmp},
+                                                           {kIptcSignature, Segment::Iptc},
+                                                           {kCommentSignature, Segment::Comment}};
+    for (const auto &[known, kind] : kinds) {
+        if (std::equal(known.begin(), known.end(), signature.begin(), signature.end()))
+            return kind;
+    }
+    return std::nullopt;
 }
 
-std::span<const std::uint8_t> carriedPayload(std::span<const std::uint8_t> file, std::uint64_t dataEnd)
+void append(std::vector<std::uint8_t> &out, std::span<const std::uint8_t> payload, const Signature &signature)
 {
-    if (file.size() < kCarrierTrailerBytes)
-        return {};
-    const auto trailer = file.last(kCarrierTrailerBytes);
-    if (!std::equal(kCarrierSignature.begin(), kCarrierSignature.end(), trailer.begin() + kCarrierLengthBytes))
-        return {};
-    std::uint64_t size = 0;
+    out.insert(out.end(), payload.begin(), payload.end());
     for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
-        size |= std::uint64_t{trailer[i]} << (8 * i);
-    const std::uint64_t blockEnd = file.size() - kCarrierTrailerBytes;
-    if (size > kMaxPayload || size > blockEnd || blockEnd - size < dataEnd)
-        return {};
-    return file.subspan(static_cast<std::size_t>(blockEnd - size), static_cast<std::size_t>(size));
+        out.push_back(static_cast<std::uint8_t>(payload.size() >> (8 * i)));
+    out.insert(out.end(), signature.begin(), signature.end());
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> carrierBlocks(const Metadata &metadata)
+{
+    std::vector<std::uint8_t> out;
+    std::size_t blocks = 0;
+    const auto add = [&](std::span<const std::uint8_t> payload, const Signature &signature) {
+        if (!payload.empty() && payload.size() <= kMaxPayload && blocks < kMaxCarriedBlocks - 1) {
+            append(out, payload, signature);
+            ++blocks;
+        }
+    };
+    add(metadata.xmp, kXmpSignature);
+    add(metadata.iptc, kIptcSignature);
+    for (const std::vector<std::uint8_t> &comment : metadata.comments)
+        add(comment, kCommentSignature);
+    if (!metadata.exif.empty() && metadata.exif.size() <= kMaxPayload)
+        append(out, metadata.exif, kCarrierSignature);  // last, and always room for it
+    return out;
+}
+
+Metadata carriedMetadata(std::span<const std::uint8_t> file, std::uint64_t dataEnd)
+{
+    std::vector<std::pair<Segment, std::span<const std::uint8_t>>> found;  // from the end back
+    std::uint64_t end = file.size();
+    while (found.size() < kMaxCarriedBlocks && end >= kCarrierTrailerBytes) {
+        const auto trailer = file.subspan(static_cast<std::size_t>(end - kCarrierTrailerBytes), kCarrierTrailerBytes);
+        const std::optional<Segment> kind = kindOf(trailer.subspan(kCarrierLengthBytes));
+        std::uint64_t size = 0;
+        for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
+            size |= std::uint64_t{trailer[i]} << (8 * i);
+        const std::uint64_t blockEnd = end - kCarrierTrailerBytes;
+        if (!kind || size > kMaxPayload || size > blockEnd || blockEnd - size < dataEnd)
+            break;
+        found.emplace_back(*kind,
+                           file.subspan(static_cast<std::size_t>(blockEnd - size), static_cast<std::size_t>(size)));
+        end = blockEnd - size;
+    }
+    Metadata metadata;
+    for (auto block = found.rbegin(); block != found.rend(); ++block)
+        take(metadata, block->first, block->second);
+    return metadata;
 }
 
 }  // namespace exif

@@ -27,7 +27,7 @@ constexpr std::size_t kInfoHeaderSize = 40;
 constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;
 // Every image the library holds can be written: its rows padded to 4 bytes (at worst 4 bytes
 // for 3), the headers and an EXIF block fit the 32-bit sizes of the headers.
-static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + exif::kMaxPayload + exif::kCarrierTrailerBytes <= 0xFFFFFFFFu,
+static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + exif::kMaxCarriedBytes <= 0xFFFFFFFFu,
               "the largest image must fit a bitmap's 32-bit sizes");
 // 96 dpi, what Windows assumes for a bitmap with no density of its own.
 constexpr std::int32_t kDefaultPerMetre = 3780;
@@ -166,7 +166,7 @@ bool writeVectors(int fd, iovec *vectors, int count)
 
 }  // namespace
 
-bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> exifPayload)
+bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> carried)
 {
     if (path == nullptr || *path == '\0')
         return false;
@@ -178,9 +178,10 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
 
     const std::size_t rowBytes = image.stride();
     const std::size_t paddedRow = (rowBytes + 3) & ~std::size_t{3};
-    // The EXIF block goes out with the last rows, in the same writes.
-    const auto trailer = exif::carrierTrailer(exifPayload.size());
-    const std::size_t after = exifPayload.empty() ? 0 : exifPayload.size() + trailer.size();
+    // The metadata blocks go out with the last rows, in the same writes.
+    if (carried.size() > exif::kMaxCarriedBytes)
+        return false;
+    const std::size_t after = carried.size();
     const std::size_t total = kHeaderSize + paddedRow * static_cast<std::size_t>(image.height()) + after;
     if (total > 0xFFFFFFFFu)
         return false;  // the header's 32-bit sizes could not say it
@@ -204,10 +205,8 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
         if (pad != 0)
             vectors[count++] = {const_cast<std::uint8_t *>(padding), pad};
         gathered += paddedRow;
-        if (y == 0 && !exifPayload.empty()) {
-            vectors[count++] = {const_cast<std::uint8_t *>(exifPayload.data()), exifPayload.size()};
-            vectors[count++] = {const_cast<std::uint8_t *>(trailer.data()), trailer.size()};
-        }
+        if (y == 0 && !carried.empty())
+            vectors[count++] = {const_cast<std::uint8_t *>(carried.data()), carried.size()};
         if (gathered >= kBytesPerCall || count + kVectorsPerRow > kMaxVectors || y == 0) {
             if (!writeVectors(temporary.fd(), vectors, count))
                 return false;

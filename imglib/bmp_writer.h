@@ -9,9 +9,9 @@
 namespace imglib {
 
 // Writes `image` to `path` through a temporary file in the same folder, renamed over `path`
-// once complete, with `exifPayload` (a cleaned EXIF payload) in a block after the pixels when
-// it is not empty (see exif/carrier.h).  False on any failure, after removing the temporary file;
-// the destination is then left as it was.
-bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> exifPayload = {});
+// once complete, with `carried` (the blocks of exif/carrier.h, at most kMaxCarriedBytes) after
+// the pixels.  False on any failure, after removing the temporary file; the destination is then
+// left as it was.
+bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> carried = {});
 
 }  // namespace imglib

@@ -3,7 +3,7 @@
 #include "imglib.h"
 
 #include "bmp_writer.h"
-#include "exif.h"
+#include "carrier.h"
 #include "handle_table.h"
 #include "picture.h"
 
@@ -74,12 +74,12 @@ IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t opt
         const auto image = imglib::picturePixels(*picture);
         if (!image)
             return 0;
-        // The photo's EXIF, made to describe this image; dropped when it is damaged.
-        std::optional<std::vector<std::uint8_t>> cleaned;
-        if (picture->exif)
-            cleaned = exif::clean(*picture->exif, static_cast<std::uint32_t>(image->width()),
-                                  static_cast<std::uint32_t>(image->height()));
-        return imglib::writeBmpFile(*image, path, cleaned ? *cleaned : std::span<const std::uint8_t>{}) ? 1 : 0;
+        // The photo's metadata, made to describe this image; each kind dropped when damaged.
+        std::vector<std::uint8_t> carried;
+        if (picture->metadata)
+            carried = exif::carrierBlocks(exif::cleaned(*picture->metadata, static_cast<std::uint32_t>(image->width()),
+                                                        static_cast<std::uint32_t>(image->height())));
+        return imglib::writeBmpFile(*image, path, carried) ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -59,9 +59,13 @@ extern "C" {
  * RGB, CMYK or YCCK (Adobe's inverted CMYK included).  The EXIF orientation (1 to 8) is applied,
  * so a portrait photo comes out upright, and an embedded ICC profile other than sRGB is applied
  * to give sRGB colours.  An ICC profile that cannot be parsed or that does not match the
- * colours of the file is ignored.  The EXIF segment of the file (its first APP1 segment that
- * starts with "Exif\0\0") is kept with the image as it is; no other segment is (XMP, IPTC,
- * comments...).
+ * colours of the file is ignored.  The photo's metadata is kept with the image as it is: its
+ * EXIF segment (the first APP1 segment that starts with "Exif\0\0"), its XMP packet (the first
+ * APP1 segment that starts with "http://ns.adobe.com/xap/1.0/\0"), its IPTC-IIM records (resource
+ * 0x0404 of the first APP13 segment that starts with "Photoshop 3.0\0") and its comments (COM
+ * segments, up to 32), all before the first scan.  Extended XMP and what follows the end of the
+ * image (the gain map or depth image of a phone's photo) describe pixels the copy will not have,
+ * and are not kept.
  *
  * The file must decode completely and cleanly: a libjpeg-turbo warning that means pixels are
  * missing or guessed (damaged or truncated data, for instance) makes the read fail.  Warnings
@@ -121,21 +125,42 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  * always either the old file or the complete new one.  When the destination is a symbolic
  * link, the link itself is replaced.
  *
- * When the JPEG file had an EXIF segment, the bitmap carries it, made to describe this image,
- * in a block of our own after the pixel array:
+ * When the JPEG file had metadata, the bitmap carries it, made to describe this image, in blocks
+ * of our own after the pixel array, one block per segment:
  *
- *     [payload: n bytes]  [n: 4 bytes, little-endian]  [signature: the 8 bytes "RedimExf"]
+ *     [payload: n bytes]  [n: 4 bytes, little-endian]  [signature: 8 bytes]
  *
- * The payload is that of a JPEG APP1 segment ("Exif\0\0" and a TIFF block), so n is at most
- * 65533; ConvertImg writes it back as one.  The headers are those of the same bitmap without
- * the block but for bfSize, the size of the whole file, which counts the block as it counts an
- * ICC profile placed after the pixels (biSizeImage counts the pixels only): bitmap readers see
- * the same image either way, and none finds a file longer than it says.  The block ends the
- * file, so it moves with the file and is
- * found from its end without knowing the pixels' layout; a reader takes it only when the
- * signature matches, n is at most 65533, and the block starts at or after the end of the pixel
- * array the headers describe.  The payload is the photo's EXIF edited in place, never laid out
- * again, so that every value kept stays at its offset (a maker note's own offsets stay valid):
+ * The payload is that of the JPEG segment, so n is at most 65533, and the signature says which:
+ * "RedimXmp" (an APP1 segment: "http://ns.adobe.com/xap/1.0/\0" and the XMP packet), "RedimIpt"
+ * (an APP13 segment: "Photoshop 3.0\0" and the IPTC records as resource 0x0404, alone),
+ * "RedimCom" (a comment) and "RedimExf" (an APP1 segment: "Exif\0\0" and a TIFF block).  They
+ * come in that order, the comments in theirs, and the EXIF block, when there is one, always last:
+ * a reader that knows only "RedimExf", as the first versions of ConvertImg did, still finds the
+ * EXIF at the very end, and takes a file that ends with another block for one without metadata.
+ * ConvertImg writes each payload back as its segment.  The headers are those of the same bitmap
+ * without the blocks but for bfSize, the size of the whole file, which counts the blocks as it
+ * counts an ICC profile placed after the pixels (biSizeImage counts the pixels only): bitmap
+ * readers see the same image either way, and none finds a file longer than it says.  The blocks
+ * end the file, so they move with the file and are found from its end without knowing the
+ * pixels' layout; a reader walks back from the end, taking a block only when its signature is
+ * known, n is at most 65533 and the block starts at or after the end of the pixel array the
+ * headers describe, and stops at the first that is not so, or after 32 blocks.
+ *
+ * The XMP packet is edited with an XML parser, its properties known by their namespaces:
+ *   - kept: every property but those below, the creator, rights, title, description and
+ *     keywords (dc:), the rating, Photoshop's and IPTC's fields, lens and camera data among them;
+ *   - changed: tiff:Orientation is 1; tiff:ImageWidth and tiff:ImageLength, and
+ *     exif:PixelXDimension and exif:PixelYDimension, where present, give the image's size;
+ *   - removed: every exif:GPS* property (the coordinates of IPTC locations among them), the
+ *     face and person regions (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry
+ *     (xmpMM:History, xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain map's
+ *     description (hdrgm:) and the pointer to extended XMP (xmpNote:HasExtendedXMP).
+ * A packet that does not parse is dropped whole.  The IPTC records, which hold no coordinates,
+ * are kept as they are, and dropped whole when one runs outside them; the segment's other
+ * resources (Photoshop's thumbnails and settings) are not kept.  Comments are kept as they are.
+ *
+ * The EXIF payload is the photo's EXIF edited in place, never laid out again, so that every
+ * value kept stays at its offset (a maker note's own offsets stay valid):
  *   - kept: every tag but those below: dates, camera and lens, exposure settings, author,
  *     copyright, description, the maker note...;
  *   - changed: Orientation is 1 (the image is upright); PixelXDimension and PixelYDimension,
@@ -143,9 +168,9 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  *     1 (sRGB); an Exif directory is added when there is none;
  *   - removed: the GPS directory and the thumbnail (IFD1 and its image), their bytes zeroed,
  *     or cut when nothing kept follows them.
- * A segment damaged in any way (an offset or a count running outside it, a directory reached
- * twice or overlapping another, a value type of unknown size...) is dropped whole, and the
- * bitmap is then written without a block, like that of a JPEG file without EXIF.
+ * An EXIF segment damaged in any way (an offset or a count running outside it, a directory
+ * reached twice or overlapping another, a value type of unknown size...) is dropped whole, and
+ * the bitmap is then written without its block, like that of a JPEG file without EXIF.
  *
  * @param handle handle of the image to write.  The image stays held by the library.
  * @param path path of the bitmap file to write (zero-terminated, 8-bit).  Read only; the

@@ -2,6 +2,7 @@
 #include "jpeg_reader.h"
 
 #include "band_worker.h"
+#include "carrier.h"
 #include "colour.h"
 #include "exif.h"
 #include "jpeg_walk.h"
@@ -181,16 +182,20 @@ std::int32_t pixelsPerMetre(unsigned density, int unit)
     }
 }
 
-// The payload of the first APP1 segment that holds EXIF; empty without one.
-std::span<const std::uint8_t> findExif(const jpeg_decompress_struct &cinfo)
+// The metadata segments before the first scan, where a JPEG keeps them: its EXIF, XMP and IPTC
+// segments (the first of each), and its comments, as many as the bitmap carries.
+exif::Metadata metadataOf(const JpegFile &file)
 {
-    const auto &id = exif::kExifId;
-    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1 && m->data_length >= std::size(id) &&
-            std::equal(id, id + std::size(id), m->data))
-            return {m->data, m->data_length};
-    }
-    return {};
+    exif::Metadata metadata;
+    JpegWalk walk;
+    walk.onSegment = [&](std::uint8_t code, std::span<const std::uint8_t> payload) {
+        const exif::Segment kind = exif::segmentKind(code, payload);
+        if (kind != exif::Segment::Comment || metadata.comments.size() < exif::kMaxCarriedBlocks)
+            exif::take(metadata, kind, payload);
+    };
+    walk.onScan = [&](std::span<const std::uint8_t>) { walk.stop(); };
+    walk.advance({file.bytes.data(), file.size});
+    return metadata;
 }
 
 // ---- The header and the colours: what comes out of the decoder, and what becomes of it -----
@@ -208,8 +213,7 @@ bool readHeader(Decoder &d, const JpegFile &file)
         // Without a backing store, libjpeg fails cleanly when it would need more than this.
         cinfo->mem->max_memory_to_use = kDecoderOverhead;
         jpeg_mem_src(cinfo, data, dataSize);
-        jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
-        jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+        jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);  // the ICC profile
         jpeg_read_header(cinfo, TRUE);
     });
 }
@@ -268,26 +272,27 @@ bool chooseColour(Decoder &d, ColourPlan &plan)
 
 // ---- Limits and size: before any large buffer exists ---------------------------------------
 
-// The EXIF orientation of the file (1 when it has none), after copying its EXIF payload to
-// `exifPayload` when asked for.
-int takeExif(const jpeg_decompress_struct &cinfo, ExifPayload *exifPayload)
+// The EXIF orientation of the file (1 when it has none), after copying its metadata to
+// `metadataOut` when asked for.
+int takeMetadata(const JpegFile &file, MetadataPayload *metadataOut)
 {
-    const std::span<const std::uint8_t> exifSegment = findExif(cinfo);
-    if (exifPayload != nullptr && !exifSegment.empty())
-        *exifPayload = std::make_shared<const std::vector<std::uint8_t>>(exifSegment.begin(), exifSegment.end());
-    return exif::orientation(exifSegment);
+    auto metadata = std::make_shared<const exif::Metadata>(metadataOf(file));
+    const int orientation = exif::orientation(metadata->exif);
+    if (metadataOut != nullptr && !metadata->empty())
+        *metadataOut = std::move(metadata);
+    return orientation;
 }
 
 // The full-size image must be one the library may hold, whatever size it is decoded at.  Then
 // the listener learns the upright full size (also given in `fullWidth` and `fullHeight`) and
 // chooses the size to decode at.  Returns the orientation, or nothing when the image is too
 // large.
-std::optional<int> chooseSize(j_decompress_ptr cinfo, DecodeListener &listener, int &fullWidth, int &fullHeight,
-                              ExifPayload *exifPayload)
+std::optional<int> chooseSize(j_decompress_ptr cinfo, const JpegFile &file, DecodeListener &listener, int &fullWidth,
+                              int &fullHeight, MetadataPayload *metadata)
 {
     if (!imageBytes(cinfo->image_width, cinfo->image_height))
         return std::nullopt;
-    const int orientation = takeExif(*cinfo, exifPayload);
+    const int orientation = takeMetadata(file, metadata);
     const bool turns = exif::swapsAxes(orientation);
     fullWidth = static_cast<int>(turns ? cinfo->image_height : cinfo->image_width);
     fullHeight = static_cast<int>(turns ? cinfo->image_width : cinfo->image_height);
@@ -580,7 +585,7 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
 }
 
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &fullWidth, int &fullHeight,
-                                  ExifPayload *exifPayload)
+                                  MetadataPayload *metadata)
 {
     if (file.size == 0)
         return nullptr;
@@ -589,7 +594,7 @@ std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener
     ColourPlan colour;
     if (!readHeader(d, file) || !chooseColour(d, colour))
         return nullptr;
-    const std::optional<int> orientation = chooseSize(cinfo, listener, fullWidth, fullHeight, exifPayload);
+    const std::optional<int> orientation = chooseSize(cinfo, file, listener, fullWidth, fullHeight, metadata);
     if (!orientation || !limitCoefficients(d, file) || !startDecode(d))
         return nullptr;
 

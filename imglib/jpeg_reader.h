@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image.h"
+#include "metadata.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,9 +26,9 @@ struct JpegFile {
 // that can be read.  Throws std::bad_alloc when memory runs out.
 std::shared_ptr<const JpegFile> loadJpegFile(const char *path);
 
-// The payload of a JPEG's EXIF segment (its first APP1 that starts "Exif\0\0"), shared by
+// A JPEG's metadata as read (its first EXIF, XMP and IPTC segments and its comments), shared by
 // every image made from the photo.
-using ExifPayload = std::shared_ptr<const std::vector<std::uint8_t>>;
+using MetadataPayload = std::shared_ptr<const exif::Metadata>;
 
 // Told what a decode is doing, for the caller to start scaling rows while later ones are still
 // being decoded.
@@ -52,10 +53,10 @@ public:
 
 // The image, decoded at the size the listener chose, or null if the file cannot be decoded
 // completely and cleanly (the file is decoded completely whatever the size).  `width` and
-// `height` receive the upright size of the image at full scale, and `exif`, when given, a copy
-// of the file's EXIF payload (null without one).  Throws std::bad_alloc when memory runs out,
+// `height` receive the upright size of the image at full scale, and `metadata`, when given, a
+// copy of the file's metadata (null without any).  Throws std::bad_alloc when memory runs out,
 // and whatever the listener throws.
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height,
-                                  ExifPayload *exif = nullptr);
+                                  MetadataPayload *metadata = nullptr);
 
 }  // namespace imglib

@@ -98,18 +98,20 @@ bool JpegWalk::segmentStep(std::span<const std::uint8_t> stream)
     const std::size_t length = std::size_t{stream[code + 1]} << 8 | stream[code + 2];
     const std::size_t segmentEnd = code + 1 + std::max<std::size_t>(length, 2);
     if (c != kSos) {
+        if (onSegment && segmentEnd <= stream.size())
+            onSegment(c, stream.subspan(code + 3, segmentEnd - (code + 3)));
         at_ = segmentEnd;
-        return true;
+        return where_ == Where::Segments;
     }
     if (segmentEnd > stream.size()) {
         at_ = marker;
         return false;
     }
-    if (onScan)
-        onScan(stream.subspan(code + 3, segmentEnd - (code + 3)));
     where_ = Where::Data;
     at_ = dataStart_ = segmentEnd;
-    return true;
+    if (onScan)
+        onScan(stream.subspan(code + 3, segmentEnd - (code + 3)));
+    return where_ == Where::Data;
 }
 
 // In entropy-coded data 0xFF 0x00 stands for a 0xFF byte and restart markers are part of the

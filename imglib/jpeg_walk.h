@@ -30,11 +30,16 @@ public:
 
     // Told of each scan as it starts, with the payload of its SOS segment (after the length).
     std::function<void(std::span<const std::uint8_t> header)> onScan;
+    // Told of each other segment that the stream holds whole, with its marker's code (0xE1 for
+    // APP1...) and its payload (after the length).
+    std::function<void(std::uint8_t code, std::span<const std::uint8_t> payload)> onSegment;
+    // Ends the walk where it stands, for a caller that has seen what it wanted.
+    void stop() { where_ = Where::Stopped; }
     // Bytes of entropy-coded data walked through so far, restart markers included.
     std::uint64_t dataBytes() const { return dataBytes_ + (where_ == Where::Data ? at_ - dataStart_ : 0); }
 
 private:
-    enum class Where { Start, Segments, Data, Ended, NotJpeg };
+    enum class Where { Start, Segments, Data, Ended, NotJpeg, Stopped };
 
     // Each returns false when the rest of the step is not in the stream yet.
     bool segmentStep(std::span<const std::uint8_t> stream);

@@ -143,7 +143,7 @@ std::shared_ptr<const Picture> readPicture(const char *path)
         const auto scaleX = static_cast<std::int32_t>(scaling >> 16);
         const auto scaleY = static_cast<std::int32_t>(scaling & 0xFFFF);
         ScalingDecode prepare(scaleX, scaleY);
-        decoded = decodeJpeg(*jpeg, prepare, picture->width, picture->height, &picture->exif);
+        decoded = decodeJpeg(*jpeg, prepare, picture->width, picture->height, &picture->metadata);
         if (!decoded)
             return nullptr;
         if (prepare.active()) {
@@ -153,7 +153,7 @@ std::shared_ptr<const Picture> readPicture(const char *path)
         }
     } else {
         FullDecode full;
-        decoded = decodeJpeg(*jpeg, full, picture->width, picture->height, &picture->exif);
+        decoded = decodeJpeg(*jpeg, full, picture->width, picture->height, &picture->metadata);
         if (!decoded)
             return nullptr;
     }
@@ -191,7 +191,7 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
     result->width = scaled->width();
     result->height = scaled->height();
     result->density = picture.density;
-    result->exif = picture.exif;
+    result->metadata = picture.metadata;
     result->pixels = std::move(scaled);
     return result;
 }

@@ -24,7 +24,7 @@ struct Picture {
     int width = 0;                         // the image's size, which `pixels` has
     int height = 0;
     Density density;
-    ExifPayload exif;  // the photo's EXIF payload as read; null without one
+    MetadataPayload metadata;  // the photo's metadata as read; null without any
     // A scaling prepared while reading, for the ZoomDIB call expected next.
     std::int32_t preparedX = 0;
     std::int32_t preparedY = 0;

@@ -226,6 +226,8 @@ bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage 
         jpeg_write_marker(cinfo, JPEG_APP0 + 1, exif->data(), static_cast<unsigned>(exif->size()));
     if (!o->iccProfile.empty())
         jpeg_write_icc_profile(cinfo, o->iccProfile.data(), static_cast<unsigned>(o->iccProfile.size()));
+    for (const auto &[marker, payload] : o->segments)
+        jpeg_write_marker(cinfo, marker, payload.data(), static_cast<unsigned>(payload.size()));
     const bool inverted = o->colour != ColourModel::Cmyk;
     while (cinfo->next_scanline < cinfo->image_height) {
         const std::uint8_t *src = image->at(0, static_cast<int>(cinfo->next_scanline));
@@ -373,12 +375,31 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
         return refuse(why, "the file size in the header is not the file's");
     if (pixelsEnd > file.size())
         return refuse(why, "the pixel data runs past the end of the file");
-    if (pixelsEnd != file.size()) {
-        const std::size_t rest = file.size() - pixelsEnd;
-        if (rest < 12 || !std::equal(file.end() - 8, file.end(), kExifBlockSignature) ||
-            get32(file, file.size() - 12) != rest - 12 || rest - 12 > 65533)
-            return refuse(why, "the pixel data is followed by something other than an EXIF block");
-        bmp.exif.assign(file.begin() + static_cast<std::ptrdiff_t>(pixelsEnd), file.end() - 12);
+    // The blocks after the pixels, from the last one back; each [payload][size][signature].
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
+    for (std::size_t end = file.size(); end != pixelsEnd;) {
+        const std::size_t rest = end - pixelsEnd;
+        const std::size_t size = rest < 12 ? rest : get32(file, end - 12);
+        if (rest < 12 || size > 65533 || size > rest - 12)
+            return refuse(why, "the pixel data is followed by something other than metadata blocks");
+        blocks.emplace_back(std::string(file.begin() + static_cast<std::ptrdiff_t>(end - 8),
+                                        file.begin() + static_cast<std::ptrdiff_t>(end)),
+                            std::vector<std::uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(end - 12 - size),
+                                                      file.begin() + static_cast<std::ptrdiff_t>(end - 12)));
+        end -= 12 + size;
+    }
+    for (auto block = blocks.rbegin(); block != blocks.rend(); ++block) {
+        const bool last = block == blocks.rend() - 1;
+        if (block->first == std::string(kExifBlockSignature, 8) && last)
+            bmp.exif = block->second;
+        else if (block->first == "RedimXmp" && bmp.xmp.empty())
+            bmp.xmp = block->second;
+        else if (block->first == "RedimIpt" && bmp.iptc.empty())
+            bmp.iptc = block->second;
+        else if (block->first == "RedimCom")
+            bmp.comments.push_back(block->second);
+        else
+            return refuse(why, "a metadata block after the pixels is unknown, repeated or out of place");
     }
     bmp.bgr.resize(rowBytes * bmp.height);
     for (int y = 0; y < bmp.height; ++y) {

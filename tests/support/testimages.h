@@ -74,7 +74,10 @@ struct JpegOptions {
     bool exifBigEndian = false;             // "MM" instead of "II" byte order in the EXIF block
     std::vector<std::uint8_t> exifPayload;  // when not empty, the APP1 payload written instead
     std::vector<std::uint8_t> iccProfile;   // written as APP2 ICC_PROFILE markers if not empty
-    int densityUnit = 0;                    // JFIF density: 0 none, 1 dots per inch, 2 dots per cm
+    // Written after the EXIF and the profile, in this order: a marker (0xE1 for APP1, 0xFE for a
+    // comment...) and its payload.
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> segments;
+    int densityUnit = 0;  // JFIF density: 0 none, 1 dots per inch, 2 dots per cm
     int xDensity = 1;
     int yDensity = 1;
 };
@@ -220,7 +223,11 @@ struct Bitmap {
     std::int32_t xPelsPerMeter = 0;
     std::int32_t yPelsPerMeter = 0;
     std::vector<std::uint8_t> bgr;
-    std::vector<std::uint8_t> exif;  // the EXIF payload of the block after the pixels, if any
+    // The payloads of the blocks after the pixels, if any.
+    std::vector<std::uint8_t> exif;
+    std::vector<std::uint8_t> xmp;
+    std::vector<std::uint8_t> iptc;
+    std::vector<std::vector<std::uint8_t>> comments;
 
     const std::uint8_t *at(int x, int y) const { return bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
 };
@@ -230,8 +237,8 @@ struct Bitmap {
 // its pixels.  Strict on purpose, so that a test notices a bitmap other programs might refuse:
 // nothing when the bytes are not such a file, are truncated, the sizes in the headers (file
 // size included, which counts the headers and pixels only) disagree with each other or with
-// the file, or anything but one well-formed EXIF block follows the pixels; `why` then says
-// what was wrong.
+// the file, or anything but well-formed metadata blocks, the EXIF one last, follows the pixels;
+// `why` then says what was wrong.
 std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::string *why = nullptr);
 
 // The EXIF block after a bitmap's pixels: [payload][its size, 32-bit little-endian][signature].
