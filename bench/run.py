@@ -14,7 +14,13 @@ file and as many files at a time as there are cores (xargs -P), as a person with
 Each contender writes its results into a fresh folder of its own, next to the others, and the
 results of a run are removed before the next one.
 
-Prints one table and writes it to build/bench.md.  Standard library only.
+The JPEGs of Phase 2 are measured too: their total size and the mean butteraugli distance of each
+JPEG to the bitmap it was made from, for ConvertImg, cjpeg at quality 90 (4:2:0, optimised: what
+ConvertImg wrote before its settings were chosen by measure), ImageMagick and libvips at quality 90
+on the same bitmaps.  --reference-tree adds the ConvertImg of another build tree (say main's),
+timed and measured beside ours.
+
+Prints the tables and writes them to build/bench.md.  Standard library only.
 """
 
 import argparse
@@ -28,6 +34,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -154,20 +161,23 @@ def build(tree):
 # ---- Timing -----------------------------------------------------------------------------------
 
 class Timer:
-    """Runs a command under GNU time; returns wall seconds and the peak resident size in MiB."""
+    """Runs a command under GNU time; returns wall seconds and the peak resident size in MiB, and
+    keeps the CPU seconds (user and system, of every process of the run) in `cpu`."""
 
     def __init__(self, scratch):
         self.report = scratch / "time.txt"
+        self.cpu = 0.0
 
     def __call__(self, command, env=None):
         start = time.perf_counter()
-        done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(self.report)] + command,
+        done = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", str(self.report)] + command,
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
         seconds = time.perf_counter() - start
         if done.returncode != 0:
             raise RuntimeError(f"{' '.join(command)} failed:\n{done.stderr.decode(errors='replace')}")
-        peak_kib = int(self.report.read_text().split()[-1])
-        return seconds, peak_kib / 1024
+        peak_kib, user, system = self.report.read_text().split()[-3:]
+        self.cpu = float(user) + float(system)
+        return seconds, int(peak_kib) / 1024
 
 
 def per_file(body):
@@ -209,7 +219,7 @@ class Contender:
         self.keep = keep        # folder to keep the first run's results in, for quality checks
         self.slow = slow        # many times slower than ours: fewer runs tell enough
         self.role = role        # "one core" for ours held to one core, "parallel" for a peer on every core
-        self.times, self.peaks = [], []
+        self.times, self.peaks, self.cpus = [], [], []
 
 
 def usable_cores():
@@ -253,29 +263,43 @@ def phase1_contenders(tree, photos, rate, keep, bare):
     return result
 
 
-def phase2_contenders(tree, bitmaps, bare, rate):
-    cjpeg, mogrify = find_tool("cjpeg"), find_tool("mogrify")
+def phase2_contenders(tree, bitmaps, bare, rate, keep, reference=None):
+    """The converters on the bitmaps of one rate.  Those whose JPEGs are measured for size and
+    distance keep their first run's results in `keep`/p2-<role>-<rate>; `reference` is the
+    ConvertImg of another tree (--reference-tree), timed against ours."""
+    cjpeg, mogrify, vips = find_tool("cjpeg"), find_tool("mogrify"), find_tool("vips")
     jobs = usable_cores()
     converter = str(tree / "ConvertImg")
     body = f'"{cjpeg}" -quality 90 -optimize -outfile "$o.jpg" "$f"'
 
-    def ours(out):
-        return [converter, "/jpg", "/S", "/R", f"{bitmaps}/*.bmp", str(out)]
+    def ours(out, program=converter):
+        return [program, "/jpg", "/S", "/R", f"{bitmaps}/*.bmp", str(out)]
 
-    return [
-        Contender("ConvertImg", "2", rate, ours, ours=True),
+    def kept(role):
+        return keep / f"p2-{role}-{rate}"
+
+    result = [
+        Contender("ConvertImg", "2", rate, ours, ours=True, keep=kept("ours")),
         Contender("ConvertImg, one core", "2", rate, lambda out: one_core(ours(out)), role="one core"),
 
         Contender("cjpeg -quality 90 -optimize, file by file", "2", rate,
-                  lambda out: per_file(body) + [str(bitmaps), str(out), "bmp"]),
+                  lambda out: per_file(body) + [str(bitmaps), str(out), "bmp"], keep=kept("cjpeg"), role="q90"),
         Contender(f"cjpeg -quality 90 -optimize, {jobs} at a time", "2", rate,
                   lambda out: in_parallel(body, jobs) + [str(bitmaps), str(out), "bmp"], role="parallel"),
         Contender("mogrify -format jpg -quality 90", "2", rate, lambda out: [
             "sh", "-c", f'"{mogrify}" -path "$1" -format jpg -quality 90 "$2"/*.bmp', "sh", str(out), str(bitmaps)],
-            slow=True),
-    ] + ([Contender("ConvertImg, bitmaps without EXIF", "2", rate,
-                    lambda out: [converter, "/jpg", "/S", "/R", f"{bare}/*.bmp", str(out)], role="no exif")]
-         if bare.exists() else [])
+            keep=kept("magick"), slow=True),
+        Contender("vips copy .jpg[Q=90], file by file", "2", rate, lambda out: per_file(
+            f'"{vips}" copy "$f" "$o.jpg[Q=90]"') + [str(bitmaps), str(out), "bmp"], keep=kept("vips"), slow=True),
+    ]
+    if reference is not None:
+        result.append(Contender(f"ConvertImg of {reference}", "2", rate,
+                                lambda out: ours(out, str(reference / "ConvertImg")), keep=kept("reference"),
+                                role="reference"))
+    if bare.exists():
+        result.append(Contender("ConvertImg, bitmaps without EXIF", "2", rate,
+                                lambda out: [converter, "/jpg", "/S", "/R", f"{bare}/*.bmp", str(out)], role="no exif"))
+    return result
 
 
 def measure(groups, reps, slow_reps, scratch, timer):
@@ -296,6 +320,7 @@ def measure(groups, reps, slow_reps, scratch, timer):
                 seconds, peak = timer(c.command(out), env)
                 c.times.append(seconds)
                 c.peaks.append(peak)
+                c.cpus.append(timer.cpu)
                 log(f"  {c.name}, phase {c.phase} at {c.rate} %: {seconds:.3f} s, {peak:.0f} MiB")
                 if c.keep is not None and not c.keep.exists():
                     ran_window = c.phase == "1" and c.name.startswith("Redim Jpeg")
@@ -318,21 +343,99 @@ def psnr(compare, a, b):
         raise RuntimeError(f"compare {a} {b}: {done.stderr.strip()}")
 
 
+# ---- Size and perceptual distance of the converters' JPEGs -----------------------------------
+
+# butteraugli takes about a second per megapixel on one core: at 100 % only the bitmaps of at most
+# 2560 x 1600 (13 of the 26 photos) are measured, so that the whole run stays within minutes.
+DISTANCE_MAX_PIXELS = {100: 2560 * 1600}
+
+
+def bmp_pixels(path):
+    with open(path, "rb") as f:
+        header = f.read(26)
+    width, height = struct.unpack("<ii", header[18:26])
+    return width * abs(height)
+
+
+def coded_bytes(path):
+    """A JPEG's size without its APP1 Exif segments: only ConvertImg carries the photo's EXIF,
+    which says nothing of how well the pixels are coded."""
+    data = path.read_bytes()
+    exif, i = 0, 2
+    while i + 4 <= len(data) and data[i] == 0xFF and data[i + 1] not in (0xDA, 0xD9):
+        length = struct.unpack(">H", data[i + 2:i + 4])[0]
+        if data[i + 1] == 0xE1 and data[i + 4:i + 10] == b"Exif\0\0":
+            exif += 2 + length
+        i += 2 + length
+    return len(data) - exif
+
+
+def distances(bitmaps, folders, rate, scratch):
+    """Size and butteraugli distance of each JPEG of every folder of `folders` ({contender name:
+    folder}) against the bitmap it was made from, turned into a PNG first (losslessly: butteraugli
+    reads PNG and JPEG only).  Returns the photos measured and {contender name: [(bytes, distance)]}."""
+    butteraugli, convert = find_tool("butteraugli"), find_tool("convert")
+    limit = DISTANCE_MAX_PIXELS.get(rate)
+    names = [p.stem for p in sorted(bitmaps.glob("*.bmp")) if limit is None or bmp_pixels(p) <= limit]
+    pngs = scratch / f"png-{rate}"
+    pngs.mkdir()
+
+    def to_png(name):
+        run([convert, str(bitmaps / f"{name}.bmp"), f"PNG24:{pngs / name}.png"])
+
+    def measured(job):
+        contender, name = job
+        jpeg = folders[contender] / f"{name}.jpg"
+        done = run([butteraugli, str(pngs / f"{name}.png"), str(jpeg)], capture_output=True, text=True)
+        return coded_bytes(jpeg), float(done.stdout.split()[0])
+
+    jobs = [(contender, name) for contender in folders for name in names]
+    with ThreadPoolExecutor(usable_cores()) as pool:
+        list(pool.map(to_png, names))
+        results = list(pool.map(measured, jobs))
+    shutil.rmtree(pngs)
+    by_contender = {contender: [] for contender in folders}
+    for (contender, _), result in zip(jobs, results):
+        by_contender[contender].append(result)
+    return names, by_contender
+
+
+def totals(results):
+    """Total bytes and mean distance of one contender's results."""
+    return sum(b for b, _ in results), statistics.mean(d for _, d in results)
+
+
 # ---- Report -----------------------------------------------------------------------------------
 
 def table(groups):
-    rows = ["| contender | phase | rate | median s | ratio to ours | peak MiB |",
-            "|---|---|---|---|---|---|"]
+    rows = ["| contender | phase | rate | median s | ratio to ours | median CPU s | peak MiB |",
+            "|---|---|---|---|---|---|---|"]
     for group in groups:
         ours = statistics.median(next(c for c in group if c.ours).times)
         for c in group:
             median = statistics.median(c.times)
             rows.append(f"| {c.name} | {c.phase} | {c.rate} % | {median:.3f} | {median / ours:.2f} | "
-                        f"{max(c.peaks):.0f} |")
+                        f"{statistics.median(c.cpus):.3f} | {max(c.peaks):.0f} |")
     return rows
 
 
-def targets(groups, converter_groups, quality, bound):
+def distance_table(measured):
+    """Phase 2's JPEGs: total size and mean distance of each contender, and both against cjpeg's
+    quality 90 with 4:2:0 chroma and optimised Huffman tables, the setting ConvertImg had before
+    its settings were chosen by measure."""
+    rows = ["| JPEGs of the same bitmaps | rate | photos | total KB | size / cjpeg q90 | mean distance | "
+            "distance / cjpeg q90 |", "|---|---|---|---|---|---|---|"]
+    for rate, (names, by_contender, q90) in measured.items():
+        base = totals(by_contender[q90]) if q90 else None
+        for contender, results in by_contender.items():
+            size, distance = totals(results)
+            ratios = (f"{size / base[0]:.3f} | {distance:.3f} | {distance / base[1]:.3f}" if base
+                      else f"- | {distance:.3f} | -")
+            rows.append(f"| {contender} | {rate} % | {len(names)} | {size / 1000:.0f} | {ratios} |")
+    return rows
+
+
+def targets(groups, converter_groups, quality, bound, measured):
     """The goals the benchmark is run for, each with what this run measured."""
     def median(c):
         return statistics.median(c.times)
@@ -381,6 +484,20 @@ def targets(groups, converter_groups, quality, bound):
             ratio = median(ours) / median(parallel)
             row(f"Converter on the {ours.rate} % bitmaps at most 0.7 x {parallel.name}", f"{ratio:.2f} x",
                 ratio <= 0.7)
+    for group in converter_groups:
+        ours = next(c for c in group if c.ours)
+        reference = find(group, lambda c: c.role == "reference")
+        if reference:
+            ratio = statistics.median(ours.cpus) / statistics.median(reference.cpus)
+            row(f"Converter on the {ours.rate} % bitmaps: CPU time at most 1.3 x {reference.name}", f"{ratio:.2f} x",
+                ratio <= 1.3)
+    for rate, (names, by_contender, q90) in measured.items():
+        ours = next(c for c in converter_groups[0] if c.ours).name
+        if q90 and ours in by_contender:
+            (size, distance), (base_size, base_distance) = totals(by_contender[ours]), totals(by_contender[q90])
+            row(f"Converter on the {rate} % bitmaps: total size within 2 % of cjpeg -quality 90 -optimize's, mean "
+                "butteraugli distance at least 20 % lower", f"size {size / base_size:.3f} x, distance {distance / base_distance:.3f} x",
+                abs(size / base_size - 1) <= 0.02 and distance / base_distance <= 0.8)
     for rate, values in quality.items():
         worst = min(values)
         row(f"Every photo at {rate} % within 40 dB PSNR of ImageMagick's Lanczos", f"worst {worst[0]:.1f} dB",
@@ -398,6 +515,8 @@ def main():
     parser.add_argument("--no-build", action="store_true", help="use the release tree as it is")
     parser.add_argument("--only", default="", help="comma-separated words: keep contenders whose "
                         "name holds one of them (ours always runs)")
+    parser.add_argument("--reference-tree", default="", help="a build tree of another version (e.g. main's): "
+                        "its ConvertImg is timed and measured beside ours")
     parser.add_argument("--output", default=str(ROOT / "build" / "bench.md"))
     args = parser.parse_args()
 
@@ -425,11 +544,22 @@ def main():
         measure(groups, args.reps, args.slow_reps, scratch, timer)
 
         # The converter, on the bitmaps Phase 1 left at each rate.
+        reference = Path(args.reference_tree).resolve() if args.reference_tree else None
         converter_groups = []
         for rate in rates:
             bitmaps = keep / f"ours-{rate}"
-            converter_groups.append(wanted(phase2_contenders(tree, bitmaps, keep / f"bare-{rate}", rate)))
+            converter_groups.append(wanted(phase2_contenders(tree, bitmaps, keep / f"bare-{rate}", rate, keep,
+                                                             reference)))
         measure(converter_groups, args.reps, args.slow_reps, scratch, timer)
+
+        # Size and distance of the converters' JPEGs, each against the bitmaps they were made from.
+        measured = {}
+        for rate, group in zip(rates, converter_groups):
+            log(f"butteraugli on the JPEGs of the {rate} % bitmaps")
+            folders = {c.name: c.keep for c in group if c.keep is not None and c.keep.exists()}
+            q90 = next((c.name for c in group if c.role == "q90"), None)
+            names, by_contender = distances(keep / f"ours-{rate}", folders, rate, scratch)
+            measured[rate] = names, by_contender, q90
 
         # Memory: the window at rest; each of the largest photos alone, to find the one that needs
         # most; then folders of more and more copies of it: the peak must stay under the bound and
@@ -483,6 +613,10 @@ def main():
                  f"median of {args.reps} runs ({min(args.reps, args.slow_reps)} for libvips and ImageMagick), "
                  "contenders alternated; ratio to ours = contender's time / ours.", ""]
         lines += table(groups + converter_groups)
+        lines += ["", "Phase 2's JPEGs: total size (without the EXIF segments, which only ConvertImg carries) and "
+                  "mean butteraugli distance of each photo's JPEG against the bitmap it was made from (lower is "
+                  "better, about 1 is just visible); at 100 % only the photos of at most 2560 x 1600.", ""]
+        lines += distance_table(measured)
         lines += ["",
                   f"Peak memory: the window at rest {resting:.0f} MiB; the largest photos "
                   f"({len(largest)} of {sizes[largest[0]][0]} x {sizes[largest[0]][1]}) decode to {decoded:.0f} MiB; "
@@ -499,7 +633,7 @@ def main():
                          f"({worst[1]}), median {statistics.median(v for v, _ in values):.1f} dB, "
                          f"{len(values) - len(below)} of {len(values)} photos at 40 dB or more"
                          + (f"; below: {', '.join(below)}" if below else "") + ".")
-        lines += [""] + targets(groups, converter_groups, quality, bound)
+        lines += [""] + targets(groups, converter_groups, quality, bound, measured)
         for rate in rates:
             few, many = folder_peaks[rate, counts[1]], folder_peaks[rate, counts[2]]
             lines.append(f"| Phase 1 at {rate} %: peak memory flat in the number of photos | {many:.0f} MiB for "

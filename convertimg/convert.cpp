@@ -208,7 +208,7 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     if (const BmpError e = readBitmap({file.data, file.size}, bitmap); e != BmpError::None)
         return {Outcome::Failed, std::string(describe(e))};
     const auto exif = carriedExif({file.data, file.size}, bitmap);
-    const JpegData jpeg = encodeJpeg(bitmap, settings.quality, exif ? *exif : std::span<const std::uint8_t>{});
+    const JpegData jpeg = encodeJpeg(bitmap, exif ? *exif : std::span<const std::uint8_t>{});
     if (!jpeg)
         return {Outcome::Failed, jpeg.error()};
 

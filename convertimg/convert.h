@@ -14,7 +14,6 @@ struct ConvertSettings {
     std::string outDir;
     bool replace = false;   // replace a JPEG that already exists instead of keeping it
     mode_t fileMode = 0644; // permissions of the JPEGs (the caller applies its umask)
-    int quality = defaultQuality;
 };
 
 enum class Outcome { Converted, Skipped, Failed };

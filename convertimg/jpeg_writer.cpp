@@ -1,6 +1,8 @@
 // JPEG encoder on libjpeg-turbo, with an error manager that returns instead of exiting.
 #include "jpeg_writer.h"
 
+#include "jpeg_settings.h"
+
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
@@ -13,6 +15,17 @@
 namespace convertimg {
 
 namespace {
+
+// After jpeg_set_defaults, which chose YCbCr with 4:2:0 chroma and the standard Huffman tables.
+void applySettings(jpeg_compress_struct* cinfo, const JpegSettings& settings)
+{
+    jpeg_set_quality(cinfo, settings.quality, TRUE);
+    if (settings.fullChroma) {
+        cinfo->comp_info[0].h_samp_factor = 1;
+        cinfo->comp_info[0].v_samp_factor = 1;
+    }
+    cinfo->optimize_coding = settings.fittedHuffmanTables ? TRUE : FALSE;
+}
 
 // libjpeg reports a fatal error through error_exit, which must not return: we jump back to
 // compress(), the only function that calls setjmp.
@@ -66,7 +79,7 @@ void termDestination(j_compress_ptr cinfo)
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
 bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Bitmap* bitmap,
-              int quality, const std::uint8_t* exif, std::size_t exifSize)
+              const JpegSettings* settings, const std::uint8_t* exif, std::size_t exifSize)
 {
     if (setjmp(err->jump) != 0) {
         jpeg_destroy_compress(cinfo);
@@ -79,9 +92,8 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination*
     const bool bgrx = bitmap->layout == PixelLayout::Bgrx;
     cinfo->input_components = bgrx ? 4 : 3;
     cinfo->in_color_space = bgrx ? JCS_EXT_BGRX : JCS_EXT_BGR;
-    jpeg_set_defaults(cinfo); // YCbCr with 4:2:0 chroma
-    jpeg_set_quality(cinfo, quality, TRUE);
-    cinfo->optimize_coding = TRUE;
+    jpeg_set_defaults(cinfo);
+    applySettings(cinfo, *settings);
     const int xDpi = dotsPerInch(bitmap->xPixelsPerMetre);
     const int yDpi = dotsPerInch(bitmap->yPixelsPerMetre);
     if (xDpi > 0 || yDpi > 0) {
@@ -118,7 +130,7 @@ int dotsPerInch(std::int32_t pixelsPerMetre)
     return dpi >= 1 && dpi <= 65535 ? static_cast<int>(dpi) : 0;
 }
 
-JpegData encodeJpeg(const Bitmap& bitmap, int quality, std::span<const std::uint8_t> exif)
+JpegData encodeJpeg(const Bitmap& bitmap, std::span<const std::uint8_t> exif)
 {
     JpegData result;
     ErrorManager err;
@@ -128,8 +140,7 @@ JpegData encodeJpeg(const Bitmap& bitmap, int quality, std::span<const std::uint
     err.pub.emit_message = onMessage;
     err.message[0] = '\0';
 
-    // A first guess of a tenth of the raw size fits most photos at the default quality without
-    // growing.
+    // A first guess of a tenth of the raw size fits most photos without growing.
     const std::size_t raw = static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3;
     MemoryDestination dest{};
     dest.capacity = std::max<std::size_t>(raw / 10, 16384);
@@ -144,7 +155,8 @@ JpegData encodeJpeg(const Bitmap& bitmap, int quality, std::span<const std::uint
     dest.pub.next_output_byte = dest.buffer;
     dest.pub.free_in_buffer = dest.capacity;
 
-    if (!compress(&cinfo, &err, &dest, &bitmap, quality, exif.data(), exif.size())) {
+    const JpegSettings settings = settingsFor(bitmap);
+    if (!compress(&cinfo, &err, &dest, &bitmap, &settings, exif.data(), exif.size())) {
         std::free(dest.buffer);
         result.error_ = std::string("JPEG encoder: ") + err.message;
         return result;

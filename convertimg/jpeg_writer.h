@@ -12,9 +12,6 @@
 
 namespace convertimg {
 
-// The quality the converter writes its JPEGs at, unless told otherwise (1..100).
-inline constexpr int defaultQuality = 90;
-
 // A compressed JPEG, or the reason there is none.
 class JpegData {
 public:
@@ -23,7 +20,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    friend JpegData encodeJpeg(const Bitmap&, int, std::span<const std::uint8_t>);
+    friend JpegData encodeJpeg(const Bitmap&, std::span<const std::uint8_t>);
     struct Free {
         void operator()(unsigned char* p) const { std::free(p); }
     };
@@ -32,12 +29,12 @@ private:
     std::string error_;
 };
 
-// Compresses `bitmap` at `quality` (1..100) with optimised Huffman tables and 4:2:0 chroma, and
-// stores the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
+// Compresses `bitmap` with the settings settingsFor() picks for it (jpeg_settings.h), and stores
+// the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
 // A non-empty `exif` (an EXIF payload of at most 65533 bytes, "Exif\0\0" and a TIFF block) is
 // written as an APP1 segment right after the JFIF header.
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
-JpegData encodeJpeg(const Bitmap& bitmap, int quality = defaultQuality, std::span<const std::uint8_t> exif = {});
+JpegData encodeJpeg(const Bitmap& bitmap, std::span<const std::uint8_t> exif = {});
 
 // Pixels per metre to whole dots per inch, 0 when unknown or out of range of a JPEG density.
 int dotsPerInch(std::int32_t pixelsPerMetre);

@@ -1,8 +1,6 @@
 // Command line of the converter: switches, the two positional arguments, and the usage text.
 #include "options.h"
 
-#include "jpeg_writer.h"
-
 #include <algorithm>
 #include <cctype>
 #include <vector>
@@ -71,35 +69,27 @@ bool parseArguments(std::span<const std::string_view> args, Options& options, st
 
 std::string_view usageText()
 {
-    static const std::string text = [] {
-        const std::string quality = std::to_string(defaultQuality);
-        return "Usage : ConvertImg [/jpg] [/S] [/R] MOTIF DOSSIER\n"
-               "  Convertit en JPEG (qualité " +
-               quality +
-               ") chaque bitmap (.bmp) qui correspond à MOTIF,\n"
-               "  un dossier suivi d'un nom avec * et ? (sans distinction de casse), par exemple\n"
-               "  /tmp/images/*.bmp ; NOM.bmp devient NOM.jpg dans DOSSIER. Les données EXIF\n"
-               "  que Redim Jpeg a laissées à la fin d'un bitmap passent dans son JPEG.\n"
-               "  /jpg  sortie JPEG (le seul format)\n"
-               "  /S    silencieux (aucune question n'est jamais posée)\n"
-               "  /R    remplace les JPEG existants (sinon ils sont gardés)\n"
-               "  Les options s'ecrivent aussi -jpg, -s, -r, en majuscules ou minuscules.\n"
-               "  Code de sortie : 0 tout est converti, 1 au moins un échec, 2 erreur d'usage.\n"
-               "\n"
-               "Usage: ConvertImg [/jpg] [/S] [/R] PATTERN OUTDIR\n"
-               "  Converts to JPEG (quality " +
-               quality +
-               ") every bitmap (.bmp) that matches PATTERN, a folder\n"
-               "  followed by a name with * and ? (letter case ignored), for example\n"
-               "  /tmp/images/*.bmp; NAME.bmp becomes NAME.jpg in OUTDIR. The EXIF data Redim\n"
-               "  Jpeg left at the end of a bitmap goes into its JPEG.\n"
-               "  /jpg  JPEG output (the only format)\n"
-               "  /S    silent (no question is ever asked)\n"
-               "  /R    replace existing JPEGs (otherwise they are kept)\n"
-               "  Switches may also be written -jpg, -s, -r, in either letter case.\n"
-               "  Exit status: 0 all converted, 1 at least one failure, 2 usage error.\n";
-    }();
-    return text;
+    return "Usage : ConvertImg [/jpg] [/S] [/R] MOTIF DOSSIER\n"
+           "  Convertit en JPEG chaque bitmap (.bmp) qui correspond à MOTIF, un dossier suivi\n"
+           "  d'un nom avec * et ? (sans distinction de casse), par exemple /tmp/images/*.bmp ;\n"
+           "  NOM.bmp devient NOM.jpg dans DOSSIER. Les données EXIF que Redim Jpeg a laissées\n"
+           "  à la fin d'un bitmap passent dans son JPEG.\n"
+           "  /jpg  sortie JPEG (le seul format)\n"
+           "  /S    silencieux (aucune question n'est jamais posée)\n"
+           "  /R    remplace les JPEG existants (sinon ils sont gardés)\n"
+           "  Les options s'ecrivent aussi -jpg, -s, -r, en majuscules ou minuscules.\n"
+           "  Code de sortie : 0 tout est converti, 1 au moins un échec, 2 erreur d'usage.\n"
+           "\n"
+           "Usage: ConvertImg [/jpg] [/S] [/R] PATTERN OUTDIR\n"
+           "  Converts to JPEG every bitmap (.bmp) that matches PATTERN, a folder followed by\n"
+           "  a name with * and ? (letter case ignored), for example /tmp/images/*.bmp;\n"
+           "  NAME.bmp becomes NAME.jpg in OUTDIR. The EXIF data Redim Jpeg left at the end\n"
+           "  of a bitmap goes into its JPEG.\n"
+           "  /jpg  JPEG output (the only format)\n"
+           "  /S    silent (no question is ever asked)\n"
+           "  /R    replace existing JPEGs (otherwise they are kept)\n"
+           "  Switches may also be written -jpg, -s, -r, in either letter case.\n"
+           "  Exit status: 0 all converted, 1 at least one failure, 2 usage error.\n";
 }
 
 } // namespace convertimg

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -269,7 +270,50 @@ QuantTables copyTables(JQUANT_TBL* const* tables)
     return copy;
 }
 
-QuantTables libjpegTablesFor(int quality)
+// The Huffman tables, DC then AC, luminance then chrominance, as a DHT segment holds each: the
+// number of codes of each length, then the symbols.
+using HuffmanTables = std::vector<std::vector<UINT8>>;
+
+template <typename Cinfo>
+HuffmanTables huffmanTables(const Cinfo& cinfo)
+{
+    HuffmanTables tables;
+    for (JHUFF_TBL* const* slots : {cinfo.dc_huff_tbl_ptrs, cinfo.ac_huff_tbl_ptrs})
+        for (int i = 0; i < 2; ++i) {
+            std::vector<UINT8> bytes;
+            if (const JHUFF_TBL* t = slots[i]) {
+                bytes.assign(t->bits + 1, t->bits + 17);
+                bytes.insert(bytes.end(), t->huffval, t->huffval + std::accumulate(bytes.begin(), bytes.end(), 0));
+            }
+            tables.push_back(bytes);
+        }
+    return tables;
+}
+
+// How a JPEG was coded, as its headers tell libjpeg.
+struct Coding {
+    QuantTables tables{};
+    std::vector<std::pair<int, int>> sampling;  // horizontal and vertical factors of each component
+    bool progressive = false;
+    bool standardHuffman = false;  // the JPEG standard's Huffman tables rather than ones fitted to the photo
+    bool operator==(const Coding&) const = default;
+    friend void PrintTo(const Coding& c, std::ostream* os)
+    {
+        *os << (c.progressive ? "progressive" : "sequential") << (c.standardHuffman ? ", standard" : ", fitted")
+            << " Huffman tables, luminance quantised by " << c.tables[0][0] << " " << c.tables[0][1] << "..., sampling";
+        for (const auto& [h, v] : c.sampling)
+            *os << " " << h << "x" << v;
+    }
+};
+
+// libjpeg's own choices for a colour photo at `quality`: the JPEG standard's quantisation tables,
+// scaled, and its Huffman tables.
+struct LibjpegDefaults {
+    QuantTables tables;
+    HuffmanTables huffman;
+};
+
+LibjpegDefaults libjpegDefaultsFor(int quality)
 {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
@@ -279,12 +323,12 @@ QuantTables libjpegTablesFor(int quality)
     cinfo.input_components = 3;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    const QuantTables tables = copyTables(cinfo.quant_tbl_ptrs);
+    LibjpegDefaults defaults{copyTables(cinfo.quant_tbl_ptrs), huffmanTables(cinfo)};
     jpeg_destroy_compress(&cinfo);
-    return tables;
+    return defaults;
 }
 
-QuantTables tablesIn(const fs::path& path)
+Coding codingOf(const fs::path& path)
 {
     const std::string bytes = readText(path);
     jpeg_decompress_struct cinfo{};
@@ -293,18 +337,34 @@ QuantTables tablesIn(const fs::path& path)
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     jpeg_read_header(&cinfo, TRUE);
-    const QuantTables tables = copyTables(cinfo.quant_tbl_ptrs);
+    Coding coding{copyTables(cinfo.quant_tbl_ptrs),
+                  {},
+                  cinfo.progressive_mode != FALSE,
+                  huffmanTables(cinfo) == libjpegDefaultsFor(90).huffman};  // the same at every quality
+    for (int i = 0; i < cinfo.num_components; ++i)
+        coding.sampling.emplace_back(cinfo.comp_info[i].h_samp_factor, cinfo.comp_info[i].v_samp_factor);
     jpeg_destroy_decompress(&cinfo);
-    return tables;
+    return coding;
 }
 
-// Quality 90 leaves its mark in the quantisation tables, which tell it from any other quality.
-TEST_F(ConverterTest, WritesAtQualityNinety)
+// Colour that changes from pixel to pixel keeps its full resolution, at quality 83 with the
+// standard Huffman tables; smooth colour is halved, at quality 90 with tables fitted to the
+// photo. Both are sequential.
+TEST_F(ConverterTest, CodesEachPhotoWithTheSettingsChosenForIt)
 {
-    writeBytes(dir / "image.bmp", testbmp::makeBmp({}));
-    ASSERT_EQ(convertFolder(dir).status, 0);
-    ASSERT_TRUE(readJpeg(dir / "image.jpg").complete);  // a damaged file would end the test program
-    EXPECT_EQ(tablesIn(dir / "image.jpg"), libjpegTablesFor(90));
+    const struct {
+        testbmp::Content content;
+        Coding expected;
+    } cases[] = {
+        {testbmp::Content::Noise, {libjpegDefaultsFor(83).tables, {{1, 1}, {1, 1}, {1, 1}}, false, true}},
+        {testbmp::Content::Smooth, {libjpegDefaultsFor(90).tables, {{2, 2}, {1, 1}, {1, 1}}, false, false}},
+    };
+    for (const auto& c : cases) {
+        writeBytes(dir / "image.bmp", testbmp::makeBmp({.width = 64, .height = 48, .content = c.content}));
+        ASSERT_EQ(convertFolder(dir).status, 0);
+        ASSERT_TRUE(readJpeg(dir / "image.jpg").complete);  // a damaged file would end the test program
+        EXPECT_EQ(codingOf(dir / "image.jpg"), c.expected);
+    }
 }
 
 TEST_F(ConverterTest, PatternMatchingNothingIsNoError)

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(exif::clean(*exif, width, height) == *exif);
         }
         const convertimg::JpegData jpeg =
-            convertimg::encodeJpeg(bitmap, 90, exif ? *exif : std::span<const std::uint8_t>{});
+            convertimg::encodeJpeg(bitmap, exif ? *exif : std::span<const std::uint8_t>{});
         FUZZ_CHECK(static_cast<bool>(jpeg) == encodable);
         FUZZ_CHECK(static_cast<bool>(jpeg) == jpeg.error().empty());
         if (jpeg)
