@@ -1,8 +1,17 @@
-// Large blocks mapped in 2 MiB pages, small ones from the heap.
+// Large blocks mapped in 2 MiB pages and kept for reuse while the library is busy, small ones from
+// the heap.
 #include "buffer.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -38,13 +47,169 @@ std::uint8_t *mapAligned(std::size_t bytes)
     return start + head;
 }
 
+struct Block {
+    std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+};
+
+void unmapAll(const std::vector<Block> &blocks)
+{
+    for (const Block &block : blocks)
+        ::munmap(block.data, block.size);
+}
+
+// The mapped blocks released, kept for the blocks asked for next. A folder run asks for the same
+// few sizes photo after photo, on several threads at once, so the blocks of one photo serve the
+// next ones and the run maps its blocks once instead of once per photo; unmapping a block in a
+// process whose threads run on several cores also makes every core drop its address translations.
+//
+// What is kept never makes the library hold more than it held in use at its busiest since it was
+// last idle: before a block is mapped because none kept is large enough, kept blocks are unmapped
+// until the blocks in use, those kept and the new one fit within that peak. A second after the
+// last block was asked for or released, a thread of the pool's hands every kept block back: the
+// end of a run, or a program that waits for its user.
+class BlockPool {
+public:
+    ~BlockPool()
+    {
+        std::vector<Block> kept;
+        {
+            const std::lock_guard lock(mutex_);
+            quitting_ = true;
+            kept = takeKept();
+        }
+        wake_.notify_all();
+        if (keeper_.joinable())
+            keeper_.join();
+        unmapAll(kept);
+    }
+
+    // A block of at least `bytes` (a multiple of 2 MiB). Throws std::bad_alloc.
+    Block take(std::size_t bytes)
+    {
+        std::vector<Block> unwanted;
+        {
+            const std::lock_guard lock(mutex_);
+            lastUse_ = Clock::now();
+            if (const auto fit = kept_.lower_bound(bytes); fit != kept_.end()) {
+                const Block block{fit->second, fit->first};
+                kept_.erase(fit);
+                keptBytes_ -= block.size;
+                inUse_ += block.size;
+                return block;
+            }
+            // The pool holds nothing large enough: room is made for a new block.
+            peak_ = std::max(peak_, inUse_ + bytes);
+            while (!kept_.empty() && inUse_ + keptBytes_ + bytes > peak_) {
+                const auto smallest = kept_.begin();
+                unwanted.push_back({smallest->second, smallest->first});
+                keptBytes_ -= smallest->first;
+                kept_.erase(smallest);
+            }
+            inUse_ += bytes;
+        }
+        unmapAll(unwanted);
+        try {
+            return {mapAligned(bytes), bytes};
+        } catch (const std::bad_alloc &) {
+            const std::lock_guard lock(mutex_);
+            inUse_ -= bytes;
+            throw;
+        }
+    }
+
+    void give(Block block) noexcept
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            inUse_ -= block.size;
+            lastUse_ = Clock::now();
+            if (!quitting_ && keeperRunning()) {
+                try {
+                    kept_.emplace(block.size, block.data);
+                    keptBytes_ += block.size;
+                    return;
+                } catch (...) {
+                    // No room to note it: it goes back now.
+                }
+            }
+        }
+        ::munmap(block.data, block.size);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kIdle = std::chrono::seconds(1);
+
+    // True when the keeper runs, started now if it was not; with the mutex held. A block is kept
+    // only while a keeper will hand it back.
+    bool keeperRunning() noexcept
+    {
+        if (keeperAwake_)
+            return true;
+        try {
+            if (keeper_.joinable())
+                keeper_.join();  // ended already
+            keeper_ = std::thread([this] { keep(); });
+            keeperAwake_ = true;
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+
+    // Hands every kept block back once the pool has been idle for a second, then ends.
+    void keep()
+    {
+        std::unique_lock lock(mutex_);
+        while (!quitting_) {
+            const auto idleSince = lastUse_;
+            wake_.wait_until(lock, idleSince + kIdle, [&] { return quitting_; });
+            if (quitting_ || Clock::now() - lastUse_ < kIdle)
+                continue;
+            std::vector<Block> kept = takeKept();
+            peak_ = inUse_;
+            keeperAwake_ = false;
+            lock.unlock();
+            unmapAll(kept);
+            return;
+        }
+    }
+
+    std::vector<Block> takeKept()
+    {
+        std::vector<Block> blocks;
+        for (const auto &[size, data] : kept_)
+            blocks.push_back({data, size});
+        kept_.clear();
+        keptBytes_ = 0;
+        return blocks;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::multimap<std::size_t, std::uint8_t *> kept_;  // by size
+    std::size_t keptBytes_ = 0;
+    std::size_t inUse_ = 0;  // bytes of the mapped blocks handed out and not given back
+    std::size_t peak_ = 0;   // the most inUse_ has been since the pool was last idle
+    Clock::time_point lastUse_;
+    bool keeperAwake_ = false;
+    bool quitting_ = false;
+    std::thread keeper_;
+};
+
+// Made when the library is loaded, before the handle table, so it is still there when the table
+// releases its images at unloading.
+BlockPool pool;
+
 }  // namespace
 
 Buffer::Buffer(std::size_t bytes)
 {
     if (bytes >= kMappedFrom) {
-        size_ = roundUp(bytes, kHugePage);
-        data_ = mapAligned(size_);
+        const Block block = pool.take(roundUp(bytes, kHugePage));
+        data_ = block.data;
+        size_ = block.size;
         mapped_ = true;
     } else {
         data_ = new std::uint8_t[bytes == 0 ? 1 : bytes];
@@ -78,7 +243,7 @@ void Buffer::release() noexcept
     if (data_ == nullptr)
         return;
     if (mapped_)
-        ::munmap(data_, size_);
+        pool.give({data_, size_});
     else
         delete[] data_;
     data_ = nullptr;
