@@ -2,6 +2,9 @@
 // order once their bytes are known not to have changed.
 #include "phase1/readahead.h"
 
+#include "cores.h"
+#include "phase1/photo_footprint.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,7 +13,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,19 +118,10 @@ bool stillHolds(const QByteArray &path, const Content &expected)
 
 }  // namespace
 
-int ReadAhead::usableCores()
-{
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (::sched_getaffinity(0, sizeof cores, &cores) == 0)
-        return std::max(1, CPU_COUNT(&cores));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 ReadAhead::ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options)
     : library_(library), paths_(std::move(paths)), rate_(rate),
-      inFlight_(options.workers > 0 ? options.workers : usableCores()), prepared_(std::move(options.prepared)),
-      photos_(paths_.size())
+      inFlight_(options.workers > 0 ? options.workers : budget::usableCores()), prepared_(std::move(options.prepared)),
+      memory_(inFlight_), photos_(paths_.size())
 {
     const int workers = std::min<int>(inFlight_, static_cast<int>(paths_.size()));
     try {
@@ -147,6 +140,7 @@ ReadAhead::~ReadAhead()
         stopping_ = true;
     }
     changed_.notify_all();
+    memory_.stop();
     for (std::thread &worker : workers_)
         worker.join();
     for (const Photo &photo : photos_)
@@ -167,21 +161,27 @@ void ReadAhead::work()
                 return;
             index = next_++;
         }
-        prepare(index);
+        if (!prepare(index))
+            return;
         if (prepared_)
             prepared_(index);
     }
 }
 
-// Reads and scales one photo, noting the bytes it was read from. A photo whose bytes change
-// while it is read, or that nobody wants any more, is released at once.
-void ReadAhead::prepare(int index)
+// Reads and scales one photo once its memory fits the budget, noting the bytes it was read from.
+// A photo whose bytes change while it is read, or that nobody wants any more, is released at
+// once. False when the run ends before the photo is admitted.
+bool ReadAhead::prepare(int index)
 {
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
+    const auto ticket = static_cast<std::size_t>(index);
     Photo photo;
     try {
         bool tooLarge = false;
         photo.bytes = readContent(path, tooLarge);
+        const PhotoFootprint footprint = photo.bytes ? footprintOf(*photo.bytes, rate_) : PhotoFootprint();
+        if (!memory_.admit(ticket, footprint.held, footprint.decoded))
+            return false;
         if (!tooLarge) {
             photo.read = library_.readFileIntoDIB(path);
             if (rate_ != 100 && photo.read.value_or(0) != 0)
@@ -202,8 +202,11 @@ void ReadAhead::prepare(int index)
             photos_[static_cast<std::size_t>(index)].ready = true;
     }
     changed_.notify_all();
-    if (unwanted)
+    if (unwanted) {
         release(photo.read, photo.scaled);
+        memory_.finish(ticket);
+    }
+    return true;
 }
 
 // The photo at `index` as the window's read of it: the one read early if its file still holds
@@ -219,6 +222,8 @@ std::optional<quint32> ReadAhead::takeAtTurn(int index)
         photo = std::exchange(photos_[static_cast<std::size_t>(index)], Photo());
         photos_[static_cast<std::size_t>(index)].ready = true;
     }
+    // From here on the photo is the window's: the room it took goes to the photos after it.
+    memory_.finish(static_cast<std::size_t>(index));
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
     if (photo.usable && stillHolds(path, photo.bytes)) {
         handed_ = {index, photo.read.value_or(0), photo.scaled};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imglib_client/imagelibrary.h"
+#include "memory_budget.h"
 
 #include <condition_variable>
 #include <functional>
@@ -22,13 +23,17 @@ namespace redim {
 //    compared, before and after the early read and again at the turn); otherwise it is read again
 //    then, so a file changed, replaced or removed meanwhile gives what it holds at its turn;
 //  - failures are the library's own, reported when the window asks, in order;
-//  - at most `inFlight` photos are read ahead of the window's, whatever the size of the folder.
+//  - at most `inFlight` photos are read ahead of the window's, whatever the size of the folder,
+//    and only as many as fit a memory budget of (inFlight + 1) decoded photos of the largest
+//    size seen in the run (budget::MemoryBudget; photo_footprint.h says what a photo holds):
+//    a progressive photo, whose coefficients take twice its pixels while it decodes, takes the
+//    room of three; one that needs more than the whole budget is read alone;
 // Destroying it abandons what is still queued, lets the workers finish the library call they are
 // in, releases every image nobody took and joins the workers: no thread outlives the run.
 class ReadAhead final : public ImageLibrary {
 public:
     struct Options {
-        int workers = 0;                          // threads reading ahead (and photos in flight); 0: the usable cores
+        int workers = 0;  // threads reading ahead (and photos in flight); 0: budget::usableCores()
         std::function<void(int index)> prepared;  // told when a photo is ready (for tests)
     };
 
@@ -43,9 +48,6 @@ public:
     std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
     std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
     bool dibFree(quint32 image) override;
-
-    // The cores this process may run on (its CPU affinity, which `taskset` narrows).
-    static int usableCores();
 
 private:
     struct Photo {
@@ -63,7 +65,7 @@ private:
     };
 
     void work();
-    void prepare(int index);
+    bool prepare(int index);
     std::optional<quint32> takeAtTurn(int index);
     void release(std::optional<quint32> read, std::optional<quint32> scaled);
     void releaseHanded();
@@ -74,6 +76,7 @@ private:
     const int inFlight_;
     const std::function<void(int)> prepared_;
 
+    budget::MemoryBudget memory_;  // a photo's ticket is its index; it holds its room until taken
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Photo> photos_;  // guarded by mutex_ while a worker may touch the entry

@@ -102,6 +102,46 @@ private:
     int count_ = 0;
 };
 
+// The real library, counting the reads in progress at once, those that hold the coefficients of
+// a progressive photo.
+class ConcurrentReads final : public ImageLibrary {
+public:
+    explicit ConcurrentReads(ImageLibrary &inner) : inner_(inner) {}
+
+    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            most_ = std::max(most_, ++reading_);
+        }
+        const auto image = inner_.readFileIntoDIB(path);
+        const std::lock_guard lock(mutex_);
+        --reading_;
+        return image;
+    }
+    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    {
+        return inner_.zoomDIB(image, scaleX, scaleY);
+    }
+    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    {
+        return inner_.writeDIBToFile(image, path, option);
+    }
+    bool dibFree(quint32 image) override { return inner_.dibFree(image); }
+
+    int most()
+    {
+        const std::lock_guard lock(mutex_);
+        return most_;
+    }
+
+private:
+    ImageLibrary &inner_;
+    std::mutex mutex_;
+    int reading_ = 0;
+    int most_ = 0;
+};
+
 QByteArray pathBytes(const fs::path &path)
 {
     return QByteArray::fromStdString(path.string());
@@ -242,6 +282,38 @@ TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
         for (std::size_t i = 3; i < paths.size(); ++i)
             EXPECT_EQ(counted.reads(paths[i]), 0) << i;
     }  // and the library is unloaded right after
+}
+
+}  // namespace
+}  // namespace redim
+
+namespace redim {
+namespace {
+
+TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
+{
+    // Each photo needs its pixels (3 bytes a pixel), its scaled copy (0.75) and, while it
+    // decodes, the coefficients of a progressive 4:4:4 file (6): 9.75 bytes a pixel, more than
+    // half of a budget of four decoded photos (12) for three workers. So they are decoded one at
+    // a time, not three at once.
+    testimages::JpegOptions progressive;
+    progressive.progressive = true;
+    progressive.subsampling = testimages::Subsampling::S444;
+    std::vector<QByteArray> paths;
+    for (int i = 0; i < 4; ++i)
+        paths.push_back(photo("p" + std::to_string(i) + ".jpg", 3200, 2000, progressive));
+    ConcurrentReads watched(real);
+    ReadAhead::Options options;
+    options.workers = 3;
+    ReadAhead readAhead(watched, paths, 50, options);
+    for (const QByteArray &path : paths) {
+        const quint32 image = readAhead.readFileIntoDIB(path).value_or(0);
+        ASSERT_NE(image, 0u);
+        const quint32 scaled = readAhead.zoomDIB(image, 50, 50).value_or(0);
+        ASSERT_NE(scaled, 0u);
+        readAhead.dibFree(scaled);
+    }
+    EXPECT_EQ(watched.most(), 1);
 }
 
 }  // namespace
