@@ -63,9 +63,10 @@ void unmapAll(const std::vector<Block> &blocks)
 // next ones and the run maps its blocks once instead of once per photo; unmapping a block in a
 // process whose threads run on several cores also makes every core drop its address translations.
 //
-// What is kept never makes the library hold more than it held in use at its busiest since it was
-// last idle: before a block is mapped because none kept is large enough, kept blocks are unmapped
-// until the blocks in use, those kept and the new one fit within that peak. A second after the
+// A kept block serves a block of its size, or a little smaller. What is kept never makes the
+// library hold more than it held in use at its busiest since it was last idle: before a block is
+// mapped because none kept fits, kept blocks are unmapped, the smallest first, until the blocks in
+// use, those kept and the new one fit within that peak. A second after the
 // last block was asked for or released, a thread of the pool's hands every kept block back: the
 // end of a run, or a program that waits for its user.
 class BlockPool {
@@ -91,14 +92,14 @@ public:
         {
             const std::lock_guard lock(mutex_);
             lastUse_ = Clock::now();
-            if (const auto fit = kept_.lower_bound(bytes); fit != kept_.end()) {
+            if (const auto fit = kept_.lower_bound(bytes); fit != kept_.end() && fit->first <= loosestFit(bytes)) {
                 const Block block{fit->second, fit->first};
                 kept_.erase(fit);
                 keptBytes_ -= block.size;
                 inUse_ += block.size;
                 return block;
             }
-            // The pool holds nothing large enough: room is made for a new block.
+            // The pool holds nothing of the size: room is made for a new block.
             peak_ = std::max(peak_, inUse_ + bytes);
             while (!kept_.empty() && inUse_ + keptBytes_ + bytes > peak_) {
                 const auto smallest = kept_.begin();
@@ -139,6 +140,10 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+
+    // The largest kept block that may serve `bytes`: a block much larger would hold memory
+    // unused for as long as it serves, and be missing when a block of its own size is asked for.
+    static std::size_t loosestFit(std::size_t bytes) { return bytes + bytes / 4 + kHugePage; }
     static constexpr auto kIdle = std::chrono::seconds(1);
 
     // True when the keeper runs, started now if it was not; with the mutex held. A block is kept
