@@ -29,10 +29,10 @@ std::size_t roundUp(std::size_t bytes, std::size_t unit)
 
 // A mapping of `bytes` (a multiple of 2 MiB) that starts on a 2 MiB boundary, so that the
 // kernel can back all of it with huge pages: one 2 MiB more is mapped, and what lies outside the
-// aligned part given back at once.
-std::uint8_t *mapAligned(std::size_t bytes)
+// aligned part given back at once. With PROT_NONE, only an address range to move a block to.
+std::uint8_t *mapAligned(std::size_t bytes, int protection = PROT_READ | PROT_WRITE)
 {
-    void *mapped = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *mapped = ::mmap(nullptr, bytes + kHugePage, protection, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (mapped == MAP_FAILED)
         throw std::bad_alloc();
     auto *start = static_cast<std::uint8_t *>(mapped);
@@ -52,6 +52,40 @@ struct Block {
     std::size_t size = 0;
 };
 
+// `block` grown to `bytes`: where it stands if the addresses after it are free, otherwise moved
+// to a 2 MiB boundary. Either way its pages stay as they are (a move carries the page tables, it
+// copies nothing), and only the pages added are new.
+std::uint8_t *grow(Block block, std::size_t bytes)
+{
+    if (::mremap(block.data, block.size, bytes, 0) != MAP_FAILED)
+        return block.data;
+    std::uint8_t *target = nullptr;
+    try {
+        target = mapAligned(bytes, PROT_NONE);
+    } catch (const std::bad_alloc &) {
+        ::munmap(block.data, block.size);
+        throw;
+    }
+    if (::mremap(block.data, block.size, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) {
+        ::munmap(target, bytes);
+        ::munmap(block.data, block.size);
+        return mapAligned(bytes);
+    }
+    ::madvise(target, bytes, MADV_HUGEPAGE);
+    return target;
+}
+
+// A block of `bytes` made from `block`, which the pool no longer holds: cut down, grown, or
+// mapped anew when there is none.
+std::uint8_t *reshape(Block block, std::size_t bytes)
+{
+    if (block.data == nullptr)
+        return mapAligned(bytes);
+    if (block.size > bytes)
+        ::munmap(block.data + bytes, block.size - bytes);
+    return block.size < bytes ? grow(block, bytes) : block.data;
+}
+
 void unmapAll(const std::vector<Block> &blocks)
 {
     for (const Block &block : blocks)
@@ -63,12 +97,13 @@ void unmapAll(const std::vector<Block> &blocks)
 // next ones and the run maps its blocks once instead of once per photo; unmapping a block in a
 // process whose threads run on several cores also makes every core drop its address translations.
 //
-// A kept block serves a block of its size, or a little smaller. What is kept never makes the
-// library hold more than it held in use at its busiest since it was last idle: before a block is
-// mapped because none kept fits, kept blocks are unmapped, the smallest first, until the blocks in
-// use, those kept and the new one fit within that peak. A second after the
-// last block was asked for or released, a thread of the pool's hands every kept block back: the
-// end of a run, or a program that waits for its user.
+// A kept block serves a block of its size, or a little smaller; when none is of about the size,
+// the nearest larger one is cut down to it, or else the largest one grown, so that photos of
+// other sizes still reuse the pages the last ones had. What is kept never makes the library hold
+// more than it held in use at its busiest since it was last idle: when a block takes new pages,
+// kept blocks are unmapped, the smallest first, until the blocks in use and those kept fit
+// within that peak. A second after the last block was asked for or released, a thread of the
+// pool's hands every kept block back: the end of a run, or a program that waits for its user.
 class BlockPool {
 public:
     ~BlockPool()
@@ -89,29 +124,29 @@ public:
     Block take(std::size_t bytes)
     {
         std::vector<Block> unwanted;
+        Block reshaped;
         {
             const std::lock_guard lock(mutex_);
             lastUse_ = Clock::now();
-            if (const auto fit = kept_.lower_bound(bytes); fit != kept_.end() && fit->first <= loosestFit(bytes)) {
-                const Block block{fit->second, fit->first};
-                kept_.erase(fit);
-                keptBytes_ -= block.size;
-                inUse_ += block.size;
-                return block;
-            }
-            // The pool holds nothing of the size: room is made for a new block.
-            peak_ = std::max(peak_, inUse_ + bytes);
-            while (!kept_.empty() && inUse_ + keptBytes_ + bytes > peak_) {
+            auto kept = kept_.lower_bound(bytes);
+            if (kept != kept_.end() && kept->first <= loosestFit(bytes))
+                return lend(kept);
+            if (kept == kept_.end() && !kept_.empty())
+                kept = std::prev(kept_.end());
+            if (kept != kept_.end())
+                reshaped = lend(kept);
+            inUse_ = inUse_ - reshaped.size + bytes;
+            peak_ = std::max(peak_, inUse_);
+            while (!kept_.empty() && inUse_ + keptBytes_ > peak_) {
                 const auto smallest = kept_.begin();
                 unwanted.push_back({smallest->second, smallest->first});
                 keptBytes_ -= smallest->first;
                 kept_.erase(smallest);
             }
-            inUse_ += bytes;
         }
         unmapAll(unwanted);
         try {
-            return {mapAligned(bytes), bytes};
+            return {reshape(reshaped, bytes), bytes};
         } catch (const std::bad_alloc &) {
             const std::lock_guard lock(mutex_);
             inUse_ -= bytes;
@@ -140,6 +175,16 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+
+    // The kept block, handed out; with the mutex held.
+    Block lend(std::multimap<std::size_t, std::uint8_t *>::iterator kept)
+    {
+        const Block block{kept->second, kept->first};
+        kept_.erase(kept);
+        keptBytes_ -= block.size;
+        inUse_ += block.size;
+        return block;
+    }
 
     // The largest kept block that may serve `bytes`: a block much larger would hold memory
     // unused for as long as it serves, and be missing when a block of its own size is asked for.
