@@ -5,7 +5,7 @@
 
 namespace budget {
 
-MemoryBudget::MemoryBudget(int workers) : slots_(static_cast<std::uint64_t>(std::max(workers, 1)) + 1) {}
+MemoryBudget::MemoryBudget(int units) : units_(static_cast<std::uint64_t>(std::max(units, 1))) {}
 
 bool MemoryBudget::admit(std::size_t ticket, std::uint64_t bytes, std::uint64_t unit)
 {
@@ -14,8 +14,8 @@ bool MemoryBudget::admit(std::size_t ticket, std::uint64_t bytes, std::uint64_t 
     if (stopped_)
         return false;
     unit_ = std::max(unit_, unit);
-    // Units are at most a few GiB and slots a few thousand: the product fits in 64 bits.
-    const std::uint64_t limit = std::max(slots_ * unit_, kSmallestLimit);
+    // Units are at most a few GiB, and there are a few thousand of them: the limit fits in 64 bits.
+    const std::uint64_t limit = units_ * unit_ + kLeeway;
     changed_.wait(lock, [&] { return stopped_ || items_.empty() || held_ + bytes <= limit; });
     if (stopped_)
         return false;
@@ -24,6 +24,19 @@ bool MemoryBudget::admit(std::size_t ticket, std::uint64_t bytes, std::uint64_t 
     passTurn();
     changed_.notify_all();
     return true;
+}
+
+void MemoryBudget::keepOnly(std::size_t ticket, std::uint64_t bytes)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        const auto item = items_.find(ticket);
+        if (item == items_.end() || item->second <= bytes)
+            return;
+        held_ -= item->second - bytes;
+        item->second = bytes;
+    }
+    changed_.notify_all();
 }
 
 void MemoryBudget::finish(std::size_t ticket)

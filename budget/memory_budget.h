@@ -16,22 +16,23 @@ namespace budget {
 // An item starts when its bytes fit beside those of the items started and not yet finished, or
 // when none is: an item larger than the whole budget is done alone rather than never.
 //
-// The limit is (workers + 1) times the largest unit seen so far in the run: a unit is what one
-// item of that size holds in the usual case (a decoded photo; a bitmap and its encoder), so the
-// workers of a run of ordinary items never wait for memory, while items that need several times
-// a unit (a progressive photo's coefficients, a bitmap that declares far more pixels than its
-// file holds) take the room of several. The limit grows with the items seen, never shrinks, and
-// is never below kSmallestLimit: a tighter budget would only keep photos of a few megapixels
-// from being read side by side, for no memory worth saving.
+// The limit is `units` times the largest unit seen so far in the run, and kLeeway more. A unit
+// is what one item of that size holds in the usual case (a decoded photo; a bitmap and its
+// encoder): with a unit for each worker and one to spare, the workers of a run of ordinary items
+// never wait for memory, while items that need several units (a progressive photo's coefficients,
+// a bitmap that declares far more pixels than its file holds) take the room of several. The
+// leeway keeps items of a few megabytes from waiting for each other, and leaves room for a small
+// item beside one that takes several units, so that a worker does not stand idle for want of a
+// few megabytes. The limit grows with the items seen, never shrinks.
 //
 // Starting in ticket order keeps a large item from being passed over for ever, and lets a folder
 // run wait for memory without deadlock: the items that hold it are earlier ones, which finish
 // without waiting for later ones. Safe to use from several threads.
 class MemoryBudget {
 public:
-    static constexpr std::uint64_t kSmallestLimit = std::uint64_t{64} << 20;
+    static constexpr std::uint64_t kLeeway = std::uint64_t{48} << 20;
 
-    explicit MemoryBudget(int workers);
+    explicit MemoryBudget(int units);
     MemoryBudget(const MemoryBudget &) = delete;
     MemoryBudget &operator=(const MemoryBudget &) = delete;
 
@@ -39,6 +40,9 @@ public:
     // an ordinary item of its size holds, and widens the limit. False, without starting it, once
     // stop() is called.
     bool admit(std::size_t ticket, std::uint64_t bytes, std::uint64_t unit);
+
+    // The item started holds only `bytes` from now on, if that is less.
+    void keepOnly(std::size_t ticket, std::uint64_t bytes);
 
     // The item is finished: its bytes go back to the budget. For an item never started, the
     // tickets after it may go without it.
@@ -50,7 +54,7 @@ public:
 private:
     void passTurn();
 
-    const std::uint64_t slots_;
+    const std::uint64_t units_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::uint64_t unit_ = 0;

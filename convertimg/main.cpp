@@ -92,11 +92,12 @@ void largestFirst(std::vector<Job>& jobs)
 
 // Converts every job on a thread per core the process may use, reporting each file that fails or
 // is skipped. The bitmaps converted at once fit a memory budget of (threads + 1) ordinary bitmaps
-// of the largest size met; one that needs more is converted alone. True when at least one failed.
+// of the largest size met and 48 MiB; one that needs more is converted alone. True when at least
+// one failed.
 bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
 {
     const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(budget::usableCores()), jobs.size());
-    budget::MemoryBudget memory(static_cast<int>(workers));
+    budget::MemoryBudget memory(static_cast<int>(workers) + 1);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> anyFailed{false};
     const auto worker = [&] {

@@ -132,9 +132,10 @@ PhotoFootprint footprintOf(const QByteArray &file, qint32 rate)
     if (!frame)
         return footprint;
     footprint.decoded = frame->width * frame->height * 3;
-    footprint.held += footprint.decoded;
+    footprint.kept = footprint.decoded;
     if (rate != 100 && rate > 0)
-        footprint.held += scaledSide(frame->width, rate) * scaledSide(frame->height, rate) * 3;
+        footprint.kept = scaledSide(frame->width, rate) * scaledSide(frame->height, rate) * 3;
+    footprint.held += footprint.decoded + (rate != 100 ? footprint.kept : 0);
     // A scan of fewer components than the frame has means several scans: the decoder then keeps
     // every coefficient too.
     if (frame->progressive || (frame->firstScanComponents > 0 && frame->firstScanComponents < frame->count))

@@ -17,6 +17,8 @@ struct PhotoFootprint {
     // whole image that libjpeg-turbo keeps while it decodes (128 bytes per 8 x 8 block of every
     // component).
     std::uint64_t held = 0;
+    // What stays of it once the window has it: the scaled copy, or the pixels when `rate` is 100.
+    std::uint64_t kept = 0;
 };
 
 // The footprint of the JPEG file whose bytes are `file`, read ahead at `rate` percent. Anything

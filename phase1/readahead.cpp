@@ -121,7 +121,7 @@ bool stillHolds(const QByteArray &path, const Content &expected)
 ReadAhead::ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options)
     : library_(library), paths_(std::move(paths)), rate_(rate),
       inFlight_(options.workers > 0 ? options.workers : budget::usableCores()), prepared_(std::move(options.prepared)),
-      memory_(inFlight_), photos_(paths_.size())
+      memory_(inFlight_ + 2), photos_(paths_.size())
 {
     const int workers = std::min<int>(inFlight_, static_cast<int>(paths_.size()));
     try {
@@ -155,7 +155,7 @@ void ReadAhead::work()
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] {
-                return stopping_ || (next_ < static_cast<int>(paths_.size()) && next_ < taken_ + inFlight_);
+                return stopping_ || (next_ < static_cast<int>(paths_.size()) && next_ < taken_ + ahead());
             });
             if (stopping_)
                 return;
@@ -166,6 +166,14 @@ void ReadAhead::work()
         if (prepared_)
             prepared_(index);
     }
+}
+
+// How many photos the workers may read ahead of the window's: `inFlight`, or twice that while the
+// window waits for a photo still being read, so that a large photo does not hold the other
+// workers back; the memory budget bounds what they hold either way. With the mutex held.
+int ReadAhead::ahead() const
+{
+    return windowWaits_ ? 2 * inFlight_ : inFlight_;
 }
 
 // Reads and scales one photo once its memory fits the budget, noting the bytes it was read from.
@@ -180,6 +188,7 @@ bool ReadAhead::prepare(int index)
         bool tooLarge = false;
         photo.bytes = readContent(path, tooLarge);
         const PhotoFootprint footprint = photo.bytes ? footprintOf(*photo.bytes, rate_) : PhotoFootprint();
+        photo.kept = footprint.kept;
         if (!memory_.admit(ticket, footprint.held, footprint.decoded))
             return false;
         if (!tooLarge) {
@@ -217,13 +226,18 @@ std::optional<quint32> ReadAhead::takeAtTurn(int index)
     {
         std::unique_lock lock(mutex_);
         taken_ = index + 1;
+        windowWaits_ = !photos_[static_cast<std::size_t>(index)].ready;
         changed_.notify_all();
         changed_.wait(lock, [&] { return photos_[static_cast<std::size_t>(index)].ready; });
+        windowWaits_ = false;
         photo = std::exchange(photos_[static_cast<std::size_t>(index)], Photo());
         photos_[static_cast<std::size_t>(index)].ready = true;
     }
-    // From here on the photo is the window's: the room it took goes to the photos after it.
-    memory_.finish(static_cast<std::size_t>(index));
+    // The window released the photo before this one; of this one it keeps only the scaled copy.
+    if (windowPhoto_ >= 0)
+        memory_.finish(static_cast<std::size_t>(windowPhoto_));
+    windowPhoto_ = index;
+    memory_.keepOnly(static_cast<std::size_t>(index), photo.kept);
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
     if (photo.usable && stillHolds(path, photo.bytes)) {
         handed_ = {index, photo.read.value_or(0), photo.scaled};

@@ -293,18 +293,19 @@ namespace {
 TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
 {
     // Each photo needs its pixels (3 bytes a pixel), its scaled copy (0.75) and, while it
-    // decodes, the coefficients of a progressive 4:4:4 file (6): 9.75 bytes a pixel, more than
-    // half of a budget of four decoded photos (12) for three workers. So they are decoded one at
-    // a time, not three at once.
+    // decodes, the coefficients of a progressive 4:4:4 file (6): 9.75 bytes a pixel, 120 MB for
+    // these. Two of them and the scaled copy the window keeps (9 MB) are more than a budget of
+    // four decoded photos (148 MB) and 48 MiB for two workers: the photos are decoded one at a
+    // time, not two at once.
     testimages::JpegOptions progressive;
     progressive.progressive = true;
     progressive.subsampling = testimages::Subsampling::S444;
     std::vector<QByteArray> paths;
-    for (int i = 0; i < 4; ++i)
-        paths.push_back(photo("p" + std::to_string(i) + ".jpg", 3200, 2000, progressive));
+    for (int i = 0; i < 3; ++i)
+        paths.push_back(photo("p" + std::to_string(i) + ".jpg", 4400, 2800, progressive));
     ConcurrentReads watched(real);
     ReadAhead::Options options;
-    options.workers = 3;
+    options.workers = 2;
     ReadAhead readAhead(watched, paths, 50, options);
     for (const QByteArray &path : paths) {
         const quint32 image = readAhead.readFileIntoDIB(path).value_or(0);
