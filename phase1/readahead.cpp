@@ -222,6 +222,11 @@ bool ReadAhead::prepare(int index)
 // the same bytes, or a read made now.
 std::optional<quint32> ReadAhead::takeAtTurn(int index)
 {
+    // The window released its last photo before asking for this one, and its room must be free
+    // before the wait: this photo may be waiting for it to be admitted.
+    if (windowPhoto_ >= 0)
+        memory_.finish(static_cast<std::size_t>(windowPhoto_));
+    windowPhoto_ = index;
     Photo photo;
     {
         std::unique_lock lock(mutex_);
@@ -233,10 +238,7 @@ std::optional<quint32> ReadAhead::takeAtTurn(int index)
         photo = std::exchange(photos_[static_cast<std::size_t>(index)], Photo());
         photos_[static_cast<std::size_t>(index)].ready = true;
     }
-    // The window released the photo before this one; of this one it keeps only the scaled copy.
-    if (windowPhoto_ >= 0)
-        memory_.finish(static_cast<std::size_t>(windowPhoto_));
-    windowPhoto_ = index;
+    // Of this photo, the window keeps only the scaled copy.
     memory_.keepOnly(static_cast<std::size_t>(index), photo.kept);
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
     if (photo.usable && stillHolds(path, photo.bytes)) {

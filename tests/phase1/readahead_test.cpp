@@ -317,5 +317,17 @@ TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
     EXPECT_EQ(watched.most(), 1);
 }
 
+TEST_F(ReadAheadTest, ReadsAPhotoThatNeedsMoreThanTheRoomTheWindowLeaves)
+{
+    // At 200 % the window keeps the enlarged copy of its photo (46 MB) while the next one needs
+    // its pixels and its own enlarged copy (58 MB): more than a budget of four decoded photos and
+    // 48 MiB (96 MB) for two workers beside it, so the next photo is read once the window has let
+    // its last one go, rather than never.
+    const std::vector<QByteArray> paths = {photo("a.jpg", 2400, 1600), photo("b.jpg", 2400, 1600)};
+    ReadAhead::Options options;
+    options.workers = 2;
+    ReadAhead readAhead(library, paths, 200, options);
+    EXPECT_TRUE(convert(readAhead, paths, 200) == convert(real, paths, 200));
+}
 }  // namespace
 }  // namespace redim
