@@ -6,7 +6,7 @@ namespace budget {
 // The cores the calling thread may run on: its CPU affinity, which `taskset`, a container's
 // cpuset or a job scheduler narrow, at least 1. Asked of the system at each call (a system call
 // of a microsecond), so that a change of affinity counts from the next photo on.
-// std::thread::hardware_concurrency() is not used anywhere: it counts the machine's cores, and
+// The programs never ask std::thread::hardware_concurrency(), which counts the machine's cores:
 // threads beyond the affinity only take turns on the same cores.
 int usableCores();
 
