@@ -30,7 +30,7 @@ namespace budget {
 // without waiting for later ones. Safe to use from several threads.
 class MemoryBudget {
 public:
-    static constexpr std::uint64_t kLeeway = std::uint64_t{48} << 20;
+    static constexpr std::uint64_t kLeeway = std::uint64_t{32} << 20;
 
     explicit MemoryBudget(int units);
     MemoryBudget(const MemoryBudget &) = delete;

@@ -92,7 +92,7 @@ void largestFirst(std::vector<Job>& jobs)
 
 // Converts every job on a thread per core the process may use, reporting each file that fails or
 // is skipped. The bitmaps converted at once fit a memory budget of (threads + 1) ordinary bitmaps
-// of the largest size met and 48 MiB; one that needs more is converted alone. True when at least
+// of the largest size met and 32 MiB; one that needs more is converted alone. True when at least
 // one failed.
 bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
 {

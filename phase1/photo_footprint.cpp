@@ -132,7 +132,7 @@ PhotoFootprint footprintOf(const QByteArray &file, qint32 rate)
     if (!frame)
         return footprint;
     footprint.decoded = frame->width * frame->height * 3;
-    footprint.kept = footprint.decoded;
+    footprint.kept = footprint.decoded + static_cast<std::uint64_t>(file.size());
     if (rate != 100 && rate > 0)
         footprint.kept = scaledSide(frame->width, rate) * scaledSide(frame->height, rate) * 3;
     footprint.held += footprint.decoded + (rate != 100 ? footprint.kept : 0);

@@ -17,7 +17,8 @@ struct PhotoFootprint {
     // whole image that libjpeg-turbo keeps while it decodes (128 bytes per 8 x 8 block of every
     // component).
     std::uint64_t held = 0;
-    // What stays of it once the window has it: the scaled copy, or the pixels when `rate` is 100.
+    // What stays of it once the window has it: the scaled copy, or when `rate` is 100 the pixels
+    // and the library's copy of the file, which it keeps with an image just read.
     std::uint64_t kept = 0;
 };
 

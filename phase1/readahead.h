@@ -27,7 +27,7 @@ namespace redim {
 //    (twice that while the window waits for a photo still being read, so that a large photo
 //    does not hold the other workers back), and only as many as fit a memory budget, with what
 //    the window still holds of its own photo (its scaled copy), of (inFlight + 2) decoded photos
-//    of the largest size seen in the run and 48 MiB (budget::MemoryBudget; photo_footprint.h
+//    of the largest size seen in the run and 32 MiB (budget::MemoryBudget; photo_footprint.h
 //    says what a photo holds): a progressive photo, whose coefficients take twice its pixels
 //    while it decodes, takes the room of three; one that needs more than the whole budget is
 //    read alone;

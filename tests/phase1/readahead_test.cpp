@@ -295,7 +295,7 @@ TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
     // Each photo needs its pixels (3 bytes a pixel), its scaled copy (0.75) and, while it
     // decodes, the coefficients of a progressive 4:4:4 file (6): 9.75 bytes a pixel, 120 MB for
     // these. Two of them and the scaled copy the window keeps (9 MB) are more than a budget of
-    // four decoded photos (148 MB) and 48 MiB for two workers: the photos are decoded one at a
+    // four decoded photos (148 MB) and 32 MiB for two workers: the photos are decoded one at a
     // time, not two at once.
     testimages::JpegOptions progressive;
     progressive.progressive = true;
@@ -321,7 +321,7 @@ TEST_F(ReadAheadTest, ReadsAPhotoThatNeedsMoreThanTheRoomTheWindowLeaves)
 {
     // At 200 % the window keeps the enlarged copy of its photo (46 MB) while the next one needs
     // its pixels and its own enlarged copy (58 MB): more than a budget of four decoded photos and
-    // 48 MiB (96 MB) for two workers beside it, so the next photo is read once the window has let
+    // 32 MiB (80 MB) for two workers beside it, so the next photo is read once the window has let
     // its last one go, rather than never.
     const std::vector<QByteArray> paths = {photo("a.jpg", 2400, 1600), photo("b.jpg", 2400, 1600)};
     ReadAhead::Options options;
