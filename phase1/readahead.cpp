@@ -196,6 +196,11 @@ bool ReadAhead::prepare(int index)
             if (rate_ != 100 && photo.read.value_or(0) != 0)
                 photo.scaled = library_.zoomDIB(*photo.read, rate_, rate_);
             photo.usable = stillHolds(path, photo.bytes);
+            // Read and scaled, the photo holds only what the window will keep of it and the bytes
+            // it was read from: its coefficients and its pixels at full size are gone.
+            if (rate_ == 100 || photo.scaled.value_or(0) != 0)
+                memory_.keepOnly(ticket,
+                                 photo.kept + static_cast<std::uint64_t>(photo.bytes ? photo.bytes->size() : 0));
         }
     } catch (const std::bad_alloc &) {
         photo.usable = false;  // read at its turn instead
