@@ -11,8 +11,11 @@ median.  Peak memory is the largest resident size of any process of a run (GNU t
 Phase 1 of our program runs through the real main window (bench/phase1_run.cpp) with the real
 libimglib.so, on every core and held to one (taskset).  libjpeg-turbo's own tools run both file by
 file and as many files at a time as there are cores (xargs -P), as a person with a shell would.
-Each contender writes its results into a fresh folder of its own, next to the others, and the
-results of a run are removed before the next one.
+The floor is libjpeg-turbo decoding alone, in one process (bench/decode_floor.cpp), at full size
+and at 1/8, on every core and on one; the best peer is vipsthumbnail as it runs best, one process
+for all the photos of one size and as many such processes at a time as there are cores.  Each
+contender writes its results into a fresh folder of its own, next to the others, and the results
+of a run are removed before the next one.  CPU time is user + sys of the whole run (GNU time).
 
 The JPEGs of Phase 2 are measured too: their total size and the mean butteraugli distance of each
 JPEG to the bitmap it was made from, for ConvertImg, cjpeg at quality 90 (4:2:0, optimised: what
@@ -154,15 +157,15 @@ def build(tree):
     log(f"building the release tree {tree}")
     run(["cmake", "-S", str(ROOT), "-B", str(tree), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"],
         stdout=subprocess.DEVNULL)
-    run(["cmake", "--build", str(tree), "--target", "redim_phase1_run", "ConvertImg", "imglib"],
-        stdout=subprocess.DEVNULL)
+    run(["cmake", "--build", str(tree), "--target", "redim_phase1_run", "redim_decode_floor", "ConvertImg",
+         "imglib"], stdout=subprocess.DEVNULL)
 
 
 # ---- Timing -----------------------------------------------------------------------------------
 
 class Timer:
     """Runs a command under GNU time; returns wall seconds and the peak resident size in MiB, and
-    keeps the CPU seconds (user and system, of every process of the run) in `cpu`."""
+    keeps the CPU time (user + sys) of the run in `cpu`."""
 
     def __init__(self, scratch):
         self.report = scratch / "time.txt"
@@ -170,12 +173,12 @@ class Timer:
 
     def __call__(self, command, env=None):
         start = time.perf_counter()
-        done = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", str(self.report)] + command,
+        done = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", str(self.report)] + command,
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
         seconds = time.perf_counter() - start
         if done.returncode != 0:
             raise RuntimeError(f"{' '.join(command)} failed:\n{done.stderr.decode(errors='replace')}")
-        peak_kib, user, system = self.report.read_text().split()[-3:]
+        user, system, peak_kib = self.report.read_text().split()[-3:]
         self.cpu = float(user) + float(system)
         return seconds, int(peak_kib) / 1024
 
@@ -218,7 +221,8 @@ class Contender:
         self.ours = ours        # the one the others are compared with: ours, on every core
         self.keep = keep        # folder to keep the first run's results in, for quality checks
         self.slow = slow        # many times slower than ours: fewer runs tell enough
-        self.role = role        # "one core" for ours held to one core, "parallel" for a peer on every core
+        self.role = role        # "one core" for ours held to one core, "parallel" for a peer on every core,
+                                # "file by file" for the same peer one file at a time
         self.times, self.peaks, self.cpus = [], [], []
 
 
@@ -226,7 +230,30 @@ def usable_cores():
     return len(os.sched_getaffinity(0))
 
 
-def phase1_contenders(tree, photos, rate, keep, bare):
+def vipsthumbnail_groups(photos, rate, listing):
+    """One line per size of photo in `listing`: the box of that size at `rate` %, then the photos,
+    for one vipsthumbnail process each."""
+    groups = {}
+    for p in sorted(photos.glob("*.jpg")):
+        groups.setdefault(jpeg_size(p), []).append(str(p))
+    lines = []
+    for (w, h), files in sorted(groups.items()):
+        box = f"{max(1, round(w * rate / 100))}x{max(1, round(h * rate / 100))}"
+        lines.append(" ".join([box] + files))
+    listing.write_text("\n".join(lines) + "\n")
+    return listing
+
+
+def floor_contenders(tree, photos, eighths):
+    floor = str(tree / "bench" / "redim_decode_floor")
+    size = "full size" if eighths == 8 else f"{eighths}/8"
+    command = [floor, str(photos), str(eighths)]
+    return [Contender(f"libjpeg-turbo decoding alone, {size}, one process", "1", 0, lambda out: command),
+            Contender(f"libjpeg-turbo decoding alone, {size}, one process, one core", "1", 0,
+                      lambda out: one_core(command))]
+
+
+def phase1_contenders(tree, photos, rate, keep, bare, scratch):
     djpeg, vips, convert = find_tool("djpeg"), find_tool("vips"), find_tool("convert")
     jobs = usable_cores()
     m = {50: "4/8", 25: "2/8", 100: "8/8"}.get(rate)
@@ -245,10 +272,21 @@ def phase1_contenders(tree, photos, rate, keep, bare):
         body = f'"{djpeg}" {scale}-bmp -outfile "$o.bmp" "$f"'
         label = f"djpeg {scale}-bmp"
         result.append(Contender(f"{label}, file by file", "1", rate,
-                                lambda out: per_file(body) + [str(photos), str(out), "jpg"]))
+                                lambda out: per_file(body) + [str(photos), str(out), "jpg"], role="file by file"))
         result.append(Contender(f"{label}, {jobs} at a time", "1", rate,
                                 lambda out: in_parallel(body, jobs) + [str(photos), str(out), "jpg"],
                                 role="parallel"))
+    floors = floor_contenders(tree, photos, 8 if rate >= 50 else 1)
+    for c in floors:
+        c.rate = rate
+    result += floors
+    if rate < 100:
+        thumbnail = find_tool("vipsthumbnail")
+        listing = vipsthumbnail_groups(photos, rate, scratch / f"vipsthumbnail-{rate}.txt")
+        script = f'out="$1"; shift; box="$1"; shift; exec "{thumbnail}" -s "$box" -o "$out/%s.ppm" "$@"'
+        result.append(Contender(f"vipsthumbnail (.ppm), a process per photo size, {jobs} at a time", "1", rate,
+                                lambda out: ["xargs", "-a", str(listing), "-P", str(jobs), "-L", "1",
+                                             "sh", "-c", script, "sh", str(out)]))
     if rate == 100:
         result.append(Contender("vips copy (.ppm)", "1", rate, lambda out: per_file(
             f'"{vips}" copy "$f" "$o.ppm"') + [str(photos), str(out), "jpg"], slow=True))
@@ -283,7 +321,8 @@ def phase2_contenders(tree, bitmaps, bare, rate, keep, reference=None):
         Contender("ConvertImg, one core", "2", rate, lambda out: one_core(ours(out)), role="one core"),
 
         Contender("cjpeg -quality 90 -optimize, file by file", "2", rate,
-                  lambda out: per_file(body) + [str(bitmaps), str(out), "bmp"], keep=kept("cjpeg"), role="q90"),
+                  lambda out: per_file(body) + [str(bitmaps), str(out), "bmp"], keep=kept("cjpeg"),
+                  role="file by file"),
         Contender(f"cjpeg -quality 90 -optimize, {jobs} at a time", "2", rate,
                   lambda out: in_parallel(body, jobs) + [str(bitmaps), str(out), "bmp"], role="parallel"),
         Contender("mogrify -format jpg -quality 90", "2", rate, lambda out: [
@@ -321,7 +360,8 @@ def measure(groups, reps, slow_reps, scratch, timer):
                 c.times.append(seconds)
                 c.peaks.append(peak)
                 c.cpus.append(timer.cpu)
-                log(f"  {c.name}, phase {c.phase} at {c.rate} %: {seconds:.3f} s, {peak:.0f} MiB")
+                log(f"  {c.name}, phase {c.phase} at {c.rate} %: {seconds:.3f} s, CPU {timer.cpu:.2f} s, "
+                    f"{peak:.0f} MiB")
                 if c.keep is not None and not c.keep.exists():
                     ran_window = c.phase == "1" and c.name.startswith("Redim Jpeg")
                     produced = out / "tmp" / "RaduZor" if ran_window else out
@@ -408,14 +448,14 @@ def totals(results):
 # ---- Report -----------------------------------------------------------------------------------
 
 def table(groups):
-    rows = ["| contender | phase | rate | median s | ratio to ours | median CPU s | peak MiB |",
-            "|---|---|---|---|---|---|---|"]
+    rows = ["| contender | phase | rate | median s | spread s | ratio to ours | CPU s | peak MiB |",
+            "|---|---|---|---|---|---|---|---|"]
     for group in groups:
         ours = statistics.median(next(c for c in group if c.ours).times)
         for c in group:
             median = statistics.median(c.times)
-            rows.append(f"| {c.name} | {c.phase} | {c.rate} % | {median:.3f} | {median / ours:.2f} | "
-                        f"{statistics.median(c.cpus):.3f} | {max(c.peaks):.0f} |")
+            rows.append(f"| {c.name} | {c.phase} | {c.rate} % | {median:.3f} | {max(c.times) - min(c.times):.3f} | "
+                        f"{median / ours:.2f} | {statistics.median(c.cpus):.2f} | {max(c.peaks):.0f} |")
     return rows
 
 
@@ -435,6 +475,26 @@ def distance_table(measured):
     return rows
 
 
+def gains(groups):
+    """Each group's gain from one core to all, ours next to separate processes' (a peer file by
+    file, then as many files at a time as there are cores)."""
+    lines = []
+    for group in groups:
+        ours = next(c for c in group if c.ours)
+        one = next((c for c in group if c.role == "one core"), None)
+        alone = next((c for c in group if c.role == "file by file"), None)
+        many = next((c for c in group if c.role == "parallel"), None)
+        if not (one and alone and many):
+            continue
+        our_gain = statistics.median(one.times) / statistics.median(ours.times)
+        their_gain = statistics.median(alone.times) / statistics.median(many.times)
+        cpu = statistics.median(ours.cpus) / statistics.median(one.cpus)
+        lines.append(f"Phase {ours.phase} at {ours.rate} %: from one core to {usable_cores()}, ours x{our_gain:.2f}, "
+                     f"{many.name.split(',')[0]} as separate processes x{their_gain:.2f} "
+                     f"({100 * our_gain / their_gain:.0f} %); our CPU time x{cpu:.2f}.")
+    return lines
+
+
 def targets(groups, converter_groups, quality, bound, measured):
     """The goals the benchmark is run for, each with what this run measured."""
     def median(c):
@@ -448,6 +508,23 @@ def targets(groups, converter_groups, quality, bound, measured):
     def row(goal, value, met):
         rows.append(f"| {goal} | {value} | {'yes' if met else 'no'} |")
 
+    def scaling_rows(group):
+        ours = next(c for c in group if c.ours)
+        one = find(group, lambda c: c.role == "one core")
+        alone = find(group, lambda c: c.role == "file by file")
+        parallel = find(group, lambda c: c.role == "parallel")
+        where = f"Phase {ours.phase} at {ours.rate} %"
+        if one and alone and parallel:
+            ours_gain = median(one) / median(ours)
+            their_gain = median(alone) / median(parallel)
+            row(f"{where}: from one core to {usable_cores()}, at least 95 % of the gain of separate processes "
+                f"({parallel.name.split(',')[0]})", f"x{ours_gain:.2f} against x{their_gain:.2f} "
+                f"({100 * ours_gain / their_gain:.0f} %)", ours_gain >= 0.95 * their_gain)
+        if one:
+            cpu = statistics.median(ours.cpus) / statistics.median(one.cpus)
+            row(f"{where}: CPU time on {usable_cores()} cores at most 1.15 x that on one", f"{cpu:.2f} x",
+                cpu <= 1.15)
+
     for group in groups:
         ours = next(c for c in group if c.ours)
         rate = ours.rate
@@ -455,21 +532,17 @@ def targets(groups, converter_groups, quality, bound, measured):
         if parallel:
             ratio = median(ours) / median(parallel)
             row(f"Phase 1 at {rate} % at most 1.0 x {parallel.name}", f"{ratio:.2f} x", ratio <= 1.0)
-        one = find(group, lambda c: c.role == "one core")
-        if one and rate == 50:
-            speedup = median(one) / median(ours)
-            row(f"Phase 1 at {rate} % at least 1.7 x faster on {usable_cores()} cores than on one",
-                f"{speedup:.2f} x", speedup >= 1.7)
+        scaling_rows(group)
         if rate != 100:
-            for prefix, factor in (("vips", 2), ("ImageMagick", 5)):
+            for prefix, factor in (("vips resize", 2), ("ImageMagick", 5)):
                 other = find(group, lambda c: c.name.startswith(prefix))
                 if other:
                     speedup = median(other) / median(ours)
                     row(f"Phase 1 at {rate} % at least {factor} x faster than {other.name}", f"{speedup:.1f} x",
                         speedup >= factor)
         peak = max(ours.peaks)
-        row(f"Phase 1 at {rate} %: peak memory under (photos in flight + 1) x largest decoded photo + window "
-            f"at rest ({bound:.0f} MiB)", f"{peak:.0f} MiB", peak < bound)
+        row(f"Phase 1 at {rate} %: peak memory at most (cores + 2) x largest decoded photo + 100 MiB "
+            f"({bound:.0f} MiB)", f"{peak:.0f} MiB", peak <= bound)
     for group in groups + converter_groups:
         ours = next(c for c in group if c.ours)
         bare = find(group, lambda c: c.role == "no exif")
@@ -478,6 +551,7 @@ def targets(groups, converter_groups, quality, bound, measured):
             row(f"Phase {ours.phase} at {ours.rate} %: carrying EXIF costs nothing measurable (at most 3 %)",
                 f"{ratio:.3f} x the time without it", ratio <= 1.03)
     for group in converter_groups:
+        scaling_rows(group)
         ours = next(c for c in group if c.ours)
         parallel = find(group, lambda c: c.role == "parallel")
         if parallel:
@@ -540,7 +614,7 @@ def main():
         for p in photos.glob("*.jpg"):  # every contender then reads from the page cache
             p.read_bytes()
         bare = without_exif(photos, cache)
-        groups = [wanted(phase1_contenders(tree, photos, rate, keep, bare)) for rate in rates]
+        groups = [wanted(phase1_contenders(tree, photos, rate, keep, bare, scratch)) for rate in rates]
         measure(groups, args.reps, args.slow_reps, scratch, timer)
 
         # The converter, on the bitmaps Phase 1 left at each rate.
@@ -557,7 +631,7 @@ def main():
         for rate, group in zip(rates, converter_groups):
             log(f"butteraugli on the JPEGs of the {rate} % bitmaps")
             folders = {c.name: c.keep for c in group if c.keep is not None and c.keep.exists()}
-            q90 = next((c.name for c in group if c.role == "q90"), None)
+            q90 = next((c.name for c in group if c.name.startswith("cjpeg") and c.role == "file by file"), None)
             names, by_contender = distances(keep / f"ours-{rate}", folders, rate, scratch)
             measured[rate] = names, by_contender, q90
 
@@ -574,7 +648,7 @@ def main():
         largest = sorted(p for p in sizes if sizes[p][0] * sizes[p][1] == most)
         decoded = most * 3 / 2**20
         in_flight = usable_cores()
-        bound = (in_flight + 1) * decoded + resting
+        bound = (in_flight + 2) * decoded + 100
 
         def peak_of(folder, rate):
             return timer([runner, str(folder), str(rate), str(scratch / f"mem-{folder.name}-{rate}")], env)[1]
@@ -617,10 +691,11 @@ def main():
                   "mean butteraugli distance of each photo's JPEG against the bitmap it was made from (lower is "
                   "better, about 1 is just visible); at 100 % only the photos of at most 2560 x 1600.", ""]
         lines += distance_table(measured)
+        lines += [""] + gains(groups + converter_groups)
         lines += ["",
                   f"Peak memory: the window at rest {resting:.0f} MiB; the largest photos "
                   f"({len(largest)} of {sizes[largest[0]][0]} x {sizes[largest[0]][1]}) decode to {decoded:.0f} MiB; "
-                  f"{in_flight} photos in flight, so the bound ({in_flight} + 1) x decoded + rest is {bound:.0f} MiB. "
+                  f"{in_flight} cores, so the bound ({in_flight} + 2) x decoded + 100 MiB is {bound:.0f} MiB. "
                   f"Alone in a folder at 50 %, they peak at "
                   + ", ".join(f"{alone[p]:.0f} MiB ({p.stem})" for p in largest)
                   + f". Folders of copies of {heaviest.stem} peak at "
@@ -638,6 +713,9 @@ def main():
             few, many = folder_peaks[rate, counts[1]], folder_peaks[rate, counts[2]]
             lines.append(f"| Phase 1 at {rate} %: peak memory flat in the number of photos | {many:.0f} MiB for "
                          f"{counts[2]} photos, {few:.0f} MiB for {counts[1]} | {'yes' if many <= 1.1 * few else 'no'} |")
+            most_copies = max(folder_peaks[rate, k] for k in counts)
+            lines.append(f"| Phase 1 at {rate} %: folders of copies of {heaviest.stem} within the bound "
+                         f"({bound:.0f} MiB) | {most_copies:.0f} MiB | {'yes' if most_copies <= bound else 'no'} |")
         text = "\n".join(lines) + "\n"
         print(text)
         output = Path(args.output)

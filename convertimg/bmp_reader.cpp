@@ -480,6 +480,24 @@ BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
     return BmpError::None;
 }
 
+std::optional<BitmapShape> peekShape(std::span<const std::uint8_t> head)
+{
+    constexpr std::size_t needed = fileHeaderSize + 40;
+    if (head.size() < needed || head[0] != 'B' || head[1] != 'M')
+        return std::nullopt;
+    const std::int32_t width = le32s(head, fileHeaderSize + 4);
+    const std::int32_t height = le32s(head, fileHeaderSize + 8);
+    if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min())
+        return std::nullopt;
+    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
+    if (3 * static_cast<std::uint64_t>(width) * rows > maxDecodedBytes)
+        return std::nullopt; // refused as too large before anything is allocated
+    const std::uint32_t bits = le16(head, fileHeaderSize + 14);
+    const std::uint32_t compression = le32(head, fileHeaderSize + 16);
+    const bool inPlace = bits == 24 || (bits == 32 && compression == biRgb);
+    return BitmapShape{width, static_cast<int>(rows), !inPlace};
+}
+
 BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out)
 {
     out = Bitmap{};

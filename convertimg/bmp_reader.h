@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -68,6 +69,19 @@ private:
 
 // Largest picture accepted, counted as 3 bytes per pixel: 1 GiB.
 inline constexpr std::uint64_t maxDecodedBytes = std::uint64_t{1} << 30;
+
+// A picture's size as its headers declare it, and whether the reader converts its rows into
+// pixels of its own (every layout but 24-bit and plain 32-bit rows, which are read in place).
+struct BitmapShape {
+    int width = 0;
+    int height = 0;
+    bool convertsRows = false;
+};
+
+// The shape declared by the first bytes of a bitmap file (the file header and the start of the
+// information header: 54 bytes), or nothing when they hold no picture readBitmap() would take on.
+// Only an estimate of what reading it will need: readBitmap() checks everything.
+std::optional<BitmapShape> peekShape(std::span<const std::uint8_t> head);
 
 // Reads a whole bitmap file held in `file`. On success fills `out` and returns BmpError::None;
 // otherwise returns the reason and leaves `out` empty (width and height 0). Never reads outside

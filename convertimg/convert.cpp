@@ -8,6 +8,7 @@
 
 #include "common/temporaries.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -105,7 +106,33 @@ bool sameTime(const timespec& a, const timespec& b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-bool readWholeFile(const std::string& path, FileBytes& file, std::string& error)
+// What converting the bitmap whose file holds `fileBytes` and starts with `head` will hold: the
+// file, the rows the reader converts, the encoder's buffers. An ordinary bitmap holds at most four
+// times its file (24-bit rows and the coefficients of their image); as the unit of the budget a
+// bitmap counts for no more than that, so that one declaring far more pixels than its bytes hold
+// (run-length codes that end at once) makes room for itself alone, never for others.
+void admitConversion(const Admission& admit, std::span<const std::uint8_t> head, std::uint64_t fileBytes)
+{
+    std::uint64_t bytes = fileBytes;
+    if (const std::optional<BitmapShape> shape = peekShape(head)) {
+        const std::uint64_t pixels =
+            static_cast<std::uint64_t>(shape->width) * static_cast<std::uint64_t>(shape->height);
+        bytes += (shape->convertsRows ? pixels * 3 : 0) + encoderBytes(shape->width, shape->height);
+    }
+    admit(bytes, std::min(bytes, 4 * fileBytes));
+}
+
+// The first bytes of the open file, for its headers; fewer when it is shorter.
+std::span<const std::uint8_t> readHead(int fd, std::array<std::uint8_t, 64>& head)
+{
+    ssize_t n = 0;
+    do {
+        n = pread(fd, head.data(), head.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    return {head.data(), n > 0 ? static_cast<std::size_t>(n) : 0};
+}
+
+bool readWholeFile(const std::string& path, FileBytes& file, std::string& error, const Admission& admit)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -122,6 +149,10 @@ bool readWholeFile(const std::string& path, FileBytes& file, std::string& error)
         error = "file too large for a bitmap this program accepts";
     } else {
         const auto wanted = static_cast<std::size_t>(st.st_size);
+        if (admit) {
+            std::array<std::uint8_t, 64> head{};
+            admitConversion(admit, readHead(fd, head), wanted);
+        }
         try {
             if (readBuffer.capacity < wanted + 1) {
                 readBuffer.data.reset(); // the old buffer goes before the new one comes
@@ -194,7 +225,8 @@ FileResult publish(const std::string& temporary, const std::string& target, bool
 
 } // namespace
 
-FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings)
+FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings,
+                       const Admission& admit)
 {
     const std::string target = joinPath(settings.outDir, jpegName);
     struct stat st {};
@@ -202,7 +234,7 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
         return {Outcome::Skipped, target + " already exists, kept (use /R to replace it)"};
 
     FileBytes file;
-    if (std::string error; !readWholeFile(bitmapPath, file, error))
+    if (std::string error; !readWholeFile(bitmapPath, file, error, admit))
         return {Outcome::Failed, error};
     Bitmap bitmap;
     if (const BmpError e = readBitmap({file.data, file.size}, bitmap); e != BmpError::None)

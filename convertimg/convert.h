@@ -3,6 +3,8 @@
 
 #include "jpeg_writer.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,12 +25,19 @@ struct FileResult {
     std::string message; // why the file was skipped or failed; empty when converted
 };
 
+// Told what a conversion will hold in memory, from the bitmap's size and headers, before it holds
+// anything large, so that the caller can make it wait for room (budget::MemoryBudget): `bytes` for
+// this bitmap, `unit` for an ordinary bitmap of its size.
+using Admission = std::function<void(std::uint64_t bytes, std::uint64_t unit)>;
+
 // Reads the bitmap at `bitmapPath` and writes `jpegName` in settings.outDir. The JPEG is written
 // under a hidden temporary name in the same folder and renamed into place, so it is either absent
 // or complete; the temporary is removed on every failure. The JPEG takes the bitmap's
 // modification time, unless the bitmap changed while it was read. Without settings.replace an existing
 // JPEG is kept and the result is Skipped. Safe to call from several threads at once.
-FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings);
+// `admit`, when given, is called once the file is open and before it is read.
+FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings,
+                       const Admission& admit = {});
 
 // Removes the temporaries of conversions in progress when the process receives SIGINT, SIGTERM
 // or SIGHUP, then lets the signal end the process as it would have.

@@ -76,6 +76,18 @@ void termDestination(j_compress_ptr cinfo)
     dest->size = dest->capacity - dest->pub.free_in_buffer;
 }
 
+// A large image is written in one pass, without the whole-image coefficient buffer: applied last,
+// over whatever the other settings chose.
+void streamLargeImage(jpeg_compress_struct* cinfo)
+{
+    const std::uint64_t pixels = std::uint64_t{cinfo->image_width} * cinfo->image_height;
+    if (pixels <= streamedFromPixels)
+        return;
+    cinfo->optimize_coding = FALSE;
+    cinfo->scan_info = nullptr; // one sequential scan
+    cinfo->num_scans = 0;
+}
+
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
 bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Bitmap* bitmap,
@@ -101,6 +113,7 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination*
         cinfo->X_density = static_cast<UINT16>(xDpi > 0 ? xDpi : yDpi);
         cinfo->Y_density = static_cast<UINT16>(yDpi > 0 ? yDpi : xDpi);
     }
+    streamLargeImage(cinfo);
     jpeg_start_compress(cinfo, TRUE);
     if (exifSize != 0)
         jpeg_write_marker(cinfo, JPEG_APP0 + 1, exif, static_cast<unsigned>(exifSize));
@@ -121,6 +134,14 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination*
 }
 
 } // namespace
+
+std::uint64_t encoderBytes(int width, int height)
+{
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    // Three components of one 128-byte block per 64 pixels, MCU rounding aside.
+    const std::uint64_t coefficients = pixels <= streamedFromPixels ? pixels * 3 * 2 : 0;
+    return pixels * 3 / 10 + coefficients;
+}
 
 int dotsPerInch(std::int32_t pixelsPerMetre)
 {

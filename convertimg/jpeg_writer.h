@@ -29,12 +29,27 @@ private:
     std::string error_;
 };
 
-// Compresses `bitmap` with the settings settingsFor() picks for it (jpeg_settings.h), and stores
+// Compresses `bitmap` with the settings settingsFor() picks for it (jpeg_settings.h; images of
+// more than streamedFromPixels pixels always stream with the standard Huffman tables), and stores
 // the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
 // A non-empty `exif` (an EXIF payload of at most 65533 bytes, "Exif\0\0" and a TIFF block) is
 // written as an APP1 segment right after the JFIF header.
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
 JpegData encodeJpeg(const Bitmap& bitmap, std::span<const std::uint8_t> exif = {});
+
+// Images of more pixels than this are coded in one sequential scan with the standard Huffman
+// tables, which libjpeg-turbo compresses row by row. Optimised tables (and progressive scans)
+// first keep every coefficient of the image, as much memory again as a 4:2:0 image's pixels, for
+// a file a few percent smaller. 2^26 pixels (64 Mi, 192 MiB of 4:2:0 coefficients) is above any
+// camera's photo at full size, so every photo written at up to 100 % keeps its optimised tables;
+// above it are enlargements and bitmaps that declare far more pixels than a photo has, for which
+// those few percent are not worth the memory.
+inline constexpr std::uint64_t streamedFromPixels = std::uint64_t{1} << 26;
+
+// What encodeJpeg() holds besides the bitmap, for a picture of that size: the compressed file
+// (guessed at a tenth of the pixels' bytes), and below streamedFromPixels the coefficients of the
+// whole image, counted at their largest (no chroma subsampling).
+std::uint64_t encoderBytes(int width, int height);
 
 // Pixels per metre to whole dots per inch, 0 when unknown or out of range of a JPEG density.
 int dotsPerInch(std::int32_t pixelsPerMetre);

@@ -1,5 +1,7 @@
 // ConvertImg: converts the bitmaps matching a pattern into JPEGs, on every core.
 #include "convert.h"
+#include "cores.h"
+#include "memory_budget.h"
 #include "options.h"
 #include "pattern.h"
 
@@ -88,20 +90,29 @@ void largestFirst(std::vector<Job>& jobs)
     jobs = std::move(ordered);
 }
 
-// Converts every job on as many threads as there are cores, reporting each file that fails or
-// is skipped.  True when at least one failed.
+// Converts every job on a thread per core the process may use, reporting each file that fails or
+// is skipped. The bitmaps converted at once fit a memory budget of (threads + 1) ordinary bitmaps
+// of the largest size met and 32 MiB; one that needs more is converted alone. True when at least
+// one failed.
 bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
 {
+    const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(budget::usableCores()), jobs.size());
+    budget::MemoryBudget memory(static_cast<int>(workers) + 1);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> anyFailed{false};
     const auto worker = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             FileResult result;
+            // The budget is never stopped here: admit() returns once there is room.
+            const Admission admit = [&memory, i](std::uint64_t bytes, std::uint64_t unit) {
+                memory.admit(i, bytes, unit);
+            };
             try {
-                result = convertFile(jobs[i].bitmapPath, jobs[i].jpegName, settings);
+                result = convertFile(jobs[i].bitmapPath, jobs[i].jpegName, settings, admit);
             } catch (const std::exception& e) { // out of memory building a name or a message
                 result = {Outcome::Failed, e.what()};
             }
+            memory.finish(i);
             if (result.outcome == Outcome::Failed) {
                 anyFailed = true;
                 report(jobs[i].bitmapPath + ": " + result.message);
@@ -110,7 +121,6 @@ bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
             }
         }
     };
-    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), jobs.size());
     std::vector<std::thread> pool;
     try {
         for (std::size_t i = 1; i < workers; ++i)

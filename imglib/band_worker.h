@@ -1,29 +1,27 @@
 // A helper thread that finishes one band of decoded rows while the decoder reads the next.
 #pragma once
 
+#include "helpers.h"
+
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 namespace imglib {
 
-// Runs work(slot, firstRow, rows) for one band at a time on its own thread.  The work must not
-// throw.
+// Runs work(slot, firstRow, rows) for one band at a time on a helper thread of the library, when
+// one is to be had (helpers.h).  The work must not throw.
 class BandWorker {
 public:
     using Work = std::function<void(int slot, int firstRow, int rows)>;
 
     explicit BandWorker(Work work) : work_(std::move(work))
     {
-        try {
-            thread_ = std::thread([this] { loop(); });
-        } catch (...) {
-            // No thread to be had: offer() turns every band down.
-        }
+        helper_ = Helper::start([this] { loop(); });
+        // Without a helper, offer() turns every band down.
     }
 
-    // Finishes the band in hand, then ends the thread.
+    // Finishes the band in hand, then lets the helper go.
     ~BandWorker()
     {
         {
@@ -31,19 +29,18 @@ public:
             quit_ = true;
         }
         wake_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
+        helper_.wait();
     }
 
     BandWorker(const BandWorker &) = delete;
     BandWorker &operator=(const BandWorker &) = delete;
 
-    // Hands the band over if the thread is free and returns true; otherwise returns false and
+    // Hands the band over if the helper is free and returns true; otherwise returns false and
     // the caller does the work itself, so neither thread waits for the other.
     bool offer(int slot, int firstRow, int rows)
     {
         std::unique_lock lock(mutex_);
-        if (busy_ || !thread_.joinable())
+        if (busy_ || !helper_)
             return false;
         job_ = {slot, firstRow, rows};
         busy_ = true;
@@ -89,7 +86,7 @@ private:
     Job job_;
     bool busy_ = false;
     bool quit_ = false;
-    std::thread thread_;  // last: started once everything it uses exists
+    Helper helper_;  // last: started once everything it uses exists
 };
 
 }  // namespace imglib

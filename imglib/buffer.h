@@ -6,10 +6,11 @@
 
 namespace imglib {
 
-// A block of uninitialised bytes. Blocks of several megabytes are mapped on their own and asked
-// for in 2 MiB pages: a decoder filling a fresh block then takes one page fault per 2 MiB instead
-// of one per 4 KiB, and on a virtual machine the faults of a photo's buffers otherwise cost a
-// good part of its decode. Smaller blocks come from the usual heap.
+// A block of uninitialised bytes. Blocks of several megabytes are mapped on their own, in 2 MiB
+// pages, and kept for the next blocks when released (see buffer.cpp): a photo needs blocks of tens
+// of megabytes, and a block mapped afresh costs a page fault and a page cleared by the kernel for
+// every page the decoder first writes, a good part of a decode on a virtual machine. Smaller
+// blocks come from the usual heap.
 class Buffer {
 public:
     Buffer() = default;

@@ -29,10 +29,9 @@ class Image {
 public:
     // Allocates without clearing: untouched pages cost no memory until a decoder fills them,
     // so a file that fails early never commits the whole buffer.  Large buffers are taken
-    // from those of images released before when one is big enough (see image.cpp).  Throws
+    // from those of images released before when one is big enough (see buffer.cpp).  Throws
     // std::bad_alloc, or std::length_error for sizes imageBytes() refuses.
     Image(int width, int height);
-    ~Image();
     Image(Image &&) noexcept = default;
     Image &operator=(Image &&) noexcept = default;
 

@@ -1,10 +1,12 @@
 // The four exported functions: argument checks, the handle table, and one catch-all each so
-// that no exception ever reaches the caller.
+// that no exception ever reaches the caller.  Each call that computes counts itself among the
+// library's computing threads (helpers.h).
 #include "imglib.h"
 
 #include "bmp_writer.h"
 #include "carrier.h"
 #include "handle_table.h"
+#include "helpers.h"
 #include "picture.h"
 
 #include <optional>
@@ -22,6 +24,7 @@ extern "C" {
 
 IMGLIB_API uint32_t ReadFileIntoDIB(const char *path)
 {
+    const imglib::Computing computing;
     try {
         if (path == nullptr || *path == '\0')
             return 0;
@@ -36,6 +39,7 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path)
 
 IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY)
 {
+    const imglib::Computing computing;
     try {
         if (scaleX < kMinScale || scaleX > kMaxScale || scaleY < kMinScale || scaleY > kMaxScale)
             return 0;
@@ -65,6 +69,7 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY)
 
 IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t option)
 {
+    const imglib::Computing computing;
     try {
         if (option != 0 || path == nullptr || *path == '\0')
             return 0;

@@ -17,6 +17,15 @@
  * it must wrap around 2^32 first), so a stale handle fails cleanly instead of reaching another
  * image.
  *
+ * Threads and memory.  A call computes on the caller's thread, and on a helper thread of the
+ * library's when the calls in progress and the helpers at work leave one of the cores the
+ * process may run on (its CPU affinity) free: a program that calls from one thread per core gets
+ * no helper, a lone call gets one or two.  Helper threads are kept between calls and end after a
+ * second without work.  The library's large blocks (pixels, file bytes, the coefficients of
+ * progressive files) are kept when released, for the next images, and handed back to the system
+ * a second after the library was last busy; what it keeps never makes it hold more than it held
+ * at its busiest.  Results do not depend on any of this.
+ *
  * Paths are zero-terminated 8-bit strings (UTF-8 on Linux) that the library reads and never
  * writes into.  They are passed as they are to the operating system.
  */
@@ -71,13 +80,12 @@ extern "C" {
  * missing or guessed (damaged or truncated data, for instance) makes the read fail.  Warnings
  * about bytes outside the image data (stray bytes between segments, a newer JFIF revision, a
  * damaged ICC profile marker) do not: every viewer shows such files.  Large images that need
- * converting or turning are finished with the help of a second thread, started for the call
- * and ended before it returns.
+ * converting or turning are finished with the help of a helper thread when one is free.
  *
  * Photos are usually scaled one after the other at one rate, so the library expects the
  * scaling of the last image it read and scaled (none after an image written as it was read,
- * nor after a scale above #IMGLIB_LARGEST_PREPARED_SCALE) and prepares it while decoding, on a second thread started
- * for the call and ended before it returns; #ZoomDIB then hands it over at once.  The library keeps the bytes of the
+ * nor after a scale above #IMGLIB_LARGEST_PREPARED_SCALE) and prepares it while decoding, with a helper thread when
+ * one is free; #ZoomDIB then hands it over at once.  The library keeps the bytes of the
  * file with the image, so that any other scaling or a write at full size decodes them again instead of reading a file
  * that may have changed.  What each function returns is the same whether or not the scaling was expected.
  *
@@ -98,8 +106,8 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor;
  * from a factor of 4 on, blocks of pixels are averaged first and the filter does the last factor
  * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the
- * density and the EXIF segment of the original.  Large images are scaled by two threads, the
- * caller's and one started for the call and ended before it returns.  A reduction to less than
+ * density and the EXIF segment of the original.  Large images are scaled by the caller's thread
+ * and a helper thread when one is free.  A reduction to less than
  * half of an image just read first has libjpeg-turbo decode the file at 1/2, 1/4 or 1/8 of its
  * size, the smallest that leaves the filter a reduction of at least 2, which costs less and
  * looks the same.

@@ -3,6 +3,7 @@
 
 #include "band_worker.h"
 #include "carrier.h"
+#include "coefficients.h"
 #include "colour.h"
 #include "exif.h"
 #include "jpeg_walk.h"
@@ -589,11 +590,13 @@ std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener
 {
     if (file.size == 0)
         return nullptr;
+    CoefficientBuffers coefficients;  // outlives the decoder, which reaches them until it is destroyed
     Decoder d;
     j_decompress_ptr cinfo = &d.cinfo;
     ColourPlan colour;
     if (!readHeader(d, file) || !chooseColour(d, colour))
         return nullptr;
+    coefficients.serve(*cinfo);
     const std::optional<int> orientation = chooseSize(cinfo, file, listener, fullWidth, fullHeight, metadata);
     if (!orientation || !limitCoefficients(d, file) || !startDecode(d))
         return nullptr;

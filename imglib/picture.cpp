@@ -1,12 +1,12 @@
 // Reading with the expected scaling prepared on a second core, and scaling that uses it.
 #include "picture.h"
 
+#include "helpers.h"
 #include "imglib.h"
 #include "resample.h"
 
 #include <atomic>
 #include <optional>
-#include <thread>
 
 namespace imglib {
 namespace {
@@ -26,7 +26,7 @@ std::uint32_t packScaling(std::int32_t scaleX, std::int32_t scaleY)
 }
 
 // Decodes a JPEG at the size decodeEighths() chooses for a scaling and scales it, starting
-// on a second thread as soon as the first rows are decoded.
+// on a helper thread, when a core is free for one, as soon as the first rows are decoded.
 class ScalingDecode final : public DecodeListener {
 public:
     ScalingDecode(std::int32_t scaleX, std::int32_t scaleY) : scaleX_(scaleX), scaleY_(scaleY) {}
@@ -34,8 +34,7 @@ public:
     ~ScalingDecode() override
     {
         progress_.abandon();
-        if (helper_.joinable())
-            helper_.join();
+        helper_.wait();
     }
 
     ScalingDecode(const ScalingDecode &) = delete;
@@ -61,13 +60,9 @@ public:
         if (needsShrink(image->width(), image->height(), width, height))
             return;
         resizer_.emplace(*image, width, height);
-        if (resizer_->worthSharing()) {
-            try {
-                helper_ = std::thread([this] { resizer_->work(1, &progress_); });
-            } catch (...) {
-                // No thread to be had: finish() does it all.
-            }
-        }
+        // Without a helper, finish() does it all.
+        if (resizer_->worthSharing())
+            helper_ = Helper::start([this] { resizer_->work(1, &progress_); });
     }
 
     void rowsDone(int rows) override { progress_.publish(rows); }
@@ -80,8 +75,7 @@ public:
         if (!resizer_)
             return resize(*decoded_, static_cast<int>(outWidth_), static_cast<int>(outHeight_));
         resizer_->work(0, &progress_);
-        if (helper_.joinable())
-            helper_.join();
+        helper_.wait();
         return resizer_->take();
     }
 
@@ -96,7 +90,7 @@ private:
     std::shared_ptr<const Image> decoded_;  // kept alive until the helper has stopped
     RowProgress progress_;
     std::optional<Resizer> resizer_;
-    std::thread helper_;  // last: stopped and joined before anything it uses goes
+    Helper helper_;  // last: stopped and waited for before anything it uses goes
 };
 
 // Decodes at full size, telling nobody.

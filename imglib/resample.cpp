@@ -2,11 +2,11 @@
 #include "resample.h"
 
 #include "blend.h"
+#include "helpers.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <thread>
 #include <utility>
 
 namespace imglib {
@@ -255,7 +255,7 @@ bool Resizer::worthSharing() const
     const auto outHeight = static_cast<std::uint64_t>(down_.outSize);
     const std::uint64_t work = outHeight * (static_cast<std::uint64_t>(in_.width()) * down_.stride +
                                             static_cast<std::uint64_t>(across_.outSize) * across_.stride);
-    return work >= (1u << 21) && outHeight > 1 && std::thread::hardware_concurrency() > 1;
+    return work >= (1u << 21) && outHeight > 1;
 }
 
 bool Resizer::work(int worker, const RowProgress *progress) noexcept
@@ -317,19 +317,14 @@ namespace {
 // pixel, 0 for the plain ratio of the sizes).
 std::unique_ptr<Image> filter(const Image &in, int outWidth, int outHeight, double scaleX, double scaleY)
 {
-    // Large jobs are shared with a second thread; each reads the shared input and writes its
-    // own rows.  If no thread can be started the work is simply all done here.
+    // Large jobs are shared with a helper thread when a core is free for one; each reads the
+    // shared input and writes its own rows.  Without a helper the work is all done here.
     Resizer resizer(in, outWidth, outHeight, scaleX, scaleY);
-    std::thread helper;
-    if (resizer.worthSharing()) {
-        try {
-            helper = std::thread([&resizer] { resizer.work(1, nullptr); });
-        } catch (...) {
-        }
-    }
+    Helper helper;
+    if (resizer.worthSharing())
+        helper = Helper::start([&resizer] { resizer.work(1, nullptr); });
     resizer.work(0, nullptr);
-    if (helper.joinable())
-        helper.join();
+    helper.wait();
     return resizer.take();
 }
 

@@ -80,7 +80,7 @@ public:
     // pixels need be final only as `progress` says.
     Resizer(const Image &in, int outWidth, int outHeight, double scaleX = 0.0, double scaleY = 0.0);
 
-    // True when the job is large enough to be worth a second thread.
+    // True when the job is large enough to be worth a helper thread.
     bool worthSharing() const;
 
     // Makes output rows until none are left, as worker 0 or 1 (each has its own scratch

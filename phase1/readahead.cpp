@@ -2,6 +2,9 @@
 // order once their bytes are known not to have changed.
 #include "phase1/readahead.h"
 
+#include "cores.h"
+#include "phase1/photo_footprint.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,7 +13,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,19 +118,10 @@ bool stillHolds(const QByteArray &path, const Content &expected)
 
 }  // namespace
 
-int ReadAhead::usableCores()
-{
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (::sched_getaffinity(0, sizeof cores, &cores) == 0)
-        return std::max(1, CPU_COUNT(&cores));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 ReadAhead::ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options)
     : library_(library), paths_(std::move(paths)), rate_(rate),
-      inFlight_(options.workers > 0 ? options.workers : usableCores()), prepared_(std::move(options.prepared)),
-      photos_(paths_.size())
+      inFlight_(options.workers > 0 ? options.workers : budget::usableCores()), prepared_(std::move(options.prepared)),
+      memory_(inFlight_ + 2), photos_(paths_.size())
 {
     const int workers = std::min<int>(inFlight_, static_cast<int>(paths_.size()));
     try {
@@ -147,6 +140,7 @@ ReadAhead::~ReadAhead()
         stopping_ = true;
     }
     changed_.notify_all();
+    memory_.stop();
     for (std::thread &worker : workers_)
         worker.join();
     for (const Photo &photo : photos_)
@@ -161,32 +155,52 @@ void ReadAhead::work()
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] {
-                return stopping_ || (next_ < static_cast<int>(paths_.size()) && next_ < taken_ + inFlight_);
+                return stopping_ || (next_ < static_cast<int>(paths_.size()) && next_ < taken_ + ahead());
             });
             if (stopping_)
                 return;
             index = next_++;
         }
-        prepare(index);
+        if (!prepare(index))
+            return;
         if (prepared_)
             prepared_(index);
     }
 }
 
-// Reads and scales one photo, noting the bytes it was read from. A photo whose bytes change
-// while it is read, or that nobody wants any more, is released at once.
-void ReadAhead::prepare(int index)
+// How many photos the workers may read ahead of the window's: `inFlight`, or twice that while the
+// window waits for a photo still being read, so that a large photo does not hold the other
+// workers back; the memory budget bounds what they hold either way. With the mutex held.
+int ReadAhead::ahead() const
+{
+    return windowWaits_ ? 2 * inFlight_ : inFlight_;
+}
+
+// Reads and scales one photo once its memory fits the budget, noting the bytes it was read from.
+// A photo whose bytes change while it is read, or that nobody wants any more, is released at
+// once. False when the run ends before the photo is admitted.
+bool ReadAhead::prepare(int index)
 {
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
+    const auto ticket = static_cast<std::size_t>(index);
     Photo photo;
     try {
         bool tooLarge = false;
         photo.bytes = readContent(path, tooLarge);
+        const PhotoFootprint footprint = photo.bytes ? footprintOf(*photo.bytes, rate_) : PhotoFootprint();
+        photo.kept = footprint.kept;
+        if (!memory_.admit(ticket, footprint.held, footprint.decoded))
+            return false;
         if (!tooLarge) {
             photo.read = library_.readFileIntoDIB(path);
             if (rate_ != 100 && photo.read.value_or(0) != 0)
                 photo.scaled = library_.zoomDIB(*photo.read, rate_, rate_);
             photo.usable = stillHolds(path, photo.bytes);
+            // Read and scaled, the photo holds only what the window will keep of it and the bytes
+            // it was read from: its coefficients and its pixels at full size are gone.
+            if (rate_ == 100 || photo.scaled.value_or(0) != 0)
+                memory_.keepOnly(ticket,
+                                 photo.kept + static_cast<std::uint64_t>(photo.bytes ? photo.bytes->size() : 0));
         }
     } catch (const std::bad_alloc &) {
         photo.usable = false;  // read at its turn instead
@@ -202,23 +216,35 @@ void ReadAhead::prepare(int index)
             photos_[static_cast<std::size_t>(index)].ready = true;
     }
     changed_.notify_all();
-    if (unwanted)
+    if (unwanted) {
         release(photo.read, photo.scaled);
+        memory_.finish(ticket);
+    }
+    return true;
 }
 
 // The photo at `index` as the window's read of it: the one read early if its file still holds
 // the same bytes, or a read made now.
 std::optional<quint32> ReadAhead::takeAtTurn(int index)
 {
+    // The window released its last photo before asking for this one, and its room must be free
+    // before the wait: this photo may be waiting for it to be admitted.
+    if (windowPhoto_ >= 0)
+        memory_.finish(static_cast<std::size_t>(windowPhoto_));
+    windowPhoto_ = index;
     Photo photo;
     {
         std::unique_lock lock(mutex_);
         taken_ = index + 1;
+        windowWaits_ = !photos_[static_cast<std::size_t>(index)].ready;
         changed_.notify_all();
         changed_.wait(lock, [&] { return photos_[static_cast<std::size_t>(index)].ready; });
+        windowWaits_ = false;
         photo = std::exchange(photos_[static_cast<std::size_t>(index)], Photo());
         photos_[static_cast<std::size_t>(index)].ready = true;
     }
+    // Of this photo, the window keeps only the scaled copy.
+    memory_.keepOnly(static_cast<std::size_t>(index), photo.kept);
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
     if (photo.usable && stillHolds(path, photo.bytes)) {
         handed_ = {index, photo.read.value_or(0), photo.scaled};

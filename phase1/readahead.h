@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imglib_client/imagelibrary.h"
+#include "memory_budget.h"
 
 #include <condition_variable>
 #include <functional>
@@ -22,13 +23,20 @@ namespace redim {
 //    compared, before and after the early read and again at the turn); otherwise it is read again
 //    then, so a file changed, replaced or removed meanwhile gives what it holds at its turn;
 //  - failures are the library's own, reported when the window asks, in order;
-//  - at most `inFlight` photos are read ahead of the window's, whatever the size of the folder.
+//  - at most `inFlight` photos are read ahead of the window's, whatever the size of the folder
+//    (twice that while the window waits for a photo still being read, so that a large photo
+//    does not hold the other workers back), and only as many as fit a memory budget, with what
+//    the window still holds of its own photo (its scaled copy), of (inFlight + 2) decoded photos
+//    of the largest size seen in the run and 32 MiB (budget::MemoryBudget; photo_footprint.h
+//    says what a photo holds): a progressive photo, whose coefficients take twice its pixels
+//    while it decodes, takes the room of three; one that needs more than the whole budget is
+//    read alone;
 // Destroying it abandons what is still queued, lets the workers finish the library call they are
 // in, releases every image nobody took and joins the workers: no thread outlives the run.
 class ReadAhead final : public ImageLibrary {
 public:
     struct Options {
-        int workers = 0;                          // threads reading ahead (and photos in flight); 0: the usable cores
+        int workers = 0;  // threads reading ahead (and photos in flight); 0: budget::usableCores()
         std::function<void(int index)> prepared;  // told when a photo is ready (for tests)
     };
 
@@ -44,9 +52,6 @@ public:
     std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
     bool dibFree(quint32 image) override;
 
-    // The cores this process may run on (its CPU affinity, which `taskset` narrows).
-    static int usableCores();
-
 private:
     struct Photo {
         bool ready = false;
@@ -54,6 +59,7 @@ private:
         std::optional<QByteArray> bytes;  // the file as it was read early
         std::optional<quint32> read;      // what the early read returned
         std::optional<quint32> scaled;    // what the early scaling returned, if one was made
+        std::uint64_t kept = 0;           // the bytes the window keeps of it, for the budget
     };
     // The photo handed to the window by its last read, while its scaling is still to be asked.
     struct Handed {
@@ -63,7 +69,8 @@ private:
     };
 
     void work();
-    void prepare(int index);
+    int ahead() const;
+    bool prepare(int index);
     std::optional<quint32> takeAtTurn(int index);
     void release(std::optional<quint32> read, std::optional<quint32> scaled);
     void releaseHanded();
@@ -74,14 +81,17 @@ private:
     const int inFlight_;
     const std::function<void(int)> prepared_;
 
+    budget::MemoryBudget memory_;  // a photo's ticket is its index; it holds its room until the next is taken
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Photo> photos_;  // guarded by mutex_ while a worker may touch the entry
     int next_ = 0;               // the next photo a worker takes
     int taken_ = 0;              // photos the window has asked for
+    bool windowWaits_ = false;   // for a photo a worker is still reading
     bool stopping_ = false;
 
     Handed handed_;                     // the window's thread only
+    int windowPhoto_ = -1;              // the photo the window took last; the window's thread only
     std::vector<std::thread> workers_;  // last: started once everything they use exists
 };
 

@@ -102,6 +102,46 @@ private:
     int count_ = 0;
 };
 
+// The real library, counting the reads in progress at once, those that hold the coefficients of
+// a progressive photo.
+class ConcurrentReads final : public ImageLibrary {
+public:
+    explicit ConcurrentReads(ImageLibrary &inner) : inner_(inner) {}
+
+    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            most_ = std::max(most_, ++reading_);
+        }
+        const auto image = inner_.readFileIntoDIB(path);
+        const std::lock_guard lock(mutex_);
+        --reading_;
+        return image;
+    }
+    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    {
+        return inner_.zoomDIB(image, scaleX, scaleY);
+    }
+    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    {
+        return inner_.writeDIBToFile(image, path, option);
+    }
+    bool dibFree(quint32 image) override { return inner_.dibFree(image); }
+
+    int most()
+    {
+        const std::lock_guard lock(mutex_);
+        return most_;
+    }
+
+private:
+    ImageLibrary &inner_;
+    std::mutex mutex_;
+    int reading_ = 0;
+    int most_ = 0;
+};
+
 QByteArray pathBytes(const fs::path &path)
 {
     return QByteArray::fromStdString(path.string());
@@ -244,5 +284,50 @@ TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
     }  // and the library is unloaded right after
 }
 
+}  // namespace
+}  // namespace redim
+
+namespace redim {
+namespace {
+
+TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
+{
+    // Each photo needs its pixels (3 bytes a pixel), its scaled copy (0.75) and, while it
+    // decodes, the coefficients of a progressive 4:4:4 file (6): 9.75 bytes a pixel, 120 MB for
+    // these. Two of them and the scaled copy the window keeps (9 MB) are more than a budget of
+    // four decoded photos (148 MB) and 32 MiB for two workers: the photos are decoded one at a
+    // time, not two at once.
+    testimages::JpegOptions progressive;
+    progressive.progressive = true;
+    progressive.subsampling = testimages::Subsampling::S444;
+    std::vector<QByteArray> paths;
+    for (int i = 0; i < 3; ++i)
+        paths.push_back(photo("p" + std::to_string(i) + ".jpg", 4400, 2800, progressive));
+    ConcurrentReads watched(real);
+    ReadAhead::Options options;
+    options.workers = 2;
+    ReadAhead readAhead(watched, paths, 50, options);
+    for (const QByteArray &path : paths) {
+        const quint32 image = readAhead.readFileIntoDIB(path).value_or(0);
+        ASSERT_NE(image, 0u);
+        const quint32 scaled = readAhead.zoomDIB(image, 50, 50).value_or(0);
+        ASSERT_NE(scaled, 0u);
+        readAhead.dibFree(scaled);
+    }
+    EXPECT_EQ(watched.most(), 1);
+}
+
+TEST_F(ReadAheadTest, ReadsAPhotoThatNeedsMoreThanTheRoomTheWindowLeaves)
+{
+    // At 200 % the window keeps the enlarged copy of its photo (46 MB) while the next one needs
+    // its pixels and its own enlarged copy (58 MB): more than a budget of four decoded photos and
+    // 32 MiB (80 MB) for two workers beside it, so the next photo is read once the window has let
+    // its last one go, rather than never.
+    const std::vector<QByteArray> paths = {photo("a.jpg", 2400, 1600), photo("b.jpg", 2400, 1600)};
+    ReadAhead::Options options;
+    options.workers = 2;
+    ReadAhead readAhead(library, paths, 200, options);
+    EXPECT_TRUE(convert(readAhead, paths, 200) == convert(real, paths, 200));
+}
 }  // namespace
 }  // namespace redim
