@@ -2,9 +2,11 @@
 #include "convert.h"
 
 #include "bmp_reader.h"
-#include "exif_carrier.h"
 #include "jpeg_writer.h"
+#include "metadata_carrier.h"
 #include "pattern.h"
+
+#include "carrier.h"
 
 #include "common/temporaries.h"
 
@@ -29,10 +31,10 @@ namespace convertimg {
 namespace {
 
 // A bitmap within the decoded limit takes at most 4/3 of it on disk (32 bits per pixel, or rows
-// of one 24-bit pixel padded to 4 bytes), and its headers, palette and EXIF block far less than
-// a mebibyte more; anything far beyond that is not read into memory at all.
+// of one 24-bit pixel padded to 4 bytes), its headers and palette a mebibyte more at most, and
+// its metadata blocks a few more; anything far beyond that is not read into memory at all.
 constexpr off_t maxFileBytes = off_t{2} << 30;
-static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) <= static_cast<std::uint64_t>(maxFileBytes),
+static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + exif::kMaxCarriedBytes <= static_cast<std::uint64_t>(maxFileBytes),
               "every bitmap within the decoded limit must be read");
 
 std::string systemError(const char* what)
@@ -239,8 +241,7 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     Bitmap bitmap;
     if (const BmpError e = readBitmap({file.data, file.size}, bitmap); e != BmpError::None)
         return {Outcome::Failed, std::string(describe(e))};
-    const auto exif = carriedExif({file.data, file.size}, bitmap);
-    const JpegData jpeg = encodeJpeg(bitmap, exif ? *exif : std::span<const std::uint8_t>{});
+    const JpegData jpeg = encodeJpeg(bitmap, carriedMetadataFor({file.data, file.size}, bitmap));
     if (!jpeg)
         return {Outcome::Failed, jpeg.error()};
 

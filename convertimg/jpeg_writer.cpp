@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <vector>
 
 #include <jpeglib.h>
 // After jpeglib.h: the numbers of its messages depend on the library version jpeglib.h gives.
@@ -88,10 +89,27 @@ void streamLargeImage(jpeg_compress_struct* cinfo)
     cinfo->num_scans = 0;
 }
 
+void writeSegment(jpeg_compress_struct* cinfo, int marker, const std::vector<std::uint8_t>& payload)
+{
+    // The two length bytes count themselves.
+    constexpr std::size_t largest = 65535 - 2;
+    if (!payload.empty() && payload.size() <= largest)
+        jpeg_write_marker(cinfo, marker, payload.data(), static_cast<unsigned>(payload.size()));
+}
+
+void writeMetadata(jpeg_compress_struct* cinfo, const exif::Metadata& metadata)
+{
+    writeSegment(cinfo, JPEG_APP0 + 1, metadata.exif);
+    writeSegment(cinfo, JPEG_APP0 + 1, metadata.xmp);
+    writeSegment(cinfo, JPEG_APP0 + 13, metadata.iptc);
+    for (const std::vector<std::uint8_t>& comment : metadata.comments)
+        writeSegment(cinfo, JPEG_COM, comment);
+}
+
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
 bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Bitmap* bitmap,
-              const JpegSettings* settings, const std::uint8_t* exif, std::size_t exifSize)
+              const JpegSettings* settings, const exif::Metadata* metadata)
 {
     if (setjmp(err->jump) != 0) {
         jpeg_destroy_compress(cinfo);
@@ -115,8 +133,7 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination*
     }
     streamLargeImage(cinfo);
     jpeg_start_compress(cinfo, TRUE);
-    if (exifSize != 0)
-        jpeg_write_marker(cinfo, JPEG_APP0 + 1, exif, static_cast<unsigned>(exifSize));
+    writeMetadata(cinfo, *metadata);
 
     // Rows go to libjpeg straight from the bitmap, in batches; libjpeg only reads them.
     constexpr int batch = 16;
@@ -151,7 +168,7 @@ int dotsPerInch(std::int32_t pixelsPerMetre)
     return dpi >= 1 && dpi <= 65535 ? static_cast<int>(dpi) : 0;
 }
 
-JpegData encodeJpeg(const Bitmap& bitmap, std::span<const std::uint8_t> exif)
+JpegData encodeJpeg(const Bitmap& bitmap, const exif::Metadata& metadata)
 {
     JpegData result;
     ErrorManager err;
@@ -177,7 +194,7 @@ JpegData encodeJpeg(const Bitmap& bitmap, std::span<const std::uint8_t> exif)
     dest.pub.free_in_buffer = dest.capacity;
 
     const JpegSettings settings = settingsFor(bitmap);
-    if (!compress(&cinfo, &err, &dest, &bitmap, &settings, exif.data(), exif.size())) {
+    if (!compress(&cinfo, &err, &dest, &bitmap, &settings, &metadata)) {
         std::free(dest.buffer);
         result.error_ = std::string("JPEG encoder: ") + err.message;
         return result;

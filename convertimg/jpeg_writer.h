@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bmp_reader.h"
+#include "metadata.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    friend JpegData encodeJpeg(const Bitmap&, std::span<const std::uint8_t>);
+    friend JpegData encodeJpeg(const Bitmap&, const exif::Metadata&);
     struct Free {
         void operator()(unsigned char* p) const { std::free(p); }
     };
@@ -32,10 +33,12 @@ private:
 // Compresses `bitmap` with the settings settingsFor() picks for it (jpeg_settings.h; images of
 // more than streamedFromPixels pixels always stream with the standard Huffman tables), and stores
 // the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
-// A non-empty `exif` (an EXIF payload of at most 65533 bytes, "Exif\0\0" and a TIFF block) is
-// written as an APP1 segment right after the JFIF header.
+// Each kind of `metadata` present is written right after the JFIF header, in the order cameras
+// and editors use: APP1 EXIF, APP1 XMP, APP13 IPTC, then the comments (COM). The payloads are
+// written as they are (clean them first: exif::cleaned()); one too long for a segment (over
+// 65533 bytes) is left out.
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
-JpegData encodeJpeg(const Bitmap& bitmap, std::span<const std::uint8_t> exif = {});
+JpegData encodeJpeg(const Bitmap& bitmap, const exif::Metadata& metadata = {});
 
 // Images of more pixels than this are coded in one sequential scan with the standard Huffman
 // tables, which libjpeg-turbo compresses row by row. Optimised tables (and progressive scans)

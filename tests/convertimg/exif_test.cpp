@@ -5,14 +5,19 @@
 #include "bmp_reader.h"
 #include "convert.h"
 #include "imglib.h"
+#include "iptc.h"
 #include "jpeg_writer.h"
 #include "testimages.h"
+#include "xmp.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <memory>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -275,6 +280,69 @@ TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
         EXPECT_EQ(convert(dir, file), encodedAlone(file)) << what;
     // The same block right after the pixels is taken.
     EXPECT_TRUE(hasApp1(convert(dir, withBlock(plain, payload))));
+}
+
+// What exiftool, a reader of every kind of metadata apart from ours, says of a JPEG: its tags as
+// JSON, each with its group ("XMP-dc:Creator"), values unconverted.
+std::string exiftoolTags(const std::filesystem::path& jpeg)
+{
+    const std::string command = "exiftool -j -G1 -n '" + jpeg.string() + "' 2>&1";
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::string out;
+    char chunk[4096];
+    for (std::size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0;)
+        out.append(chunk, n);
+    return out;
+}
+
+std::vector<std::uint8_t> bytesOf(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+// A photo tagged the way a photo editor tags one, through both phases at 50 %: its story kept,
+// its size and orientation told anew, its location, faces and history gone.
+TEST(TaggedStory, IsKeptAndCleanedAsAnOutsideReaderSeesIt)
+{
+    if (std::system("exiftool -ver > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "exiftool is not installed (scripts/install-deps installs it)";
+    const std::string xmp =
+        std::string(exif::kXmpId) +
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+        " xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\""
+        " xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" xmlns:xmpMM=\"http://ns.adobe.com/xap/1.0/mm/\""
+        " xmlns:mwg-rs=\"http://www.metadataworkinggroup.com/schemas/regions/\""
+        " xmlns:stArea=\"http://ns.adobe.com/xmp/sType/Area#\""
+        " xmp:Rating=\"4\" tiff:Orientation=\"6\" exif:PixelXDimension=\"64\" exif:GPSLatitude=\"48,51.4N\">"
+        "<dc:creator><rdf:Seq><rdf:li>Ada Lovelace</rdf:li></rdf:Seq></dc:creator>"
+        "<dc:subject><rdf:Bag><rdf:li>lac</rdf:li><rdf:li>montagne</rdf:li></rdf:Bag></dc:subject>"
+        "<exif:GPSLongitude>2,21.1E</exif:GPSLongitude>"
+        "<xmpMM:History><rdf:Seq><rdf:li rdf:parseType=\"Resource\"/></rdf:Seq></xmpMM:History>"
+        "<mwg-rs:Regions rdf:parseType=\"Resource\"><mwg-rs:RegionList><rdf:Bag><rdf:li rdf:parseType=\"Resource\">"
+        "<mwg-rs:Name>Charles Babbage</mwg-rs:Name><mwg-rs:Type>Face</mwg-rs:Type></rdf:li></rdf:Bag>"
+        "</mwg-rs:RegionList></mwg-rs:Regions>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    const std::vector<std::uint8_t> iptc = exif::photoshopPayload(
+        std::vector<std::uint8_t>{0x1C, 2, 80, 0, 3, 'A', 'd', 'a', 0x1C, 2, 25, 0, 3, 'l', 'a', 'c'});
+    TempDir dir;
+    JpegOptions options;
+    options.segments = {{0xE1, bytesOf(xmp)}, {0xED, iptc}, {0xFE, bytesOf("Au bord du lac")}};
+    const std::uint32_t read = ReadFileIntoDIB(writeJpeg(dir / "in.jpg", gradient(64, 48), options).c_str());
+    ASSERT_NE(read, 0u);
+    const std::uint32_t scaled = ZoomDIB(read, 50, 50);
+    ASSERT_EQ(WriteDIBToFile(scaled, (dir / "photo.bmp").c_str(), 0), 1);
+    DIBFree(scaled);
+    convert(dir, readFile(dir / "photo.bmp"));
+
+    const std::string tags = exiftoolTags(dir / "photo.jpg");
+    for (const char* kept :
+         {"\"XMP-dc:Creator\": \"Ada Lovelace\"", "\"XMP-dc:Subject\": [\"lac\",\"montagne\"]", "\"XMP-xmp:Rating\": 4",
+          "\"XMP-tiff:Orientation\": 1", "\"XMP-exif:ExifImageWidth\": 32", "\"IPTC:By-line\": \"Ada\"",
+          "\"IPTC:Keywords\": \"lac\"", "\"File:Comment\": \"Au bord du lac\""})
+        EXPECT_NE(tags.find(kept), std::string::npos) << kept << " missing from\n" << tags;
+    for (const char* removed : {"GPS", "Region", "History", "Babbage", "Warning"})
+        EXPECT_EQ(tags.find(removed), std::string::npos) << removed << " left in\n" << tags;
 }
 
 }  // namespace

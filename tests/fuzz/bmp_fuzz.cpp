@@ -1,12 +1,12 @@
-// libFuzzer target: any bytes through the converter's bitmap reader and the search for the EXIF
-// block at its end, accepted pictures through its JPEG encoder, and the same bytes as a file
+// libFuzzer target: any bytes through the converter's bitmap reader and the search for the
+// metadata blocks at its end, accepted pictures through its JPEG encoder, and the same bytes as a file
 // through the whole conversion of one file.
 #include "bmp_reader.h"
 #include "convert.h"
-#include "exif.h"
-#include "exif_carrier.h"
 #include "fuzz_check.h"
 #include "jpeg_writer.h"
+#include "metadata_carrier.h"
+#include "metadata_check.h"
 #include "testimages.h"
 
 #include <turbojpeg.h>
@@ -94,18 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return sum == 0xFFFFFFFF ? 1 : 0;
     }
     if (error == convertimg::BmpError::None) {
-        // Whatever EXIF the file carries comes out fit for an APP1 segment, with no location,
+        // Whatever metadata the file carries comes out fit for its segments, with no location,
         // and cleaning it again changes nothing.
-        const auto exif = convertimg::carriedExif({data, size}, bitmap);
-        if (exif) {
-            FUZZ_CHECK(exif->size() <= exif::kMaxPayload);
-            FUZZ_CHECK(!testimages::reachesGps(*exif));
-            const auto width = static_cast<std::uint32_t>(bitmap.width),
-                       height = static_cast<std::uint32_t>(bitmap.height);
-            FUZZ_CHECK(exif::clean(*exif, width, height) == *exif);
-        }
-        const convertimg::JpegData jpeg =
-            convertimg::encodeJpeg(bitmap, exif ? *exif : std::span<const std::uint8_t>{});
+        const exif::Metadata metadata = convertimg::carriedMetadataFor({data, size}, bitmap);
+        fuzzing::checkCleaned(metadata, static_cast<std::uint32_t>(bitmap.width),
+                              static_cast<std::uint32_t>(bitmap.height));
+        const convertimg::JpegData jpeg = convertimg::encodeJpeg(bitmap, metadata);
         FUZZ_CHECK(static_cast<bool>(jpeg) == encodable);
         FUZZ_CHECK(static_cast<bool>(jpeg) == jpeg.error().empty());
         if (jpeg)
@@ -128,6 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto jpeg = fuzzing::readAll(folder() / "photo.jpg");
         FUZZ_CHECK(jpegSize(jpeg) == std::make_pair(bitmap.width, bitmap.height));
         FUZZ_CHECK(!testimages::reachesGps(testimages::exifOfJpeg(jpeg)));
+        const std::vector<std::uint8_t> xmp = testimages::xmpOfJpeg(jpeg);
+        FUZZ_CHECK(xmp.empty() || fuzzing::locatesNothing(xmp));
         fs::remove(folder() / "photo.jpg");
     } else {
         FUZZ_CHECK(result.outcome == convertimg::Outcome::Failed);

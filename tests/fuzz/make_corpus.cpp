@@ -1,9 +1,13 @@
 // Writes the seed corpora of the fuzz targets: small JPEGs of every encoding the image library
 // reads (and scans it refuses for their cost), bitmaps of every layout the converter reads, both
-// with EXIF whole and damaged, and a few paths for the short-path routine.
+// with EXIF whole and damaged, with a photo editor's XMP, IPTC and comments, and a few paths for the short-path
+// routine.
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
 #include "bmp_builder.h"
+#include "carrier.h"
+#include "iptc.h"
 #include "testimages.h"
+#include "xmp.h"
 
 #include <lcms2.h>
 
@@ -233,6 +237,50 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int 
     return payloads;
 }
 
+std::vector<std::uint8_t> bytesOf(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+// A photo editor's story of a photo: XMP with a location, a face and an edit history in both
+// its forms, IPTC records and a comment.
+exif::Metadata story()
+{
+    exif::Metadata metadata;
+    metadata.xmp = bytesOf(
+        std::string(exif::kXmpId) +
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+        " xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\""
+        " xmlns:xmpMM=\"http://ns.adobe.com/xap/1.0/mm/\""
+        " xmlns:mwg-rs=\"http://www.metadataworkinggroup.com/schemas/regions/\""
+        " tiff:Orientation=\"6\" exif:PixelXDimension=\"37\" exif:GPSLatitude=\"48,51.4N\">"
+        "<dc:creator><rdf:Seq><rdf:li>Ada</rdf:li></rdf:Seq></dc:creator>"
+        "<exif:GPSLongitude>2,21.1E</exif:GPSLongitude><tiff:ImageLength>23</tiff:ImageLength>"
+        "<xmpMM:History><rdf:Seq><rdf:li rdf:parseType=\"Resource\"/></rdf:Seq></xmpMM:History>"
+        "<mwg-rs:Regions rdf:parseType=\"Resource\"><mwg-rs:RegionList/></mwg-rs:Regions>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>");
+    metadata.iptc = exif::photoshopPayload(
+        std::vector<std::uint8_t>{0x1C, 2, 80, 0, 3, 'A', 'd', 'a', 0x1C, 2, 25, 0, 3, 'l', 'a', 'c'});
+    metadata.comments = {bytesOf("Au bord du lac"), bytesOf("")};
+    return metadata;
+}
+
+void writeStories(const fs::path &jpegs, const fs::path &bitmaps)
+{
+    const exif::Metadata metadata = story();
+    JpegOptions options;
+    options.quality = 75;
+    options.segments = {{0xE1, metadata.xmp}, {0xED, metadata.iptc}};
+    for (const std::vector<std::uint8_t> &comment : metadata.comments)
+        options.segments.push_back({0xFE, comment});
+    testimages::writeJpeg(jpegs / "story.jpg", testimages::gradient(37, 23), options);
+    auto carrying = testbmp::makeBmp({.width = 7, .height = 5});
+    const std::vector<std::uint8_t> blocks = exif::carrierBlocks(metadata);
+    carrying.insert(carrying.end(), blocks.begin(), blocks.end());
+    testimages::writeFile(bitmaps / "story.bmp", carrying);
+}
+
 void writeExifJpegs(const fs::path &dir)
 {
     const testimages::RgbImage picture = testimages::gradient(37, 23);
@@ -356,6 +404,7 @@ int main(int argc, char **argv)
         writeExifJpegs(root / "imglib");
         writeBitmaps(root / "bmp");
         writeExifBitmaps(root / "bmp");
+        writeStories(root / "imglib", root / "bmp");
         writePaths(root / "shortpath");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());

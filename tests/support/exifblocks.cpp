@@ -3,10 +3,14 @@
 #include "testimages.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
+
+#include <expat.h>
 
 namespace testimages {
 namespace {
@@ -251,18 +255,63 @@ bool reachesGps(const std::vector<std::uint8_t> &payload)
     return false;
 }
 
-std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg)
+namespace {
+
+// The payload of a JPEG's first segment of `marker` that starts with `id`, before its first scan.
+std::vector<std::uint8_t> segmentOfJpeg(const std::vector<std::uint8_t> &jpeg, std::uint8_t marker, std::string_view id)
 {
-    static constexpr std::uint8_t id[] = {'E', 'x', 'i', 'f', 0, 0};
     for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
         const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
         const auto payload = jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4);
         const std::size_t bytes = std::min(length, jpeg.size() - at - 2) - std::min<std::size_t>(length, 2);
-        if (jpeg[at + 1] == 0xE1 && bytes >= sizeof id && std::equal(id, id + sizeof id, payload))
+        if (jpeg[at + 1] == marker && bytes >= id.size() && std::equal(id.begin(), id.end(), payload))
             return {payload, payload + static_cast<std::ptrdiff_t>(bytes)};
         at += 2 + length;
     }
     return {};
+}
+
+// Expat gives namespaced names as "URI name" with this separator.
+constexpr char kNameSeparator = ' ';
+
+bool isLocation(const XML_Char *name)
+{
+    static constexpr const char *kLocated[] = {"http://ns.adobe.com/exif/1.0/ GPS",
+                                               "http://iptc.org/std/Iptc4xmpExt/2008-02-29/ GPS"};
+    return std::any_of(std::begin(kLocated), std::end(kLocated),
+                       [name](const char *prefix) { return std::strncmp(name, prefix, std::strlen(prefix)) == 0; });
+}
+
+void onElement(void *located, const XML_Char *name, const XML_Char **attributes)
+{
+    bool &found = *static_cast<bool *>(located);
+    found = found || isLocation(name);
+    for (; *attributes != nullptr; attributes += 2)
+        found = found || isLocation(*attributes);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg)
+{
+    return segmentOfJpeg(jpeg, 0xE1, std::string_view("Exif\0\0", 6));
+}
+
+std::vector<std::uint8_t> xmpOfJpeg(const std::vector<std::uint8_t> &jpeg)
+{
+    return segmentOfJpeg(jpeg, 0xE1, std::string_view("http://ns.adobe.com/xap/1.0/\0", 29));
+}
+
+std::optional<bool> xmpLocates(std::string_view packet)
+{
+    const std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> parser(XML_ParserCreateNS("UTF-8", kNameSeparator),
+                                                                         XML_ParserFree);
+    bool located = false;
+    XML_SetUserData(parser.get(), &located);
+    XML_SetStartElementHandler(parser.get(), onElement);
+    if (XML_Parse(parser.get(), packet.data(), static_cast<int>(packet.size()), XML_TRUE) != XML_STATUS_OK)
+        return std::nullopt;
+    return located;
 }
 
 void putExif16(std::vector<std::uint8_t> &payload, std::uint32_t at, std::uint16_t value)

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -155,6 +156,13 @@ bool reachesGps(const std::vector<std::uint8_t> &payload);
 
 // The payload of a JPEG's first APP1 "Exif" segment before its first scan; empty without one.
 std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg);
+// The same for its first APP1 XMP segment ("http://ns.adobe.com/xap/1.0/\0" and the packet).
+std::vector<std::uint8_t> xmpOfJpeg(const std::vector<std::uint8_t> &jpeg);
+
+// Whether an XMP packet names a location (an exif:GPS* or Iptc4xmpExt GPS* property, known by
+// its namespace's URI, as element or attribute), as a reader of XMP sees it; nothing when the
+// packet is not well-formed XML. Expat alone, apart from the program's cleaning.
+std::optional<bool> xmpLocates(std::string_view packet);
 
 // Writes a 16- or 32-bit number into an EXIF payload at a TIFF offset, in the block's order
 // (for tests that damage a block).

@@ -1,0 +1,18 @@
+// Finds the metadata blocks at the end of a bitmap, past everything its headers describe, and cleans them.
+#include "metadata_carrier.h"
+
+#include "carrier.h"
+
+namespace convertimg {
+
+exif::Metadata carriedMetadataFor(std::span<const std::uint8_t> file, const Bitmap& bitmap)
+{
+    if (bitmap.width <= 0 || bitmap.height <= 0)
+        return {};
+    const exif::Metadata carried = exif::carriedMetadata(file, bitmap.pixelsEnd);
+    if (carried.empty())
+        return {};
+    return exif::cleaned(carried, static_cast<std::uint32_t>(bitmap.width), static_cast<std::uint32_t>(bitmap.height));
+}
+
+} // namespace convertimg

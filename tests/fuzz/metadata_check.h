@@ -1,0 +1,42 @@
+// What both fuzz targets promise of the metadata a bitmap carries to its JPEG: every kind fits
+// its segment, nothing leads to a location, and cleaning it again changes nothing.
+#pragma once
+
+#include "exif.h"
+#include "fuzz_check.h"
+#include "metadata.h"
+#include "testimages.h"
+#include "xmp.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace fuzzing {
+
+// An APP1 XMP payload whose packet parses and names no location.
+inline bool locatesNothing(const std::vector<std::uint8_t> &xmp)
+{
+    if (xmp.size() < exif::kXmpId.size())
+        return false;
+    const std::string_view packet(reinterpret_cast<const char *>(xmp.data()) + exif::kXmpId.size(),
+                                  xmp.size() - exif::kXmpId.size());
+    return testimages::xmpLocates(packet) == false;
+}
+
+inline void checkCleaned(const exif::Metadata &metadata, std::uint32_t width, std::uint32_t height)
+{
+    constexpr std::size_t largestPayload = 0xFFFF - 2;
+    FUZZ_CHECK(metadata.exif.size() <= exif::kMaxPayload);
+    FUZZ_CHECK(!testimages::reachesGps(metadata.exif));
+    FUZZ_CHECK(metadata.xmp.size() <= largestPayload);
+    FUZZ_CHECK(metadata.xmp.empty() || locatesNothing(metadata.xmp));
+    FUZZ_CHECK(metadata.iptc.size() <= largestPayload);
+    for (const std::vector<std::uint8_t> &comment : metadata.comments)
+        FUZZ_CHECK(comment.size() <= largestPayload);
+    const exif::Metadata again = exif::cleaned(metadata, width, height);
+    FUZZ_CHECK(again.exif == metadata.exif && again.xmp == metadata.xmp && again.iptc == metadata.iptc &&
+               again.comments == metadata.comments);
+}
+
+}  // namespace fuzzing
