@@ -203,13 +203,23 @@ private:
     }
 
     // The URI and local name of `qualified` ("prefix:local"); an attribute without a prefix is in
-    // no namespace, an element without one in the default namespace. A prefix nobody declared
-    // makes the packet one that does not parse.
+    // no namespace, an element without one in the default namespace; nothing for a namespace
+    // declaration. A prefix nobody declared, or a name a namespace-aware reader refuses (two
+    // colons, an empty prefix or local part, an element named like a declaration), makes the
+    // packet one that does not parse: such a reader could see a property where we see none.
     std::optional<Name> resolve(std::string_view qualified, bool attribute)
     {
-        if (qualified.starts_with("xmlns"))
+        const bool declaration = qualified == "xmlns" || qualified.starts_with("xmlns:");
+        if (declaration && attribute)
             return std::nullopt;
         const std::size_t colon = qualified.find(':');
+        const bool malformed =
+            colon != std::string_view::npos &&
+            (colon == 0 || colon + 1 == qualified.size() || qualified.find(':', colon + 1) != std::string_view::npos);
+        if (declaration || malformed) {
+            fail();
+            return std::nullopt;
+        }
         if (colon == std::string_view::npos && attribute)
             return Name{{}, qualified};
         const std::string_view prefix =

@@ -71,6 +71,11 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
          "",
          {"exif:GPSLatitude=\"kept\""},
          {}},
+        {"the exif namespace under a prefix that looks like a declaration",
+         " xmlns:xmlnsa=\"http://ns.adobe.com/exif/1.0/\" xmlnsa:GPSLatitude=\"45,45N\"",
+         "",
+         {},
+         {"45,45N"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -90,6 +95,7 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
     const std::string dropped[] = {
         packet("", "<dc:title>cut short"),
         packet(" zz:Rating=\"1\"", ""),  // a prefix nobody declared
+        packet("", "<dc:a:b e:GPSLatitude=\"45,45N\"/>"),  // a name no namespace-aware reader takes
         "<!DOCTYPE x [<!ENTITY a \"aaaa\">]>" + packet("", "<dc:title>&a;</dc:title>"),
         packet("", "") + std::string(2, '\0'),
     };

@@ -281,6 +281,27 @@ void writeStories(const fs::path &jpegs, const fs::path &bitmaps)
     testimages::writeFile(bitmaps / "story.bmp", carrying);
 }
 
+// XMP packets alone: the story's, and one of every form a property takes.
+void writeXmpPackets(const fs::path &dir)
+{
+    const std::vector<std::uint8_t> xmp = story().xmp;
+    testimages::writeFile(dir / "story.xml",
+                          {xmp.begin() + static_cast<std::ptrdiff_t>(exif::kXmpId.size()), xmp.end()});
+    testimages::writeFile(
+        dir / "forms.xml",
+        bytesOf(
+            "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+            "<rdf:Description rdf:about=\"\" xmlns:e=\"http://ns.adobe.com/exif/1.0/\""
+            " xmlns:ext=\"http://iptc.org/std/Iptc4xmpExt/2008-02-29/\" xmlns:MP=\"http://ns.microsoft.com/photo/1.2/\""
+            " xmlns:hdrgm=\"http://ns.adobe.com/hdr-gain-map/1.0/\" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\""
+            " e:GPSAltitude=\"12/1\" hdrgm:Version=\"1.0\" xmpNote:HasExtendedXMP=\"0123\">"
+            "<ext:LocationShown><rdf:Bag><rdf:li ext:City=\"Lyon\" "
+            "e:GPSLatitude=\"45,45N\"/></rdf:Bag></ext:LocationShown>"
+            "<MP:RegionInfo rdf:parseType=\"Resource\"/><e:PixelYDimension>3000</e:PixelYDimension>"
+            "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>"));
+}
+
 void writeExifJpegs(const fs::path &dir)
 {
     const testimages::RgbImage picture = testimages::gradient(37, 23);
@@ -398,13 +419,14 @@ int main(int argc, char **argv)
     }
     try {
         const fs::path root = argv[1];
-        for (const char *target : {"imglib", "bmp", "shortpath"})
+        for (const char *target : {"imglib", "bmp", "xmp", "shortpath"})
             fs::create_directories(root / target);
         writeJpegs(root / "imglib");
         writeExifJpegs(root / "imglib");
         writeBitmaps(root / "bmp");
         writeExifBitmaps(root / "bmp");
         writeStories(root / "imglib", root / "bmp");
+        writeXmpPackets(root / "xmp");
         writePaths(root / "shortpath");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
