@@ -6,6 +6,7 @@
 #include "exif.h"
 
 #include "common/temporaries.h"
+#include "common/unique_fd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -77,37 +78,31 @@ public:
         // 0666 lets the umask decide, as for any file the program writes.
         static std::atomic<unsigned> counter{0};
         std::random_device random;
-        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
             char name[32];
             std::snprintf(name, sizeof name, "%u-%08x.tmp", counter.fetch_add(1), static_cast<unsigned>(random()));
             path_ = folder + common::temporaryPrefix(common::Writer::Imglib, ::getpid()) + name;
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-            if (fd_ < 0 && errno != EEXIST)
+            fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+            if (!fd_ && errno != EEXIST)
                 break;
         }
-        if (fd_ < 0)
+        if (!fd_)
             path_.clear();
     }
     ~TemporaryFile()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        fd_.reset();
         if (!path_.empty())
             ::unlink(path_.c_str());
     }
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
     // Closes the file, reporting what close() says: on some file systems a failed write only
     // shows there.
-    bool close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
+    bool close() { return fd_.close(); }
 
     // Renames the file over `destination`; from then on it is no longer ours to remove.
     bool renameTo(const char *destination)
@@ -119,7 +114,7 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    common::unique_fd fd_;
     std::string path_;
 };
 
