@@ -430,7 +430,7 @@ TEST_F(ConverterTest, DamagedBitmapsFailAlone)
     writeBytes(dir / "empty.bmp", {});
     std::ofstream(dir / "text\nline.bmp") << "this is not a bitmap";  // still reported on one line
     std::vector<std::uint8_t> rle = testbmp::makeBmp({.bits = 8});
-    testbmp::put32(rle, 30, 1);
+    testbmp::put32(rle, testbmp::at::compression, bmp::compression::rle8);
     writeBytes(dir / "rle.bmp", rle);
     // Readable, but wider than a JPEG may be: the encoder's own error must come back as a failure.
     writeBytes(dir / "too wide.bmp", testbmp::makeBmp({.width = 70000, .height = 1, .bits = 1}));
@@ -489,8 +489,8 @@ TEST_F(ConverterTest, BitmapsDeclaringHugePicturesAreConvertedOneAtATime)
 {
     constexpr int side = 8200;  // just over 2^26 pixels
     std::vector<std::uint8_t> bomb = testbmp::makeRleBmp(1, 1, 8, {0, 1});
-    testbmp::put32(bomb, 18, side);
-    testbmp::put32(bomb, 22, side);
+    testbmp::put32(bomb, testbmp::at::width, side);
+    testbmp::put32(bomb, testbmp::at::height, side);
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
         writeBytes(dir / name, bomb);
     const pid_t pid = start({"/jpg", "/S", (dir / "*.bmp").string(), dir.string()});
