@@ -3,6 +3,8 @@
 
 #include "imglib.h"
 
+#include "common/bmp_layout.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -20,22 +22,21 @@ static_assert(maxDecodedBytes >= IMGLIB_MAX_IMAGE_BYTES,
               "the converter must accept every bitmap the image library writes");
 static_assert(maxDecodedBytes == std::uint64_t{1} << 30, "describe(BmpError::TooLarge) says 1 GiB");
 
-constexpr std::size_t fileHeaderSize = 14;
-
-// Compression values of the information header.
-constexpr std::uint32_t biRgb = 0;
-constexpr std::uint32_t biRle8 = 1;
-constexpr std::uint32_t biRle4 = 2;
-constexpr std::uint32_t biBitfields = 3;
+using bmp::infoAt;
+namespace info = bmp::info;
+constexpr std::uint32_t biRgb = bmp::compression::rgb;
+constexpr std::uint32_t biRle8 = bmp::compression::rle8;
+constexpr std::uint32_t biRle4 = bmp::compression::rle4;
+constexpr std::uint32_t biBitfields = bmp::compression::bitfields;
 
 std::uint32_t le16(std::span<const std::uint8_t> b, std::size_t at)
 {
-    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8;
+    return bmp::get16(b.subspan(at, 2).data());
 }
 
 std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at)
 {
-    return le16(b, at) | le16(b, at + 2) << 16;
+    return bmp::get32(b.subspan(at, 4).data());
 }
 
 std::int32_t le32s(std::span<const std::uint8_t> b, std::size_t at)
@@ -120,29 +121,28 @@ BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
 {
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
         return file.size() < 2 ? BmpError::Truncated : BmpError::NotBitmap;
-    if (file.size() < fileHeaderSize + 4)
+    if (file.size() < infoAt(info::headerSize) + 4)
         return BmpError::Truncated;
-    l.pixelOffset = le32(file, 10);
-    l.headerSize = le32(file, fileHeaderSize);
+    l.pixelOffset = le32(file, bmp::file::pixelOffset);
+    l.headerSize = le32(file, infoAt(info::headerSize));
     switch (l.headerSize) {
-    case 40:
+    case info::bytes:
     case 52:
     case 56:
     case 108:
     case 124: break;
     default: return BmpError::UnsupportedHeader; // OS/2 (12, 16, 64) and unknown headers
     }
-    if (file.size() < fileHeaderSize + l.headerSize)
+    if (file.size() < bmp::file::bytes + l.headerSize)
         return BmpError::Truncated;
 
-    const std::size_t h = fileHeaderSize;
-    const std::int32_t width = le32s(file, h + 4);
-    const std::int32_t height = le32s(file, h + 8);
-    l.bitsPerPixel = static_cast<int>(le16(file, h + 14));
-    l.compression = le32(file, h + 16);
-    l.sizeImage = le32(file, h + 20);
-    out.xPixelsPerMetre = le32s(file, h + 24);
-    out.yPixelsPerMetre = le32s(file, h + 28);
+    const std::int32_t width = le32s(file, infoAt(info::width));
+    const std::int32_t height = le32s(file, infoAt(info::height));
+    l.bitsPerPixel = static_cast<int>(le16(file, infoAt(info::bitsPerPixel)));
+    l.compression = le32(file, infoAt(info::compression));
+    l.sizeImage = le32(file, infoAt(info::imageSize));
+    out.xPixelsPerMetre = le32s(file, infoAt(info::xPixelsPerMetre));
+    out.yPixelsPerMetre = le32s(file, infoAt(info::yPixelsPerMetre));
 
     if (const BmpError e = checkCompression(l); e != BmpError::None)
         return e;
@@ -156,8 +156,8 @@ BmpError readLayout(std::span<const std::uint8_t> file, Layout& l, Bitmap& out)
         return BmpError::TooLarge;
 
     // The pixels may not start inside the headers (nor inside the masks that follow a short header).
-    std::uint64_t headersEnd = fileHeaderSize + l.headerSize;
-    if (l.headerSize == 40 && l.compression == biBitfields)
+    std::uint64_t headersEnd = bmp::file::bytes + l.headerSize;
+    if (l.headerSize == info::bytes && l.compression == biBitfields)
         headersEnd += 12;
     if (l.pixelOffset < headersEnd)
         return BmpError::BadPixelOffset;
@@ -182,7 +182,7 @@ BmpError readMasks(std::span<const std::uint8_t> file, const Layout& l, std::arr
             masks[2] = 0x0000FF;
         }
     } else {
-        const std::size_t at = fileHeaderSize + 40;
+        const std::size_t at = infoAt(info::masks);
         if (file.size() < at + 12)
             return BmpError::Truncated;
         for (int i = 0; i < 3; ++i)
@@ -200,12 +200,12 @@ BmpError readMasks(std::span<const std::uint8_t> file, const Layout& l, std::arr
 BmpError readPalette(std::span<const std::uint8_t> file, const Layout& l, std::array<std::uint8_t, 256 * 3>& bgr)
 {
     const std::uint32_t maxColours = std::uint32_t{1} << l.bitsPerPixel;
-    std::uint32_t colours = le32(file, fileHeaderSize + 32);
+    std::uint32_t colours = le32(file, infoAt(info::coloursUsed));
     if (colours == 0)
         colours = maxColours;
     if (colours > maxColours)
         return BmpError::BadPalette;
-    const std::size_t at = fileHeaderSize + l.headerSize;
+    const std::size_t at = bmp::file::bytes + l.headerSize;
     if (file.size() < at || (file.size() - at) / 4 < colours)
         return BmpError::Truncated;
     bgr.fill(0);
@@ -482,18 +482,18 @@ BmpError decodeBitmap(std::span<const std::uint8_t> file, Bitmap& out)
 
 std::optional<BitmapShape> peekShape(std::span<const std::uint8_t> head)
 {
-    constexpr std::size_t needed = fileHeaderSize + 40;
+    constexpr std::size_t needed = bmp::headersBytes;
     if (head.size() < needed || head[0] != 'B' || head[1] != 'M')
         return std::nullopt;
-    const std::int32_t width = le32s(head, fileHeaderSize + 4);
-    const std::int32_t height = le32s(head, fileHeaderSize + 8);
+    const std::int32_t width = le32s(head, infoAt(info::width));
+    const std::int32_t height = le32s(head, infoAt(info::height));
     if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min())
         return std::nullopt;
     const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
     if (3 * static_cast<std::uint64_t>(width) * rows > maxDecodedBytes)
         return std::nullopt; // refused as too large before anything is allocated
-    const std::uint32_t bits = le16(head, fileHeaderSize + 14);
-    const std::uint32_t compression = le32(head, fileHeaderSize + 16);
+    const std::uint32_t bits = le16(head, infoAt(info::bitsPerPixel));
+    const std::uint32_t compression = le32(head, infoAt(info::compression));
     const bool inPlace = bits == 24 || (bits == 32 && compression == biRgb);
     return BitmapShape{width, static_cast<int>(rows), !inPlace};
 }

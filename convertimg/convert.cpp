@@ -8,6 +8,7 @@
 
 #include "carrier.h"
 
+#include "common/regular_file.h"
 #include "common/temporaries.h"
 
 #include <algorithm>
@@ -33,13 +34,13 @@ namespace {
 // A bitmap within the decoded limit takes at most 4/3 of it on disk (32 bits per pixel, or rows
 // of one 24-bit pixel padded to 4 bytes), its headers and palette a mebibyte more at most, and
 // its metadata blocks a few more; anything far beyond that is not read into memory at all.
-constexpr off_t maxFileBytes = off_t{2} << 30;
-static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + exif::kMaxCarriedBytes <= static_cast<std::uint64_t>(maxFileBytes),
+constexpr std::uint64_t maxFileBytes = std::uint64_t{2} << 30;
+static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + exif::kMaxCarriedBytes <= maxFileBytes,
               "every bitmap within the decoded limit must be read");
 
-std::string systemError(const char* what)
+std::string systemError(const char* what, int error = errno)
 {
-    return std::string(what) + ": " + std::strerror(errno);
+    return std::string(what) + ": " + std::strerror(error);
 }
 
 // Temporaries of the conversions in progress, readable from a signal handler: a slot is published
@@ -134,59 +135,54 @@ std::span<const std::uint8_t> readHead(int fd, std::array<std::uint8_t, 64>& hea
     return {head.data(), n > 0 ? static_cast<std::size_t>(n) : 0};
 }
 
+// The message for a bitmap that openRegularFile refused.
+std::string whyRefused(const common::RegularFile& refused)
+{
+    switch (refused.error) {
+    case common::FileError::CannotOpen: return systemError("cannot open", refused.systemError);
+    case common::FileError::NotRegular: return "not a regular file";
+    case common::FileError::TooLarge: return "file too large for a bitmap this program accepts";
+    default: return systemError("cannot read", refused.systemError);
+    }
+}
+
 bool readWholeFile(const std::string& path, FileBytes& file, std::string& error, const Admission& admit)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = systemError("cannot open");
+    const common::RegularFile opened = common::openRegularFile(path.c_str(), maxFileBytes);
+    if (!opened) {
+        error = whyRefused(opened);
         return false;
     }
-    struct stat st {};
-    bool ok = false;
-    if (fstat(fd, &st) != 0) {
-        error = systemError("cannot read");
-    } else if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-    } else if (st.st_size > maxFileBytes) {
-        error = "file too large for a bitmap this program accepts";
-    } else {
-        const auto wanted = static_cast<std::size_t>(st.st_size);
-        if (admit) {
-            std::array<std::uint8_t, 64> head{};
-            admitConversion(admit, readHead(fd, head), wanted);
-        }
-        try {
-            if (readBuffer.capacity < wanted + 1) {
-                readBuffer.data.reset(); // the old buffer goes before the new one comes
-                readBuffer.capacity = 0;
-                readBuffer.data = std::make_unique_for_overwrite<std::uint8_t[]>(wanted + 1);
-                readBuffer.capacity = wanted + 1;
-            }
-            file.data = readBuffer.data.get();
-            ok = true;
-        } catch (const std::bad_alloc&) {
-            error = "not enough memory to read the file";
-        }
-        while (ok && file.size < wanted) {
-            const ssize_t n = read(fd, file.data + file.size, wanted - file.size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = systemError("cannot read");
-                ok = false;
-            } else if (n == 0) {
-                break;
-            } else {
-                file.size += static_cast<std::size_t>(n);
-            }
-        }
-        struct stat after {};
-        if (ok && fstat(fd, &after) == 0 && sameTime(after.st_mtim, st.st_mtim) && after.st_size == st.st_size &&
-            file.size == wanted)
-            file.modified = st.st_mtim;
+    const int fd = opened.fd.get();
+    const struct stat& st = opened.status;
+    const auto wanted = static_cast<std::size_t>(opened.size());
+    if (admit) {
+        std::array<std::uint8_t, 64> head{};
+        admitConversion(admit, readHead(fd, head), wanted);
     }
-    close(fd);
-    return ok;
+    try {
+        if (readBuffer.capacity < wanted + 1) {
+            readBuffer.data.reset(); // the old buffer goes before the new one comes
+            readBuffer.capacity = 0;
+            readBuffer.data = std::make_unique_for_overwrite<std::uint8_t[]>(wanted + 1);
+            readBuffer.capacity = wanted + 1;
+        }
+        file.data = readBuffer.data.get();
+    } catch (const std::bad_alloc&) {
+        error = "not enough memory to read the file";
+        return false;
+    }
+    const ssize_t got = common::readFully(fd, {file.data, wanted});
+    if (got < 0) {
+        error = systemError("cannot read");
+        return false;
+    }
+    file.size = static_cast<std::size_t>(got);
+    struct stat after {};
+    if (fstat(fd, &after) == 0 && sameTime(after.st_mtim, st.st_mtim) && after.st_size == st.st_size &&
+        file.size == wanted)
+        file.modified = st.st_mtim;
+    return true;
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes)

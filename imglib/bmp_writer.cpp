@@ -5,7 +5,9 @@
 #include "carrier.h"
 #include "exif.h"
 
+#include "common/bmp_layout.h"
 #include "common/temporaries.h"
+#include "common/unique_fd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -22,9 +24,7 @@
 namespace imglib {
 namespace {
 
-constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::size_t kInfoHeaderSize = 40;
-constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;
+constexpr std::size_t kHeaderSize = bmp::headersBytes;
 // Every image the library holds can be written: its rows padded to 4 bytes (at worst 4 bytes
 // for 3), the headers and an EXIF block fit the 32-bit sizes of the headers.
 static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + exif::kMaxCarriedBytes <= 0xFFFFFFFFu,
@@ -32,39 +32,29 @@ static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + exif::kMaxCarriedBytes <= 0
 // 96 dpi, what Windows assumes for a bitmap with no density of its own.
 constexpr std::int32_t kDefaultPerMetre = 3780;
 
-void put16(std::uint8_t *p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(std::uint8_t *p, std::uint32_t v)
-{
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
-
 // `after` is the size of what follows the pixels (the EXIF block), which the file size counts.
 void writeHeaders(const Image &image, std::size_t paddedRow, std::size_t after, std::uint8_t *h)
 {
+    using bmp::put16;
+    using bmp::put32;
     const std::uint64_t pixelBytes = static_cast<std::uint64_t>(paddedRow) * image.height();
     std::memset(h, 0, kHeaderSize);
-    h[0] = 'B';
-    h[1] = 'M';
-    put32(h + 2, static_cast<std::uint32_t>(kHeaderSize + pixelBytes + after));  // file size
-    put32(h + 10, kHeaderSize);                                                  // pixel offset
-    std::uint8_t *info = h + kFileHeaderSize;
-    put32(info, kInfoHeaderSize);
-    put32(info + 4, static_cast<std::uint32_t>(image.width()));
-    put32(info + 8, static_cast<std::uint32_t>(image.height()));  // positive: bottom-up
-    put16(info + 12, 1);                                          // planes
-    put16(info + 14, 24);                                         // bits per pixel
-    put32(info + 16, 0);                                          // BI_RGB
-    put32(info + 20, static_cast<std::uint32_t>(pixelBytes));
+    h[bmp::file::signature] = 'B';
+    h[bmp::file::signature + 1] = 'M';
+    put32(h + bmp::file::fileSize, static_cast<std::uint32_t>(kHeaderSize + pixelBytes + after));
+    put32(h + bmp::file::pixelOffset, kHeaderSize);
+    std::uint8_t *info = h + bmp::file::bytes;
+    put32(info + bmp::info::headerSize, bmp::info::bytes);
+    put32(info + bmp::info::width, static_cast<std::uint32_t>(image.width()));
+    put32(info + bmp::info::height, static_cast<std::uint32_t>(image.height()));  // positive: bottom-up
+    put16(info + bmp::info::planes, 1);
+    put16(info + bmp::info::bitsPerPixel, 24);
+    put32(info + bmp::info::compression, bmp::compression::rgb);
+    put32(info + bmp::info::imageSize, static_cast<std::uint32_t>(pixelBytes));
     const Density d = image.density;
     const bool known = d.xPerMetre > 0 && d.yPerMetre > 0;
-    put32(info + 24, static_cast<std::uint32_t>(known ? d.xPerMetre : kDefaultPerMetre));
-    put32(info + 28, static_cast<std::uint32_t>(known ? d.yPerMetre : kDefaultPerMetre));
+    put32(info + bmp::info::xPixelsPerMetre, static_cast<std::uint32_t>(known ? d.xPerMetre : kDefaultPerMetre));
+    put32(info + bmp::info::yPixelsPerMetre, static_cast<std::uint32_t>(known ? d.yPerMetre : kDefaultPerMetre));
     // Colours used and important colours stay 0: no palette.
 }
 
@@ -77,37 +67,31 @@ public:
         // 0666 lets the umask decide, as for any file the program writes.
         static std::atomic<unsigned> counter{0};
         std::random_device random;
-        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
             char name[32];
             std::snprintf(name, sizeof name, "%u-%08x.tmp", counter.fetch_add(1), static_cast<unsigned>(random()));
             path_ = folder + common::temporaryPrefix(common::Writer::Imglib, ::getpid()) + name;
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-            if (fd_ < 0 && errno != EEXIST)
+            fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+            if (!fd_ && errno != EEXIST)
                 break;
         }
-        if (fd_ < 0)
+        if (!fd_)
             path_.clear();
     }
     ~TemporaryFile()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        fd_.reset();
         if (!path_.empty())
             ::unlink(path_.c_str());
     }
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
     // Closes the file, reporting what close() says: on some file systems a failed write only
     // shows there.
-    bool close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
+    bool close() { return fd_.close(); }
 
     // Renames the file over `destination`; from then on it is no longer ours to remove.
     bool renameTo(const char *destination)
@@ -119,7 +103,7 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    common::unique_fd fd_;
     std::string path_;
 };
 

@@ -8,6 +8,8 @@
 #include "exif.h"
 #include "jpeg_walk.h"
 
+#include "common/regular_file.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -16,10 +18,6 @@
 #include <optional>
 #include <span>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <jpeglib.h>
 // After jpeglib.h: the numbers of its messages depend on the library version jpeglib.h gives.
@@ -93,16 +91,10 @@ bool runStep(ErrorManager &errors, Step &&step)
 
 // ---- The open file -------------------------------------------------------------------------
 
-struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-};
-
 // Files larger than this are not JPEG files of an image the library could hold: the largest
 // image is 1 GiB of pixels, and no photo compresses to more than twice its pixels.
-constexpr off_t kMaxFileBytes = off_t{1} << 31;
-static_assert(static_cast<std::uint64_t>(kMaxFileBytes) == 2 * kMaxImageBytes,
-              "a JPEG file may take twice the bytes of the largest image");
+constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;
+static_assert(kMaxFileBytes == 2 * kMaxImageBytes, "a JPEG file may take twice the bytes of the largest image");
 
 // ---- The decoder ---------------------------------------------------------------------------
 
@@ -570,15 +562,12 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
 // anything is read from them (a pipe with no writer would block the read for ever).
 std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return nullptr;
-    const FdCloser closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 || info.st_size > kMaxFileBytes)
+    const common::RegularFile opened = common::openRegularFile(path, kMaxFileBytes);
+    if (!opened || opened.size() == 0)
         return nullptr;
     auto file = std::make_shared<JpegFile>();
-    const std::optional<std::size_t> size = readJpegImage(fd, static_cast<std::size_t>(info.st_size), file->bytes);
+    const std::optional<std::size_t> size =
+        readJpegImage(opened.fd.get(), static_cast<std::size_t>(opened.size()), file->bytes);
     if (!size)
         return nullptr;
     file->size = *size;

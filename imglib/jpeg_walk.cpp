@@ -2,11 +2,10 @@
 // decoders do, and reading a file's image up to its end with it.
 #include "jpeg_walk.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include "common/regular_file.h"
 
-#include <unistd.h>
+#include <algorithm>
+#include <cstring>
 
 namespace imglib {
 namespace {
@@ -145,9 +144,8 @@ std::optional<std::size_t> readJpegImage(int fd, std::size_t size, Buffer &bytes
             std::memcpy(larger.data(), bytes.data(), done);
             bytes = std::move(larger);
         }
-        const ssize_t n = ::read(fd, bytes.data() + done, std::min({kReadPiece, size - done, bytes.size() - done}));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n =
+            common::readSome(fd, {bytes.data() + done, std::min({kReadPiece, size - done, bytes.size() - done})});
         if (n < 0)
             return std::nullopt;
         if (n == 0)

@@ -5,16 +5,13 @@
 #include "cores.h"
 #include "phase1/photo_footprint.h"
 
+#include "common/regular_file.h"
+
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace redim {
 
@@ -25,71 +22,17 @@ using Content = std::optional<QByteArray>;
 
 // Photos larger than this are not read ahead: holding their bytes to compare them would cost
 // more memory than reading them at their turn saves time.
-constexpr qint64 kLargestReadAhead = qint64{256} << 20;
+constexpr std::uint64_t kLargestReadAhead = std::uint64_t{256} << 20;
 
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : fd_(fd) {}
-    ~FdCloser() { ::close(fd_); }
-    FdCloser(const FdCloser &) = delete;
-    FdCloser &operator=(const FdCloser &) = delete;
-
-private:
-    int fd_;
-};
-
-// Opens `path` for reading if it is a regular file, giving its size now; -1 otherwise. Pipes
-// and devices are not opened for reading at all (a pipe without a writer would block).
-int openRegular(const QByteArray &path, qint64 &size)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat st {};
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        return -1;
-    }
-    size = st.st_size;
-    return fd;
-}
-
-// Reads from `fd` into `buffer`, retrying when interrupted; what read() returns.
-ssize_t readSome(int fd, char *buffer, std::size_t size)
-{
-    ssize_t got = 0;
-    do {
-        got = ::read(fd, buffer, size);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-// Reads the whole file at `path`, up to its end as it is now. Sets `tooLarge` instead of reading
-// a file larger than kLargestReadAhead.
+// Reads the whole file at `path`, up to its end as it is now; nothing when it cannot be read as a
+// regular file. Sets `tooLarge` instead of reading a file larger than kLargestReadAhead.
 Content readContent(const QByteArray &path, bool &tooLarge)
 {
-    qint64 expected = 0;
-    const int fd = openRegular(path, expected);
-    if (fd < 0)
-        return std::nullopt;
-    const FdCloser closer(fd);
     QByteArray bytes;
-    bytes.resize(static_cast<qsizetype>(std::min(expected, kLargestReadAhead)) + 1);  // + 1: the end shows
-    qsizetype size = 0;
-    for (;;) {
-        if (size == bytes.size()) {
-            if (size > kLargestReadAhead) {
-                tooLarge = true;
-                return std::nullopt;
-            }
-            bytes.resize(std::min<qsizetype>(2 * size, kLargestReadAhead + 1));
-        }
-        const ssize_t got = readSome(fd, bytes.data() + size, static_cast<std::size_t>(bytes.size() - size));
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        size += got;
-    }
-    bytes.truncate(size);
+    const common::RegularFile file = common::readRegularFile(path.constData(), kLargestReadAhead, bytes);
+    tooLarge = file.error == common::FileError::TooLarge;
+    if (!file)
+        return std::nullopt;
     return bytes;
 }
 
@@ -97,17 +40,15 @@ Content readContent(const QByteArray &path, bool &tooLarge)
 // Compared piece by piece, so that no copy of the file is made.
 bool stillHolds(const QByteArray &path, const Content &expected)
 {
-    qint64 size = 0;
-    const int fd = openRegular(path, size);
-    if (fd < 0)
+    const common::RegularFile file = common::openRegularFile(path.constData(), common::kNoLimit);
+    if (!file)
         return !expected;
-    const FdCloser closer(fd);
     if (!expected)
         return false;
-    std::array<char, 64 * 1024> piece;
+    std::array<std::uint8_t, 64 * 1024> piece;
     qsizetype offset = 0;
     for (;;) {
-        const ssize_t got = readSome(fd, piece.data(), piece.size());
+        const ssize_t got = common::readSome(file.fd.get(), piece);
         if (got <= 0)
             return got == 0 && offset == expected->size();
         if (got > expected->size() - offset || std::memcmp(piece.data(), expected->constData() + offset, got) != 0)

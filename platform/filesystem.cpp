@@ -5,7 +5,9 @@
 #include "platform/pathcodec.h"
 #include "platform/paths.h"
 
+#include "common/regular_file.h"
 #include "common/temporaries.h"
+#include "common/unique_fd.h"
 
 #include <QCoreApplication>
 
@@ -34,29 +36,6 @@ namespace {
 
 struct DirCloser {
     void operator()(DIR *dir) const { ::closedir(dir); }
-};
-
-// Closes a descriptor when it goes out of scope, unless released first.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-    bool close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
 };
 
 bool isRegularFile(DIR *dir, const dirent *entry, Links links)
@@ -89,27 +68,25 @@ bool writeAll(int fd, const char *data, std::size_t size)
 // Copies `source` beside `destination` under a temporary name and renames it into place.
 bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
 {
-    Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
+    const common::RegularFile in = common::openRegularFile(source.constData(), common::kNoLimit);
+    if (!in)
         return false;
     const qsizetype slash = destination.lastIndexOf('/');
     QByteArray temporary = destination.left(slash + 1) +
                            QByteArray::fromStdString(common::temporaryPrefix(common::Writer::Redim, ::getpid())) +
                            destination.mid(slash + 1) + ".XXXXXX";
-    Descriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (out.get() < 0)
+    common::unique_fd out(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!out)
         return false;
-    std::vector<char> buffer(1 << 20);
+    std::vector<std::uint8_t> buffer(1 << 20);
     bool copied = true;
     for (;;) {
-        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = common::readSome(in.fd.get(), buffer);
         if (got <= 0) {
             copied = got == 0;
             break;
         }
-        if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(got))) {
+        if (!writeAll(out.get(), reinterpret_cast<const char *>(buffer.data()), static_cast<std::size_t>(got))) {
             copied = false;
             break;
         }
@@ -190,8 +167,8 @@ bool createFolder(const QString &path)
 bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append)
 {
     const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
-    Descriptor file(::open(encodePath(path).constData(), mode, 0644));
-    if (file.get() < 0)
+    common::unique_fd file(::open(encodePath(path).constData(), mode, 0644));
+    if (!file)
         return false;
     const bool written = writeAll(file.get(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
     return file.close() && written;

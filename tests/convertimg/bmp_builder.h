@@ -1,6 +1,8 @@
 // Test bitmaps: writes .bmp files of any depth and header kind, and the picture a reader should see.
 #pragma once
 
+#include "common/bmp_layout.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -23,24 +25,39 @@ struct Layout {
     int height = 6;
     int bits = 24;
     bool topDown = false;
-    std::uint32_t headerSize = 40;
-    std::uint32_t compression = 0;         // 0 BI_RGB, 3 BI_BITFIELDS
-    std::array<std::uint32_t, 3> masks{};  // red, green, blue, for BI_BITFIELDS
-    std::uint32_t colours = 0;             // biClrUsed; 0 means every colour the depth allows
+    std::uint32_t headerSize = bmp::info::bytes;
+    std::uint32_t compression = bmp::compression::rgb;  // or bmp::compression::bitfields
+    std::array<std::uint32_t, 3> masks{};               // red, green, blue, for BI_BITFIELDS
+    std::uint32_t colours = 0;                          // biClrUsed; 0 means every colour the depth allows
     std::int32_t pixelsPerMetre = 2835;
     Content content = Content::Smooth;
 };
 
+// Where each field of the information header stands in the file.
+namespace at {
+using bmp::file::fileSize;
+using bmp::file::pixelOffset;
+inline constexpr std::size_t headerSize = bmp::infoAt(bmp::info::headerSize);
+inline constexpr std::size_t width = bmp::infoAt(bmp::info::width);
+inline constexpr std::size_t height = bmp::infoAt(bmp::info::height);
+inline constexpr std::size_t planes = bmp::infoAt(bmp::info::planes);
+inline constexpr std::size_t bitsPerPixel = bmp::infoAt(bmp::info::bitsPerPixel);
+inline constexpr std::size_t compression = bmp::infoAt(bmp::info::compression);
+inline constexpr std::size_t imageSize = bmp::infoAt(bmp::info::imageSize);
+inline constexpr std::size_t xPixelsPerMetre = bmp::infoAt(bmp::info::xPixelsPerMetre);
+inline constexpr std::size_t yPixelsPerMetre = bmp::infoAt(bmp::info::yPixelsPerMetre);
+inline constexpr std::size_t coloursUsed = bmp::infoAt(bmp::info::coloursUsed);
+inline constexpr std::size_t masks = bmp::infoAt(bmp::info::masks);
+}  // namespace at
+
 inline void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
 {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    bmp::put16(&b.at(at + 1) - 1, v);
 }
 
 inline void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
 {
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
+    bmp::put32(&b.at(at + 3) - 3, v);
 }
 
 // Colour wanted at (x, y) as 0xRRGGBB; for indexed files the palette index instead.
@@ -73,28 +90,28 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
 {
     const bool indexed = l.bits <= 8;
     const int paletteSize = indexed ? static_cast<int>(l.colours ? l.colours : 1u << l.bits) : 0;
-    const bool masksAfterHeader = l.compression == 3 && l.headerSize == 40;
-    const std::size_t paletteAt = 14 + l.headerSize + (masksAfterHeader ? 12 : 0);
+    const bool masksAfterHeader = l.compression == bmp::compression::bitfields && l.headerSize == bmp::info::bytes;
+    const std::size_t paletteAt = bmp::file::bytes + l.headerSize + (masksAfterHeader ? 12 : 0);
     const std::size_t pixelsAt = paletteAt + static_cast<std::size_t>(paletteSize) * 4;
     const std::size_t stride = (static_cast<std::size_t>(l.width) * l.bits + 31) / 32 * 4;
     std::vector<std::uint8_t> b(pixelsAt + stride * static_cast<std::size_t>(l.height), 0);
 
-    b[0] = 'B';
-    b[1] = 'M';
-    put32(b, 2, static_cast<std::uint32_t>(b.size()));
-    put32(b, 10, static_cast<std::uint32_t>(pixelsAt));
-    put32(b, 14, l.headerSize);
-    put32(b, 18, static_cast<std::uint32_t>(l.width));
-    put32(b, 22, static_cast<std::uint32_t>(l.topDown ? -l.height : l.height));
-    put16(b, 26, 1);
-    put16(b, 28, static_cast<std::uint32_t>(l.bits));
-    put32(b, 30, l.compression);
-    put32(b, 38, static_cast<std::uint32_t>(l.pixelsPerMetre));
-    put32(b, 42, static_cast<std::uint32_t>(l.pixelsPerMetre));
-    put32(b, 46, l.colours);
-    if (l.compression == 3)
+    b[bmp::file::signature] = 'B';
+    b[bmp::file::signature + 1] = 'M';
+    put32(b, at::fileSize, static_cast<std::uint32_t>(b.size()));
+    put32(b, at::pixelOffset, static_cast<std::uint32_t>(pixelsAt));
+    put32(b, at::headerSize, l.headerSize);
+    put32(b, at::width, static_cast<std::uint32_t>(l.width));
+    put32(b, at::height, static_cast<std::uint32_t>(l.topDown ? -l.height : l.height));
+    put16(b, at::planes, 1);
+    put16(b, at::bitsPerPixel, static_cast<std::uint32_t>(l.bits));
+    put32(b, at::compression, l.compression);
+    put32(b, at::xPixelsPerMetre, static_cast<std::uint32_t>(l.pixelsPerMetre));
+    put32(b, at::yPixelsPerMetre, static_cast<std::uint32_t>(l.pixelsPerMetre));
+    put32(b, at::coloursUsed, l.colours);
+    if (l.compression == bmp::compression::bitfields)
         for (int i = 0; i < 3; ++i)
-            put32(b, 54 + 4 * static_cast<std::size_t>(i), l.masks[static_cast<std::size_t>(i)]);
+            put32(b, at::masks + 4 * static_cast<std::size_t>(i), l.masks[static_cast<std::size_t>(i)]);
     for (int i = 0; i < paletteSize; ++i) {
         const auto c = paletteColour(i, paletteSize);
         for (int k = 0; k < 3; ++k)
@@ -104,7 +121,7 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
 
     // Channel masks, red first, and the value a reader gives back for a field of `bits` bits.
     std::array<std::uint32_t, 3> masks = l.masks;
-    if (l.compression == 0)
+    if (l.compression == bmp::compression::rgb)
         masks = l.bits == 16 ? std::array<std::uint32_t, 3>{0x7C00, 0x03E0, 0x001F}
                              : std::array<std::uint32_t, 3>{0xFF0000, 0x00FF00, 0x0000FF};
     Picture pic{l.width, l.height, std::vector<std::uint8_t>(static_cast<std::size_t>(l.width) * l.height * 3)};
@@ -154,11 +171,11 @@ inline std::vector<std::uint8_t> makeBmp(const Layout& l, Picture* expected = nu
 inline std::vector<std::uint8_t> makeRleBmp(int width, int height, int bits, const std::vector<std::uint8_t>& codes)
 {
     std::vector<std::uint8_t> b = makeBmp({.width = width, .height = height, .bits = bits});
-    b.resize(b[10] | std::size_t{b[11]} << 8);  // up to the pixels, which start within 64 KiB
+    b.resize(bmp::get32(b.data() + at::pixelOffset));  // up to the pixels
     b.insert(b.end(), codes.begin(), codes.end());
-    put32(b, 2, static_cast<std::uint32_t>(b.size()));
-    put32(b, 30, bits == 8 ? 1 : 2);
-    put32(b, 34, static_cast<std::uint32_t>(codes.size()));
+    put32(b, at::fileSize, static_cast<std::uint32_t>(b.size()));
+    put32(b, at::compression, bits == 8 ? bmp::compression::rle8 : bmp::compression::rle4);
+    put32(b, at::imageSize, static_cast<std::uint32_t>(codes.size()));
     return b;
 }
 

@@ -94,6 +94,7 @@ struct BadCase {
 };
 
 using Bytes = std::vector<std::uint8_t>;
+namespace at = testbmp::at;
 void set32(Bytes& b, std::size_t at, std::int64_t v)
 {
     testbmp::put32(b, at, static_cast<std::uint32_t>(v));
@@ -106,50 +107,57 @@ const BadCase badCases[] = {
     {"empty", {}, [](Bytes& b) { b.clear(); }, BmpError::Truncated},
     {"signature_only", {}, [](Bytes& b) { b.resize(2); }, BmpError::Truncated},
     {"no_signature", {}, [](Bytes& b) { b[0] = 'P'; }, BmpError::NotBitmap},
-    {"cut_in_header", {}, [](Bytes& b) { b.resize(30); }, BmpError::Truncated},
-    {"os2_core_header", {}, [](Bytes& b) { set32(b, 14, 12); }, BmpError::UnsupportedHeader},
-    {"os2_v2_header", {}, [](Bytes& b) { set32(b, 14, 64); }, BmpError::UnsupportedHeader},
-    {"huge_header", {}, [](Bytes& b) { set32(b, 14, 0xFFFFFFF0); }, BmpError::UnsupportedHeader},
-    {"rle8_on_4bit", {.width = 5, .bits = 4}, [](Bytes& b) { set32(b, 30, 1); }, BmpError::UnsupportedCompression},
-    {"rle4_on_8bit", bits8, [](Bytes& b) { set32(b, 30, 2); }, BmpError::UnsupportedCompression},
-    {"embedded_png", {}, [](Bytes& b) { set32(b, 30, 5); }, BmpError::UnsupportedCompression},
-    {"bitfields_on_24bit", {}, [](Bytes& b) { set32(b, 30, 3); }, BmpError::UnsupportedCompression},
-    {"depth_2", {}, [](Bytes& b) { b[28] = 2; }, BmpError::UnsupportedDepth},
-    {"depth_0", {}, [](Bytes& b) { b[28] = 0; }, BmpError::UnsupportedDepth},
-    {"width_0", {}, [](Bytes& b) { set32(b, 18, 0); }, BmpError::BadDimensions},
-    {"width_negative", {}, [](Bytes& b) { set32(b, 18, -5); }, BmpError::BadDimensions},
-    {"height_0", {}, [](Bytes& b) { set32(b, 22, 0); }, BmpError::BadDimensions},
-    {"height_most_negative", {}, [](Bytes& b) { set32(b, 22, INT32_MIN); }, BmpError::BadDimensions},
+    {"cut_in_header", {}, [](Bytes& b) { b.resize(at::compression); }, BmpError::Truncated},
+    {"os2_core_header", {}, [](Bytes& b) { set32(b, at::headerSize, 12); }, BmpError::UnsupportedHeader},
+    {"os2_v2_header", {}, [](Bytes& b) { set32(b, at::headerSize, 64); }, BmpError::UnsupportedHeader},
+    {"huge_header", {}, [](Bytes& b) { set32(b, at::headerSize, 0xFFFFFFF0); }, BmpError::UnsupportedHeader},
+    {"rle8_on_4bit",
+     {.width = 5, .bits = 4},
+     [](Bytes& b) { set32(b, at::compression, bmp::compression::rle8); },
+     BmpError::UnsupportedCompression},
+    {"rle4_on_8bit", bits8, [](Bytes& b) { set32(b, at::compression, bmp::compression::rle4); },
+     BmpError::UnsupportedCompression},
+    {"embedded_png", {}, [](Bytes& b) { set32(b, at::compression, 5); }, BmpError::UnsupportedCompression},
+    {"bitfields_on_24bit",
+     {},
+     [](Bytes& b) { set32(b, at::compression, bmp::compression::bitfields); },
+     BmpError::UnsupportedCompression},
+    {"depth_2", {}, [](Bytes& b) { b[at::bitsPerPixel] = 2; }, BmpError::UnsupportedDepth},
+    {"depth_0", {}, [](Bytes& b) { b[at::bitsPerPixel] = 0; }, BmpError::UnsupportedDepth},
+    {"width_0", {}, [](Bytes& b) { set32(b, at::width, 0); }, BmpError::BadDimensions},
+    {"width_negative", {}, [](Bytes& b) { set32(b, at::width, -5); }, BmpError::BadDimensions},
+    {"height_0", {}, [](Bytes& b) { set32(b, at::height, 0); }, BmpError::BadDimensions},
+    {"height_most_negative", {}, [](Bytes& b) { set32(b, at::height, INT32_MIN); }, BmpError::BadDimensions},
     {"over_1GiB",
      {},
      [](Bytes& b) {
-         set32(b, 18, 20000);
-         set32(b, 22, -20000);
+         set32(b, at::width, 20000);
+         set32(b, at::height, -20000);
      },
      BmpError::TooLarge},
-    {"widest_int", {.bits = 1}, [](Bytes& b) { set32(b, 18, INT32_MAX); }, BmpError::TooLarge},
-    {"one_row_more_than_file", {}, [](Bytes& b) { set32(b, 22, 7); }, BmpError::Truncated},
+    {"widest_int", {.bits = 1}, [](Bytes& b) { set32(b, at::width, INT32_MAX); }, BmpError::TooLarge},
+    {"one_row_more_than_file", {}, [](Bytes& b) { set32(b, at::height, 7); }, BmpError::Truncated},
     {"pixels_cut", {}, [](Bytes& b) { b.erase(b.end() - 30, b.end()); }, BmpError::Truncated},
-    {"offset_past_end", {}, [](Bytes& b) { set32(b, 10, 0xFFFFFFFF); }, BmpError::Truncated},
-    {"offset_in_header", {}, [](Bytes& b) { set32(b, 10, 20); }, BmpError::BadPixelOffset},
-    {"offset_on_masks", bits16, [](Bytes& b) { set32(b, 10, 60); }, BmpError::BadPixelOffset},
-    {"too_many_colours", bits8, [](Bytes& b) { set32(b, 46, 257); }, BmpError::BadPalette},
+    {"offset_past_end", {}, [](Bytes& b) { set32(b, at::pixelOffset, 0xFFFFFFFF); }, BmpError::Truncated},
+    {"offset_in_header", {}, [](Bytes& b) { set32(b, at::pixelOffset, at::width + 2); }, BmpError::BadPixelOffset},
+    {"offset_on_masks", bits16, [](Bytes& b) { set32(b, at::pixelOffset, at::masks + 6); }, BmpError::BadPixelOffset},
+    {"too_many_colours", bits8, [](Bytes& b) { set32(b, at::coloursUsed, 257); }, BmpError::BadPalette},
     {"palette_past_end",
      {.width = 1, .height = 1, .bits = 8, .colours = 2},
      [](Bytes& b) {
-         set32(b, 46, 256);
-         set32(b, 10, 54);
+         set32(b, at::coloursUsed, 256);
+         set32(b, at::pixelOffset, bmp::headersBytes);
      },
      BmpError::Truncated},
-    {"mask_empty", bits16, [](Bytes& b) { set32(b, 58, 0); }, BmpError::BadMasks},
-    {"masks_overlap", bits16, [](Bytes& b) { set32(b, 58, 0xFFE0); }, BmpError::BadMasks},
+    {"mask_empty", bits16, [](Bytes& b) { set32(b, at::masks + 4, 0); }, BmpError::BadMasks},
+    {"masks_overlap", bits16, [](Bytes& b) { set32(b, at::masks + 4, 0xFFE0); }, BmpError::BadMasks},
     {"mask_with_gap", bits16,
      [](Bytes& b) {
-         set32(b, 54, 0xF0F0);
-         set32(b, 58, 0);
+         set32(b, at::masks, 0xF0F0);
+         set32(b, at::masks + 4, 0);
      },
      BmpError::BadMasks},
-    {"mask_past_16_bits", bits16, [](Bytes& b) { set32(b, 54, 0x1F800); }, BmpError::BadMasks},
+    {"mask_past_16_bits", bits16, [](Bytes& b) { set32(b, at::masks, 0x1F800); }, BmpError::BadMasks},
 };
 
 class RefusesBitmap : public testing::TestWithParam<BadCase> {};
@@ -216,8 +224,15 @@ const RleCase rleCases[] = {
      {8, 3, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 3, 6, 0, 1},
      {1, 2, 3, 4, 5, 3, 3, 3, 3, 3}},
     {"rle4_runs_into_padding", 3, 1, 4, {0, 7, 0x12, 0x34, 0x56, 0x70, 1, 0x90, 0, 1}, {1, 2, 3}},
-    {"size_image_0", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 0); }},
-    {"size_image_past_file", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, 34, 1000); }},
+    {"size_image_0", 2, 1, 8, {2, 5, 0, 0, 0, 1}, {5, 5}, BmpError::None, [](Bytes& b) { set32(b, at::imageSize, 0); }},
+    {"size_image_past_file",
+     2,
+     1,
+     8,
+     {2, 5, 0, 0, 0, 1},
+     {5, 5},
+     BmpError::None,
+     [](Bytes& b) { set32(b, at::imageSize, 1000); }},
 
     {"run_past_right_edge", 4, 2, 8, {5, 1, 0, 1}, {}, BmpError::BadRunLength},
     {"runs_past_right_edge", 4, 2, 8, {3, 1, 2, 1, 0, 1}, {}, BmpError::BadRunLength},
@@ -233,9 +248,23 @@ const RleCase rleCases[] = {
     {"no_end_of_bitmap", 4, 2, 8, {4, 1, 0, 0, 4, 1, 0, 0}, {}, BmpError::Truncated},
     {"cut_in_code", 4, 2, 8, {4, 1, 0}, {}, BmpError::Truncated},
     {"cut_in_delta", 4, 2, 8, {0, 2, 1}, {}, BmpError::Truncated},
-    {"size_image_short", 4, 2, 8, {4, 1, 0, 0, 0, 1}, {}, BmpError::Truncated, [](Bytes& b) { set32(b, 34, 4); }},
-    {"offset_past_end", 4, 2, 8, {0, 1}, {}, BmpError::Truncated, [](Bytes& b) { set32(b, 10, 0xFFFFFFFF); }},
-    {"top_down", 4, 2, 8, {0, 1}, {}, BmpError::BadDimensions, [](Bytes& b) { set32(b, 22, -2); }},
+    {"size_image_short",
+     4,
+     2,
+     8,
+     {4, 1, 0, 0, 0, 1},
+     {},
+     BmpError::Truncated,
+     [](Bytes& b) { set32(b, at::imageSize, 4); }},
+    {"offset_past_end",
+     4,
+     2,
+     8,
+     {0, 1},
+     {},
+     BmpError::Truncated,
+     [](Bytes& b) { set32(b, at::pixelOffset, 0xFFFFFFFF); }},
+    {"top_down", 4, 2, 8, {0, 1}, {}, BmpError::BadDimensions, [](Bytes& b) { set32(b, at::height, -2); }},
 };
 
 // The file of a case in an exact-size buffer, so that AddressSanitizer sees any read past its end.

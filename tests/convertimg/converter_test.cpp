@@ -1,5 +1,6 @@
 // ConvertImg as a program: started with real arguments on real files, its JPEGs read back with libjpeg-turbo.
 #include "bmp_builder.h"
+#include "convert.h"
 #include "testimages.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <numeric>
 #include <set>
@@ -428,7 +430,7 @@ TEST_F(ConverterTest, DamagedBitmapsFailAlone)
     writeBytes(dir / "empty.bmp", {});
     std::ofstream(dir / "text\nline.bmp") << "this is not a bitmap";  // still reported on one line
     std::vector<std::uint8_t> rle = testbmp::makeBmp({.bits = 8});
-    testbmp::put32(rle, 30, 1);
+    testbmp::put32(rle, testbmp::at::compression, bmp::compression::rle8);
     writeBytes(dir / "rle.bmp", rle);
     // Readable, but wider than a JPEG may be: the encoder's own error must come back as a failure.
     writeBytes(dir / "too wide.bmp", testbmp::makeBmp({.width = 70000, .height = 1, .bits = 1}));
@@ -447,6 +449,37 @@ TEST_F(ConverterTest, DamagedBitmapsFailAlone)
     EXPECT_EQ(jpegs, std::set<std::string>{"good.jpg"});
 }
 
+// A bitmap that is no regular file when it is opened (replaced by a FIFO or a folder since the
+// listing, or gone) fails with its reason at once: a FIFO nobody writes to is never waited on.
+TEST_F(ConverterTest, RefusesWhatIsNoLongerARegularFileAtOnce)
+{
+    const struct {
+        const char* name;
+        int (*make)(const char* path);
+        const char* message;
+    } cases[] = {
+        {"fifo.bmp", [](const char* path) { return mkfifo(path, 0600); }, "not a regular file"},
+        {"folder.bmp", [](const char* path) { return mkdir(path, 0700); }, "not a regular file"},
+        {"gone.bmp", [](const char*) { return 0; }, "cannot open: No such file or directory"},
+    };
+    convertimg::ConvertSettings settings;
+    settings.outDir = dir.string();
+    for (const auto& c : cases) {
+        const fs::path path = dir / c.name;
+        ASSERT_EQ(c.make(path.c_str()), 0) << c.name;
+        auto result =
+            std::async(std::launch::async, [&] { return convertimg::convertFile(path, "out.jpg", settings); });
+        if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            close(open(path.c_str(), O_WRONLY | O_NONBLOCK));  // a writer lets the blocked opening return
+            ADD_FAILURE() << c.name << ": the converter waited";
+        }
+        const convertimg::FileResult r = result.get();
+        EXPECT_EQ(r.outcome, convertimg::Outcome::Failed) << c.name;
+        EXPECT_EQ(r.message, c.message) << c.name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.jpg"));
+}
+
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // their shadow memory counts as resident
 // A bitmap of a kilobyte whose run-length codes end at once declares a picture of 200 MB, which
 // the converter must hold. Three of them are converted one after the other, not one per core, and
@@ -456,8 +489,8 @@ TEST_F(ConverterTest, BitmapsDeclaringHugePicturesAreConvertedOneAtATime)
 {
     constexpr int side = 8200;  // just over 2^26 pixels
     std::vector<std::uint8_t> bomb = testbmp::makeRleBmp(1, 1, 8, {0, 1});
-    testbmp::put32(bomb, 18, side);
-    testbmp::put32(bomb, 22, side);
+    testbmp::put32(bomb, testbmp::at::width, side);
+    testbmp::put32(bomb, testbmp::at::height, side);
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
         writeBytes(dir / name, bomb);
     const pid_t pid = start({"/jpg", "/S", (dir / "*.bmp").string(), dir.string()});

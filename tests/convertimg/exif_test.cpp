@@ -266,7 +266,8 @@ TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
     auto overLimit = withBlock(plain, std::vector<std::uint8_t>(65534, 0));
     std::copy(payload.begin(), payload.end(), overLimit.begin() + static_cast<std::ptrdiff_t>(plain.size()));
     auto statedIntoBlock = withBlock(plain, payload);  // the header's image size reaches into it
-    testbmp::put32(statedIntoBlock, 34, static_cast<std::uint32_t>(plain.size() - 54 + 1));
+    testbmp::put32(statedIntoBlock, testbmp::at::imageSize,
+                   static_cast<std::uint32_t>(plain.size() - bmp::headersBytes + 1));
     const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
         {"no block", plain},
         {"a block inside the pixels", insidePixels},

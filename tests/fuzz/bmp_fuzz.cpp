@@ -2,6 +2,7 @@
 // metadata blocks at its end, accepted pictures through its JPEG encoder, and the same bytes as a file
 // through the whole conversion of one file.
 #include "bmp_reader.h"
+#include "common/bmp_layout.h"
 #include "convert.h"
 #include "fuzz_check.h"
 #include "jpeg_writer.h"
@@ -37,17 +38,17 @@ constexpr std::uint64_t kMaxRunLengthPixels = std::uint64_t{1} << 22;
 // Width * height declared by a run-length-encoded bitmap (BI_RLE8 or BI_RLE4), or 0 for any other input.
 std::uint64_t runLengthPixels(const std::uint8_t *data, std::size_t size)
 {
-    const auto le32 = [data](std::size_t at) {
-        return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 | std::uint32_t{data[at + 2]} << 16 |
-               std::uint32_t{data[at + 3]} << 24;
-    };
-    if (size < 34 || (le32(30) != 1 && le32(30) != 2))
+    using bmp::infoAt;
+    const auto le32 = [data](std::size_t at) { return bmp::get32(data + at); };
+    const std::size_t compression = infoAt(bmp::info::compression);
+    if (size < compression + 4 ||
+        (le32(compression) != bmp::compression::rle8 && le32(compression) != bmp::compression::rle4))
         return 0;
     const auto side = [&le32](std::size_t at) {  // a negative height means top-down
         const std::int64_t v = static_cast<std::int32_t>(le32(at));
         return static_cast<std::uint64_t>(v < 0 ? -v : v);
     };
-    return side(18) * side(22);
+    return side(infoAt(bmp::info::width)) * side(infoAt(bmp::info::height));
 }
 
 // Width and height of a JPEG held in memory, or {0, 0} when libjpeg-turbo cannot read its header.

@@ -2,6 +2,8 @@
 // fails.
 #include "library_helpers.h"
 
+#include "common/bmp_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -16,38 +18,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void put16(std::vector<std::uint8_t> &b, unsigned v)
-{
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void put32(std::vector<std::uint8_t> &b, std::uint32_t v)
-{
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
-
 // A 24-bit bitmap of one flat colour, spelt out field by field.
 std::vector<std::uint8_t> flatBitmap(int width, int height, const std::uint8_t bgr[3], std::uint32_t perMetre)
 {
+    using bmp::infoAt;
+    namespace info = bmp::info;
     const std::uint32_t row = (static_cast<std::uint32_t>(width) * 3 + 3) / 4 * 4;
     const std::uint32_t pixels = row * static_cast<std::uint32_t>(height);
-    std::vector<std::uint8_t> b = {'B', 'M'};
-    put32(b, 54 + pixels);  // file size
-    put32(b, 0);            // reserved
-    put32(b, 54);           // offset of the pixels
-    put32(b, 40);           // BITMAPINFOHEADER
-    put32(b, static_cast<std::uint32_t>(width));
-    put32(b, static_cast<std::uint32_t>(height));  // positive: bottom-up
-    put16(b, 1);                                   // planes
-    put16(b, 24);                                  // bits per pixel
-    put32(b, 0);                                   // BI_RGB
-    put32(b, pixels);
-    put32(b, perMetre);
-    put32(b, perMetre);
-    put32(b, 0);  // palette colours
-    put32(b, 0);  // important colours
+    std::vector<std::uint8_t> b(bmp::headersBytes, 0);  // reserved fields, no palette: 0
+    b[bmp::file::signature] = 'B';
+    b[bmp::file::signature + 1] = 'M';
+    bmp::put32(&b[bmp::file::fileSize], bmp::headersBytes + pixels);
+    bmp::put32(&b[bmp::file::pixelOffset], bmp::headersBytes);
+    bmp::put32(&b[infoAt(info::headerSize)], info::bytes);
+    bmp::put32(&b[infoAt(info::width)], static_cast<std::uint32_t>(width));
+    bmp::put32(&b[infoAt(info::height)], static_cast<std::uint32_t>(height));  // positive: bottom-up
+    bmp::put16(&b[infoAt(info::planes)], 1);
+    bmp::put16(&b[infoAt(info::bitsPerPixel)], 24);
+    bmp::put32(&b[infoAt(info::compression)], bmp::compression::rgb);
+    bmp::put32(&b[infoAt(info::imageSize)], pixels);
+    bmp::put32(&b[infoAt(info::xPixelsPerMetre)], perMetre);
+    bmp::put32(&b[infoAt(info::yPixelsPerMetre)], perMetre);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x)
             b.insert(b.end(), bgr, bgr + 3);

@@ -1,6 +1,8 @@
 // Making test JPEGs with libjpeg-turbo and reading back the bitmaps the program writes.
 #include "testimages.h"
 
+#include "common/bmp_layout.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
@@ -323,13 +325,12 @@ namespace {
 
 std::uint32_t get32(const std::vector<std::uint8_t> &b, std::size_t at)
 {
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+    return bmp::get32(&b.at(at + 3) - 3);
 }
 
-std::uint16_t get16(const std::vector<std::uint8_t> &b, std::size_t at)
+std::uint32_t get16(const std::vector<std::uint8_t> &b, std::size_t at)
 {
-    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+    return bmp::get16(&b.at(at + 1) - 1);
 }
 
 std::optional<Bitmap> refuse(std::string *why, const char *reason)
@@ -343,35 +344,37 @@ std::optional<Bitmap> refuse(std::string *why, const char *reason)
 
 std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::string *why)
 {
-    if (file.size() < 54)
+    using bmp::infoAt;
+    namespace info = bmp::info;
+    if (file.size() < bmp::headersBytes)
         return refuse(why, "shorter than the two headers");
     if (file[0] != 'B' || file[1] != 'M')
         return refuse(why, "no BM signature");
-    const std::uint32_t offset = get32(file, 10);
-    const std::uint32_t infoSize = get32(file, 14);
-    if (infoSize < 40 || 14ull + infoSize > offset)
+    const std::uint32_t offset = get32(file, bmp::file::pixelOffset);
+    const std::uint32_t infoSize = get32(file, infoAt(info::headerSize));
+    if (infoSize < info::bytes || std::uint64_t{bmp::file::bytes} + infoSize > offset)
         return refuse(why, "bad info header size or pixel offset");
-    const auto width = static_cast<std::int32_t>(get32(file, 18));
-    const auto height = static_cast<std::int32_t>(get32(file, 22));
+    const auto width = static_cast<std::int32_t>(get32(file, infoAt(info::width)));
+    const auto height = static_cast<std::int32_t>(get32(file, infoAt(info::height)));
     if (width <= 0 || height == 0 || height == INT32_MIN)
         return refuse(why, "bad dimensions");
-    if (get16(file, 26) != 1 || get16(file, 28) != 24)
+    if (get16(file, infoAt(info::planes)) != 1 || get16(file, infoAt(info::bitsPerPixel)) != 24)
         return refuse(why, "not one plane of 24 bits per pixel");
-    if (get32(file, 30) != 0)
+    if (get32(file, infoAt(info::compression)) != bmp::compression::rgb)
         return refuse(why, "compressed");
     Bitmap bmp;
     bmp.width = width;
     bmp.height = height < 0 ? -height : height;
     bmp.bottomUp = height > 0;
-    bmp.xPelsPerMeter = static_cast<std::int32_t>(get32(file, 38));
-    bmp.yPelsPerMeter = static_cast<std::int32_t>(get32(file, 42));
+    bmp.xPelsPerMeter = static_cast<std::int32_t>(get32(file, infoAt(info::xPixelsPerMetre)));
+    bmp.yPelsPerMeter = static_cast<std::int32_t>(get32(file, infoAt(info::yPixelsPerMetre)));
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
     const std::size_t padded = (rowBytes + 3) / 4 * 4;
-    const std::uint32_t sizeImage = get32(file, 34);
+    const std::uint32_t sizeImage = get32(file, infoAt(info::imageSize));
     if (sizeImage != 0 && sizeImage != padded * bmp.height)
         return refuse(why, "the image size in the header does not match the dimensions");
     const std::size_t pixelsEnd = offset + padded * bmp.height;
-    if (get32(file, 2) != file.size())
+    if (get32(file, bmp::file::fileSize) != file.size())
         return refuse(why, "the file size in the header is not the file's");
     if (pixelsEnd > file.size())
         return refuse(why, "the pixel data runs past the end of the file");
