@@ -271,15 +271,19 @@ std::vector<std::uint8_t> segmentOfJpeg(const std::vector<std::uint8_t> &jpeg, s
     return {};
 }
 
-// Expat gives namespaced names as "URI name" with this separator.
-constexpr char kNameSeparator = ' ';
+// Expat gives namespaced names as URI, separator, local name. The separator is a character no
+// XML document may hold, so that no URI can hide it.
+constexpr char kNameSeparator = '\x01';
 
-bool isLocation(const XML_Char *name)
+bool isLocation(std::string_view name)
 {
-    static constexpr const char *kLocated[] = {"http://ns.adobe.com/exif/1.0/ GPS",
-                                               "http://iptc.org/std/Iptc4xmpExt/2008-02-29/ GPS"};
-    return std::any_of(std::begin(kLocated), std::end(kLocated),
-                       [name](const char *prefix) { return std::strncmp(name, prefix, std::strlen(prefix)) == 0; });
+    static constexpr std::string_view kLocated[] = {"http://ns.adobe.com/exif/1.0/",
+                                                    "http://iptc.org/std/Iptc4xmpExt/2008-02-29/"};
+    const std::size_t separator = name.find(kNameSeparator);
+    if (separator == std::string_view::npos)
+        return false;
+    const std::string_view uri = name.substr(0, separator), local = name.substr(separator + 1);
+    return local.starts_with("GPS") && std::find(std::begin(kLocated), std::end(kLocated), uri) != std::end(kLocated);
 }
 
 void onElement(void *located, const XML_Char *name, const XML_Char **attributes)
