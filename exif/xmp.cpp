@@ -75,6 +75,25 @@ struct ParserFree {
     void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
 };
 
+void stopAtDoctype(void *parser, const XML_Char *, const XML_Char *, const XML_Char *, int)
+{
+    XML_StopParser(static_cast<XML_Parser>(parser), XML_FALSE);
+}
+
+// Whether a namespace-aware reader takes the packet: the cleaning reads names itself, and a
+// packet such a reader refuses (a name with two colons, a local part starting with a digit...)
+// is one where another reader could see properties the cleaning does not.
+bool namespaceAwareReaderTakes(std::string_view packet)
+{
+    const std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreateNS("UTF-8", '\x01'));
+    if (!parser)
+        return false;
+    XML_SetUserData(parser.get(), parser.get());
+    XML_SetStartDoctypeDeclHandler(parser.get(), stopAtDoctype);
+    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+    return XML_Parse(parser.get(), packet.data(), static_cast<int>(packet.size()), XML_TRUE) == XML_STATUS_OK;
+}
+
 class Cleaner {
 public:
     Cleaner(std::string_view packet, std::uint32_t width, std::uint32_t height)
@@ -202,24 +221,15 @@ private:
         copied_ = tagEnd;
     }
 
-    // The URI and local name of `qualified` ("prefix:local"); an attribute without a prefix is in
-    // no namespace, an element without one in the default namespace; nothing for a namespace
-    // declaration. A prefix nobody declared, or a name a namespace-aware reader refuses (two
-    // colons, an empty prefix or local part, an element named like a declaration), makes the
-    // packet one that does not parse: such a reader could see a property where we see none.
+    // The URI and local name of `qualified` ("prefix:local", as namespaceAwareReaderTakes()
+    // made sure); an attribute without a prefix is in no namespace, an element without one in
+    // the default namespace; nothing for a namespace declaration. A prefix nobody declared makes
+    // the packet one that does not parse.
     std::optional<Name> resolve(std::string_view qualified, bool attribute)
     {
-        const bool declaration = qualified == "xmlns" || qualified.starts_with("xmlns:");
-        if (declaration && attribute)
+        if (attribute && (qualified == "xmlns" || qualified.starts_with("xmlns:")))
             return std::nullopt;
         const std::size_t colon = qualified.find(':');
-        const bool malformed =
-            colon != std::string_view::npos &&
-            (colon == 0 || colon + 1 == qualified.size() || qualified.find(':', colon + 1) != std::string_view::npos);
-        if (declaration || malformed) {
-            fail();
-            return std::nullopt;
-        }
         if (colon == std::string_view::npos && attribute)
             return Name{{}, qualified};
         const std::string_view prefix =
@@ -281,7 +291,7 @@ private:
 
 std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width, std::uint32_t height)
 {
-    if (packet.size() > kMaxXmpPacket)
+    if (packet.size() > kMaxXmpPacket || !namespaceAwareReaderTakes(packet))
         return std::nullopt;
     return Cleaner(packet, width, height).run();
 }

@@ -95,7 +95,9 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
     const std::string dropped[] = {
         packet("", "<dc:title>cut short"),
         packet(" zz:Rating=\"1\"", ""),  // a prefix nobody declared
-        packet("", "<dc:a:b e:GPSLatitude=\"45,45N\"/>"),  // a name no namespace-aware reader takes
+        // Names no namespace-aware reader takes.
+        packet("", "<dc:a:b e:GPSLatitude=\"45,45N\"/>"),
+        packet(" e:4GPSLatitude=\"45,45N\"", ""),
         "<!DOCTYPE x [<!ENTITY a \"aaaa\">]>" + packet("", "<dc:title>&a;</dc:title>"),
         packet("", "") + std::string(2, '\0'),
     };
