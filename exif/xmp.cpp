@@ -23,7 +23,6 @@ constexpr std::string_view kMicrosoftPhoto = "http://ns.microsoft.com/photo/1.2/
 constexpr std::string_view kGainMap = "http://ns.adobe.com/hdr-gain-map/1.0/";
 constexpr std::string_view kXmpNote = "http://ns.adobe.com/xmp/note/";
 constexpr std::string_view kIptcExtension = "http://iptc.org/std/Iptc4xmpExt/2008-02-29/";
-constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
 // A property's name as XMP knows it: its namespace's URI and its local name.
 struct Name {
@@ -75,25 +74,6 @@ struct ParserFree {
     void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
 };
 
-void stopAtDoctype(void *parser, const XML_Char *, const XML_Char *, const XML_Char *, int)
-{
-    XML_StopParser(static_cast<XML_Parser>(parser), XML_FALSE);
-}
-
-// Whether a namespace-aware reader takes the packet: the cleaning reads names itself, and a
-// packet such a reader refuses (a name with two colons, a local part starting with a digit...)
-// is one where another reader could see properties the cleaning does not.
-bool namespaceAwareReaderTakes(std::string_view packet)
-{
-    const std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreateNS("UTF-8", '\x01'));
-    if (!parser)
-        return false;
-    XML_SetUserData(parser.get(), parser.get());
-    XML_SetStartDoctypeDeclHandler(parser.get(), stopAtDoctype);
-    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
-    return XML_Parse(parser.get(), packet.data(), static_cast<int>(packet.size()), XML_TRUE) == XML_STATUS_OK;
-}
-
 class Cleaner {
 public:
     Cleaner(std::string_view packet, std::uint32_t width, std::uint32_t height)
@@ -102,12 +82,18 @@ public:
 
     std::optional<std::string> run()
     {
-        const std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
+        // Namespace-aware, so that a packet such a reader refuses (a name with two colons, a
+        // local part starting with a digit, a prefix nobody declared) does not parse here either:
+        // another reader could see properties in it that we do not. Names come as URI, local
+        // name and prefix, split by a character no document may hold.
+        const std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreateNS("UTF-8", kSeparator));
         if (!parser)
             return std::nullopt;
         parser_ = parser.get();
+        XML_SetReturnNSTriplet(parser_, XML_TRUE);
         XML_SetUserData(parser_, this);
         XML_SetElementHandler(parser_, onStart, onEnd);
+        XML_SetStartNamespaceDeclHandler(parser_, onDeclaration);
         XML_SetStartDoctypeDeclHandler(parser_, onDoctype);
         XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
         if (XML_Parse(parser_, in_.data(), static_cast<int>(in_.size()), XML_TRUE) != XML_STATUS_OK || failed_)
@@ -117,11 +103,36 @@ public:
     }
 
 private:
+    static constexpr char kSeparator = '\x01';
+
+    // A name as expat gives it, and as it stands in the packet ("prefix:local").
+    struct Qualified {
+        Name name;
+        std::string written;
+    };
+
+    static Qualified split(std::string_view expanded)
+    {
+        const std::size_t first = expanded.find(kSeparator);
+        if (first == std::string_view::npos)
+            return {{{}, expanded}, std::string(expanded)};
+        const std::string_view uri = expanded.substr(0, first), rest = expanded.substr(first + 1);
+        const std::size_t second = rest.find(kSeparator);
+        if (second == std::string_view::npos)
+            return {{uri, rest}, std::string(rest)};
+        const std::string_view local = rest.substr(0, second), prefix = rest.substr(second + 1);
+        return {{uri, local}, std::string(prefix) + ":" + std::string(local)};
+    }
+
     static void onStart(void *self, const XML_Char *name, const XML_Char **attributes)
     {
         static_cast<Cleaner *>(self)->start(name, attributes);
     }
     static void onEnd(void *self, const XML_Char *) { static_cast<Cleaner *>(self)->end(); }
+    static void onDeclaration(void *self, const XML_Char *prefix, const XML_Char *uri)
+    {
+        static_cast<Cleaner *>(self)->declarations_.emplace_back(prefix ? prefix : "", uri ? uri : "");
+    }
     static void onDoctype(void *self, const XML_Char *, const XML_Char *, const XML_Char *, int)
     {
         static_cast<Cleaner *>(self)->fail();
@@ -137,35 +148,28 @@ private:
     std::size_t eventStart() const { return static_cast<std::size_t>(XML_GetCurrentByteIndex(parser_)); }
     std::size_t eventLength() const { return static_cast<std::size_t>(XML_GetCurrentByteCount(parser_)); }
 
-    void start(std::string_view name, const XML_Char **attributes)
+    void start(std::string_view expanded, const XML_Char **attributes)
     {
         const std::size_t tagStart = eventStart();
         const std::size_t tagEnd = tagStart + eventLength();
-        scopes_.push_back(bindings_.size());
         tagEnds_.push_back(tagEnd);
-        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-            const std::string_view attribute = a[0];
-            if (attribute == "xmlns")
-                bindings_.emplace_back("", a[1]);
-            else if (attribute.starts_with("xmlns:"))
-                bindings_.emplace_back(attribute.substr(6), a[1]);
-        }
+        // The declarations expat reported for this element, only needed if its tag is written again.
+        std::vector<std::pair<std::string, std::string>> declarations = std::move(declarations_);
+        declarations_.clear();
         if (skipping_ > 0) {
             ++skipping_;
             return;
         }
-        const std::optional<Name> element = resolve(name, false);
-        if (!element)
-            return;
-        if (isRemoved(*element)) {
+        const Qualified element = split(expanded);
+        if (isRemoved(element.name)) {
             copyTo(tagStart);
             skipping_ = 1;
             replacing_ = false;
             return;
         }
         const bool selfClosing = in_.substr(tagStart, tagEnd - tagStart).ends_with("/>");
-        rewriteAttributesIfChanged(name, attributes, tagStart, tagEnd, selfClosing);
-        if (const std::optional<std::string> value = newValue(*element, width_, height_); value && !selfClosing) {
+        rewriteAttributesIfChanged(element.written, declarations, attributes, tagStart, tagEnd, selfClosing);
+        if (const std::optional<std::string> value = newValue(element.name, width_, height_); value && !selfClosing) {
             copyTo(tagEnd);
             appendEscaped(out_, *value);
             skipping_ = 1;
@@ -179,8 +183,6 @@ private:
         const std::size_t length = eventLength();
         const std::size_t startTagEnd = tagEnds_.back();
         tagEnds_.pop_back();
-        bindings_.resize(scopes_.back());
-        scopes_.pop_back();
         if (skipping_ == 0 || --skipping_ > 0)
             return;
         // A replaced value's end tag is kept; a removed element goes whole, end tag included (an
@@ -188,63 +190,41 @@ private:
         copied_ = replacing_ ? tagStart : length > 0 ? tagStart + length : startTagEnd;
     }
 
-    // The start tag written again when one of its attributes goes or changes.
-    void rewriteAttributesIfChanged(std::string_view name, const XML_Char **attributes, std::size_t tagStart,
-                                    std::size_t tagEnd, bool selfClosing)
+    // The start tag written again, its namespace declarations first, when one of its attributes
+    // goes or changes.
+    void rewriteAttributesIfChanged(const std::string &name,
+                                    const std::vector<std::pair<std::string, std::string>> &declarations,
+                                    const XML_Char **attributes, std::size_t tagStart, std::size_t tagEnd,
+                                    bool selfClosing)
     {
-        std::string tag = "<" + std::string(name);
+        std::string tag = "<" + name;
+        for (const auto &[prefix, uri] : declarations) {
+            tag += prefix.empty() ? " xmlns=\"" : " xmlns:" + prefix + "=\"";
+            appendEscaped(tag, uri);
+            tag += "\"";
+        }
         bool changed = false;
-        for (const XML_Char **a = attributes; *a != nullptr && !failed_; a += 2) {
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            const Qualified attribute = split(a[0]);
             std::string_view value = a[1];
-            std::optional<std::string> replaced;
-            if (const std::optional<Name> attribute = resolve(a[0], true)) {
-                if (isRemoved(*attribute)) {
-                    changed = true;
-                    continue;
-                }
-                replaced = newValue(*attribute, width_, height_);
-                if (replaced && *replaced != value) {
-                    changed = true;
-                    value = *replaced;
-                }
+            if (isRemoved(attribute.name)) {
+                changed = true;
+                continue;
             }
-            tag += " ";
-            tag += a[0];
-            tag += "=\"";
+            const std::optional<std::string> replaced = newValue(attribute.name, width_, height_);
+            if (replaced && *replaced != value) {
+                changed = true;
+                value = *replaced;
+            }
+            tag += " " + attribute.written + "=\"";
             appendEscaped(tag, value);
             tag += "\"";
         }
-        if (!changed || failed_)
+        if (!changed)
             return;
         copyTo(tagStart);
         out_ += tag + (selfClosing ? "/>" : ">");
         copied_ = tagEnd;
-    }
-
-    // The URI and local name of `qualified` ("prefix:local", as namespaceAwareReaderTakes()
-    // made sure); an attribute without a prefix is in no namespace, an element without one in
-    // the default namespace; nothing for a namespace declaration. A prefix nobody declared makes
-    // the packet one that does not parse.
-    std::optional<Name> resolve(std::string_view qualified, bool attribute)
-    {
-        if (attribute && (qualified == "xmlns" || qualified.starts_with("xmlns:")))
-            return std::nullopt;
-        const std::size_t colon = qualified.find(':');
-        if (colon == std::string_view::npos && attribute)
-            return Name{{}, qualified};
-        const std::string_view prefix =
-            colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
-        const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
-        if (prefix == "xml")
-            return Name{kXmlNamespace, local};
-        for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
-            if (b->first == prefix)
-                return Name{b->second, local};
-        }
-        if (prefix.empty())
-            return Name{{}, local};
-        fail();
-        return std::nullopt;
     }
 
     void copyTo(std::size_t position)
@@ -277,9 +257,8 @@ private:
     XML_Parser parser_ = nullptr;
     bool failed_ = false;
 
-    std::vector<std::pair<std::string, std::string>> bindings_;  // prefix and URI, innermost last
-    std::vector<std::size_t> scopes_;                            // bindings_'s size at each open element
-    std::vector<std::size_t> tagEnds_;                           // where each open element's start tag ends
+    std::vector<std::pair<std::string, std::string>> declarations_;  // prefix and URI, for the next start tag
+    std::vector<std::size_t> tagEnds_;                               // where each open element's start tag ends
 
     std::string out_;
     std::size_t copied_ = 0;  // the packet is in out_ up to here
@@ -291,7 +270,7 @@ private:
 
 std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width, std::uint32_t height)
 {
-    if (packet.size() > kMaxXmpPacket || !namespaceAwareReaderTakes(packet))
+    if (packet.size() > kMaxXmpPacket)
         return std::nullopt;
     return Cleaner(packet, width, height).run();
 }
