@@ -1,6 +1,7 @@
 // JPEG encoder on libjpeg-turbo, with an error manager that returns instead of exiting.
 #include "jpeg_writer.h"
 
+#include "exif.h"
 #include "jpeg_settings.h"
 
 #include <algorithm>
@@ -91,9 +92,7 @@ void streamLargeImage(jpeg_compress_struct* cinfo)
 
 void writeSegment(jpeg_compress_struct* cinfo, int marker, const std::vector<std::uint8_t>& payload)
 {
-    // The two length bytes count themselves.
-    constexpr std::size_t largest = 65535 - 2;
-    if (!payload.empty() && payload.size() <= largest)
+    if (!payload.empty() && payload.size() <= exif::kMaxPayload)
         jpeg_write_marker(cinfo, marker, payload.data(), static_cast<unsigned>(payload.size()));
 }
 

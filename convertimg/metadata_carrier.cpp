@@ -9,10 +9,8 @@ exif::Metadata carriedMetadataFor(std::span<const std::uint8_t> file, const Bitm
 {
     if (bitmap.width <= 0 || bitmap.height <= 0)
         return {};
-    const exif::Metadata carried = exif::carriedMetadata(file, bitmap.pixelsEnd);
-    if (carried.empty())
-        return {};
-    return exif::cleaned(carried, static_cast<std::uint32_t>(bitmap.width), static_cast<std::uint32_t>(bitmap.height));
+    return exif::cleaned(exif::carriedMetadata(file, bitmap.pixelsEnd), static_cast<std::uint32_t>(bitmap.width),
+                         static_cast<std::uint32_t>(bitmap.height));
 }
 
 } // namespace convertimg

@@ -13,7 +13,8 @@ namespace exif {
 // What an APP1 payload starts with when an EXIF block (a TIFF block) follows.
 inline constexpr std::uint8_t kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
 
-// Largest APP1 payload: the segment's 16-bit length counts its own two bytes.
+// Largest payload of a JPEG segment (APP1 and the others): its 16-bit length counts its own two
+// bytes.
 inline constexpr std::size_t kMaxPayload = 0xFFFF - 2;
 
 // Orientation (1 to 8) recorded in IFD0 of an EXIF payload ("Exif\0\0" and a TIFF block), or 1

@@ -105,23 +105,27 @@ public:
 private:
     static constexpr char kSeparator = '\x01';
 
-    // A name as expat gives it, and as it stands in the packet ("prefix:local").
+    // A name as expat gives it: its URI, local name and prefix (empty without one).
     struct Qualified {
         Name name;
-        std::string written;
+        std::string_view prefix;
+        // As it stands in the packet; only wanted for a tag written again.
+        std::string written() const
+        {
+            return prefix.empty() ? std::string(name.local) : std::string(prefix) + ":" + std::string(name.local);
+        }
     };
 
     static Qualified split(std::string_view expanded)
     {
         const std::size_t first = expanded.find(kSeparator);
         if (first == std::string_view::npos)
-            return {{{}, expanded}, std::string(expanded)};
+            return {{{}, expanded}, {}};
         const std::string_view uri = expanded.substr(0, first), rest = expanded.substr(first + 1);
         const std::size_t second = rest.find(kSeparator);
         if (second == std::string_view::npos)
-            return {{uri, rest}, std::string(rest)};
-        const std::string_view local = rest.substr(0, second), prefix = rest.substr(second + 1);
-        return {{uri, local}, std::string(prefix) + ":" + std::string(local)};
+            return {{uri, rest}, {}};
+        return {{uri, rest.substr(0, second)}, rest.substr(second + 1)};
     }
 
     static void onStart(void *self, const XML_Char *name, const XML_Char **attributes)
@@ -168,7 +172,7 @@ private:
             return;
         }
         const bool selfClosing = in_.substr(tagStart, tagEnd - tagStart).ends_with("/>");
-        rewriteAttributesIfChanged(element.written, declarations, attributes, tagStart, tagEnd, selfClosing);
+        rewriteAttributesIfChanged(element, declarations, attributes, tagStart, tagEnd, selfClosing);
         if (const std::optional<std::string> value = newValue(element.name, width_, height_); value && !selfClosing) {
             copyTo(tagEnd);
             appendEscaped(out_, *value);
@@ -192,12 +196,12 @@ private:
 
     // The start tag written again, its namespace declarations first, when one of its attributes
     // goes or changes.
-    void rewriteAttributesIfChanged(const std::string &name,
+    void rewriteAttributesIfChanged(const Qualified &element,
                                     const std::vector<std::pair<std::string, std::string>> &declarations,
                                     const XML_Char **attributes, std::size_t tagStart, std::size_t tagEnd,
                                     bool selfClosing)
     {
-        std::string tag = "<" + name;
+        std::string tag = "<" + element.written();
         for (const auto &[prefix, uri] : declarations) {
             tag += prefix.empty() ? " xmlns=\"" : " xmlns:" + prefix + "=\"";
             appendEscaped(tag, uri);
@@ -216,7 +220,7 @@ private:
                 changed = true;
                 value = *replaced;
             }
-            tag += " " + attribute.written + "=\"";
+            tag += " " + attribute.written() + "=\"";
             appendEscaped(tag, value);
             tag += "\"";
         }

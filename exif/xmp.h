@@ -2,6 +2,8 @@
 // story as photo editors write it, fitted to the upright, resized copy the program makes.
 #pragma once
 
+#include "exif.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -16,7 +18,7 @@ inline constexpr std::string_view kXmpId{"http://ns.adobe.com/xap/1.0/\0", 29};
 // Largest XMP packet in one APP1 segment: the segment's payload less the identifier. Larger
 // packets are split into extended XMP, which describes pixels the copy no longer has and is
 // never carried.
-inline constexpr std::size_t kMaxXmpPacket = 0xFFFF - 2 - kXmpId.size();
+inline constexpr std::size_t kMaxXmpPacket = kMaxPayload - kXmpId.size();
 
 // The packet made fit for an upright copy of width x height pixels, or nothing when it does not
 // parse as one UTF-8 XML document (a DOCTYPE included: XMP has none) or cannot be made to fit
