@@ -5,7 +5,6 @@
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
 #include "bmp_builder.h"
 #include "carrier.h"
-#include "iptc.h"
 #include "testimages.h"
 #include "xmp.h"
 
@@ -237,32 +236,12 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int 
     return payloads;
 }
 
-std::vector<std::uint8_t> bytesOf(std::string_view text)
-{
-    return {text.begin(), text.end()};
-}
-
-// A photo editor's story of a photo: XMP with a location, a face and an edit history in both
-// its forms, IPTC records and a comment.
+// A photo editor's story, as the metadata a bitmap carries.
 exif::Metadata story()
 {
     exif::Metadata metadata;
-    metadata.xmp = bytesOf(
-        std::string(exif::kXmpId) +
-        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
-        " xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\""
-        " xmlns:xmpMM=\"http://ns.adobe.com/xap/1.0/mm/\""
-        " xmlns:mwg-rs=\"http://www.metadataworkinggroup.com/schemas/regions/\""
-        " tiff:Orientation=\"6\" exif:PixelXDimension=\"37\" exif:GPSLatitude=\"48,51.4N\">"
-        "<dc:creator><rdf:Seq><rdf:li>Ada</rdf:li></rdf:Seq></dc:creator>"
-        "<exif:GPSLongitude>2,21.1E</exif:GPSLongitude><tiff:ImageLength>23</tiff:ImageLength>"
-        "<xmpMM:History><rdf:Seq><rdf:li rdf:parseType=\"Resource\"/></rdf:Seq></xmpMM:History>"
-        "<mwg-rs:Regions rdf:parseType=\"Resource\"><mwg-rs:RegionList/></mwg-rs:Regions>"
-        "</rdf:Description></rdf:RDF></x:xmpmeta>");
-    metadata.iptc = exif::photoshopPayload(
-        std::vector<std::uint8_t>{0x1C, 2, 80, 0, 3, 'A', 'd', 'a', 0x1C, 2, 25, 0, 3, 'l', 'a', 'c'});
-    metadata.comments = {bytesOf("Au bord du lac"), bytesOf("")};
+    for (const auto &[marker, payload] : testimages::editorsStory())
+        exif::take(metadata, exif::segmentKind(marker, payload), payload);
     return metadata;
 }
 
@@ -271,9 +250,7 @@ void writeStories(const fs::path &jpegs, const fs::path &bitmaps)
     const exif::Metadata metadata = story();
     JpegOptions options;
     options.quality = 75;
-    options.segments = {{0xE1, metadata.xmp}, {0xED, metadata.iptc}};
-    for (const std::vector<std::uint8_t> &comment : metadata.comments)
-        options.segments.push_back({0xFE, comment});
+    options.segments = testimages::editorsStory();
     testimages::writeJpeg(jpegs / "story.jpg", testimages::gradient(37, 23), options);
     auto carrying = testbmp::makeBmp({.width = 7, .height = 5});
     const std::vector<std::uint8_t> blocks = exif::carrierBlocks(metadata);
@@ -289,7 +266,7 @@ void writeXmpPackets(const fs::path &dir)
                           {xmp.begin() + static_cast<std::ptrdiff_t>(exif::kXmpId.size()), xmp.end()});
     testimages::writeFile(
         dir / "forms.xml",
-        bytesOf(
+        testimages::bytesOf(
             "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
             "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
             "<rdf:Description rdf:about=\"\" xmlns:e=\"http://ns.adobe.com/exif/1.0/\""

@@ -2,6 +2,9 @@
 // for what the program makes of it.
 #include "testimages.h"
 
+#include "iptc.h"
+#include "xmp.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -260,13 +263,9 @@ namespace {
 // The payload of a JPEG's first segment of `marker` that starts with `id`, before its first scan.
 std::vector<std::uint8_t> segmentOfJpeg(const std::vector<std::uint8_t> &jpeg, std::uint8_t marker, std::string_view id)
 {
-    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
-        const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
-        const auto payload = jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4);
-        const std::size_t bytes = std::min(length, jpeg.size() - at - 2) - std::min<std::size_t>(length, 2);
-        if (jpeg[at + 1] == marker && bytes >= id.size() && std::equal(id.begin(), id.end(), payload))
-            return {payload, payload + static_cast<std::ptrdiff_t>(bytes)};
-        at += 2 + length;
+    for (const auto &[code, payload] : segmentsOf(jpeg)) {
+        if (code == marker && payload.size() >= id.size() && std::equal(id.begin(), id.end(), payload.begin()))
+            return payload;
     }
     return {};
 }
@@ -295,6 +294,47 @@ void onElement(void *located, const XML_Char *name, const XML_Char **attributes)
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> bytesOf(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> segmentsOf(const std::vector<std::uint8_t> &jpeg)
+{
+    std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> segments;
+    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+        const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        const auto payload = jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4);
+        const std::size_t bytes = std::min(length, jpeg.size() - at - 2) - std::min<std::size_t>(length, 2);
+        segments.push_back({jpeg[at + 1], {payload, payload + static_cast<std::ptrdiff_t>(bytes)}});
+        at += 2 + length;
+    }
+    return segments;
+}
+
+std::vector<std::pair<int, std::vector<std::uint8_t>>> editorsStory()
+{
+    const std::string xmp =
+        std::string(exif::kXmpId) +
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+        " xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\""
+        " xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" xmlns:xmpMM=\"http://ns.adobe.com/xap/1.0/mm/\""
+        " xmlns:mwg-rs=\"http://www.metadataworkinggroup.com/schemas/regions/\""
+        " xmp:Rating=\"4\" tiff:Orientation=\"6\" exif:PixelXDimension=\"64\" exif:GPSLatitude=\"48,51.4N\">"
+        "<dc:creator><rdf:Seq><rdf:li>Ada Lovelace</rdf:li></rdf:Seq></dc:creator>"
+        "<dc:subject><rdf:Bag><rdf:li>lac</rdf:li><rdf:li>montagne</rdf:li></rdf:Bag></dc:subject>"
+        "<exif:GPSLongitude>2,21.1E</exif:GPSLongitude><tiff:ImageLength>48</tiff:ImageLength>"
+        "<xmpMM:History><rdf:Seq><rdf:li rdf:parseType=\"Resource\"/></rdf:Seq></xmpMM:History>"
+        "<mwg-rs:Regions rdf:parseType=\"Resource\"><mwg-rs:RegionList><rdf:Bag><rdf:li rdf:parseType=\"Resource\">"
+        "<mwg-rs:Name>Charles Babbage</mwg-rs:Name><mwg-rs:Type>Face</mwg-rs:Type></rdf:li></rdf:Bag>"
+        "</mwg-rs:RegionList></mwg-rs:Regions>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    const std::vector<std::uint8_t> iptc = exif::photoshopPayload(
+        std::vector<std::uint8_t>{0x1C, 2, 80, 0, 3, 'A', 'd', 'a', 0x1C, 2, 25, 0, 3, 'l', 'a', 'c'});
+    return {{0xE1, bytesOf(xmp)}, {0xED, iptc}, {0xFE, bytesOf("Au bord du lac")}};
+}
 
 std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg)
 {

@@ -154,6 +154,18 @@ std::vector<std::uint8_t> exifTree(const ExifTreeNode &ifd0);
 // find a location there.  Reads only inside the payload.
 bool reachesGps(const std::vector<std::uint8_t> &payload);
 
+// The bytes of a text, as a segment's payload.
+std::vector<std::uint8_t> bytesOf(std::string_view text);
+
+// The markers and payloads of a JPEG's segments before its first scan.
+std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> segmentsOf(const std::vector<std::uint8_t> &jpeg);
+
+// A photo editor's story of a 64 x 48 photo, as the segments (marker and payload, for
+// JpegOptions::segments) it writes: XMP with an author, keywords, a rating, an orientation and
+// sizes, a location in attribute and element form, a named face and an edit history; IPTC by-line
+// and keyword records; a comment.
+std::vector<std::pair<int, std::vector<std::uint8_t>>> editorsStory();
+
 // The payload of a JPEG's first APP1 "Exif" segment before its first scan; empty without one.
 std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg);
 // The same for its first APP1 XMP segment ("http://ns.adobe.com/xap/1.0/\0" and the packet).
