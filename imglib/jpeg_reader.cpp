@@ -14,7 +14,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -152,12 +151,6 @@ std::uint64_t coefficientBytes(const jpeg_decompress_struct &cinfo)
     return bytes;
 }
 
-// Every file's buffers apart from the coefficients: a few rows, tables, saved markers.
-constexpr long kDecoderOverhead = 64L << 20;
-// libjpeg counts its memory in a long: the largest coefficient buffer and the rest must fit.
-static_assert(kMaxImageBytes + kDecoderOverhead <= static_cast<std::uint64_t>(std::numeric_limits<long>::max()),
-              "libjpeg's memory limit cannot say the largest decode");
-
 // A multi-scan file whose coefficient buffer is this many times larger than the file is
 // refused when the buffer is large: real photos compress by a factor of 10 to 50, and a tiny
 // file must not make us clear gigabytes before it turns out to be truncated.
@@ -176,13 +169,16 @@ std::int32_t pixelsPerMetre(unsigned density, int unit)
 }
 
 // The metadata segments before the first scan, where a JPEG keeps them: its EXIF, XMP and IPTC
-// segments (the first of each), and its comments, as many as the bitmap carries.
-exif::Metadata metadataOf(const JpegFile &file)
+// segments (the first of each), and its comments, as many as the bitmap carries; or its EXIF
+// alone, when only the orientation is wanted.
+exif::Metadata metadataOf(const JpegFile &file, bool everyKind)
 {
     exif::Metadata metadata;
     JpegWalk walk;
     walk.onSegment = [&](std::uint8_t code, std::span<const std::uint8_t> payload) {
         const exif::Segment kind = exif::segmentKind(code, payload);
+        if (!everyKind && kind != exif::Segment::Exif)
+            return;
         if (kind != exif::Segment::Comment || metadata.comments.size() < exif::kMaxCarriedBlocks)
             exif::take(metadata, kind, payload);
     };
@@ -203,8 +199,6 @@ bool readHeader(Decoder &d, const JpegFile &file)
         jpeg_create_decompress(cinfo);
         d.created = true;
         cinfo->progress = &d.progress;
-        // Without a backing store, libjpeg fails cleanly when it would need more than this.
-        cinfo->mem->max_memory_to_use = kDecoderOverhead;
         jpeg_mem_src(cinfo, data, dataSize);
         jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);  // the ICC profile
         jpeg_read_header(cinfo, TRUE);
@@ -269,7 +263,7 @@ bool chooseColour(Decoder &d, ColourPlan &plan)
 // `metadataOut` when asked for.
 int takeMetadata(const JpegFile &file, MetadataPayload *metadataOut)
 {
-    auto metadata = std::make_shared<const exif::Metadata>(metadataOf(file));
+    auto metadata = std::make_shared<const exif::Metadata>(metadataOf(file, metadataOut != nullptr));
     const int orientation = exif::orientation(metadata->exif);
     if (metadataOut != nullptr && !metadata->empty())
         *metadataOut = std::move(metadata);
@@ -360,10 +354,7 @@ bool limitCoefficients(Decoder &d, const JpegFile &file)
         return false;
     if (coefficients > kSmallCoefficientBuffer && coefficients / kMaxCoefficientsPerFileByte > file.size)
         return false;
-    if (!scansPaidFor(*cinfo, file))
-        return false;
-    cinfo->mem->max_memory_to_use = static_cast<long>(coefficients) + kDecoderOverhead;
-    return true;
+    return scansPaidFor(*cinfo, file);
 }
 
 // Starts the decode; false unless libjpeg decodes at the size asked for (it rounds a reduced
