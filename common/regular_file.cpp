@@ -63,4 +63,17 @@ ssize_t readFully(int fd, std::span<std::uint8_t> into)
     return static_cast<ssize_t>(done);
 }
 
+bool writeFully(int fd, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 }  // namespace common

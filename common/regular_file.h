@@ -46,6 +46,10 @@ ssize_t readSome(int fd, std::span<std::uint8_t> into);
 // Reads until `into` is full or the file ends: the bytes read, or -1 with errno set.
 ssize_t readFully(int fd, std::span<std::uint8_t> into);
 
+// Writes all of `bytes`, retried when a signal interrupts it: false, with errno set, when a
+// write fails (the results the programs write go through it too).
+bool writeFully(int fd, std::span<const std::uint8_t> bytes);
+
 // Reads the whole regular file at `path`, to its end as it is now, into `bytes` (a contiguous
 // container of bytes with resize(), data() and size(), such as std::vector or QByteArray); a file
 // that grows past `limit` while it is read is TooLarge too. `bytes` is left in any state on

@@ -185,19 +185,6 @@ bool readWholeFile(const std::string& path, FileBytes& file, std::string& error,
     return true;
 }
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Moves the finished temporary onto the JPEG's name. Without `replace`, a JPEG that appeared
 // since we checked is kept: the result is then Skipped.
 FileResult publish(const std::string& temporary, const std::string& target, bool replace)
@@ -246,21 +233,21 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     const std::string temporaryName = prefix + jpegName + ".XXXXXX";
     std::string temporary =
         joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? prefix + "XXXXXX" : temporaryName);
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
+    common::unique_fd fd(mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd)
         return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};
     const TemporaryRegistration registration(temporary);
 
     const std::string writeFailure = "cannot write " + target;
-    bool written = fchmod(fd, settings.fileMode) == 0 && writeAll(fd, jpeg.bytes());
+    bool written = fchmod(fd.get(), settings.fileMode) == 0 && common::writeFully(fd.get(), jpeg.bytes());
     // The JPEG bears its bitmap's modification time: the proof, which survives a copy that keeps
     // times, that it was made from that very bitmap and not from an earlier one of the same name.
     if (written && file.modified) {
         const timespec times[2] = {{0, UTIME_OMIT}, *file.modified};
-        written = futimens(fd, times) == 0;
+        written = futimens(fd.get(), times) == 0;
     }
     std::string error = written ? std::string() : systemError(writeFailure.c_str());
-    if (close(fd) != 0 && written) { // delayed write errors (full disk, quota) show up here
+    if (!fd.close() && written) { // delayed write errors (full disk, quota) show up here
         written = false;
         error = systemError(writeFailure.c_str());
     }

@@ -51,20 +51,6 @@ bool isRegularFile(DIR *dir, const dirent *entry, Links links)
     return ::fstatat(::dirfd(dir), entry->d_name, &st, flags) == 0 && S_ISREG(st.st_mode);
 }
 
-bool writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Copies `source` beside `destination` under a temporary name and renames it into place.
 bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
 {
@@ -86,7 +72,7 @@ bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
             copied = got == 0;
             break;
         }
-        if (!writeAll(out.get(), reinterpret_cast<const char *>(buffer.data()), static_cast<std::size_t>(got))) {
+        if (!common::writeFully(out.get(), {buffer.data(), static_cast<std::size_t>(got)})) {
             copied = false;
             break;
         }
@@ -170,7 +156,8 @@ bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append)
     common::unique_fd file(::open(encodePath(path).constData(), mode, 0644));
     if (!file)
         return false;
-    const bool written = writeAll(file.get(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const bool written = common::writeFully(file.get(), {reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                                         static_cast<std::size_t>(bytes.size())});
     return file.close() && written;
 }
 
