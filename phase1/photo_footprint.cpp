@@ -1,9 +1,12 @@
 // The frame header of a JPEG file, read far enough to size its decode.
 #include "phase1/photo_footprint.h"
 
+#include "common/jpeg_walk.h"
+
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <span>
 
 namespace redim {
 namespace {
@@ -33,61 +36,40 @@ bool isProgressive(unsigned marker)
     return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
 }
 
-class Reader {
-public:
-    explicit Reader(const QByteArray &bytes) : bytes_(bytes) {}
-    bool has(qsizetype at, qsizetype count) const { return at >= 0 && count >= 0 && bytes_.size() - at >= count; }
-    unsigned byte(qsizetype at) const { return static_cast<unsigned char>(bytes_[at]); }
-    unsigned word(qsizetype at) const { return byte(at) << 8 | byte(at + 1); }
+std::uint64_t bigEndian16(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    return std::uint64_t{bytes[at]} << 8 | bytes[at + 1];
+}
 
-private:
-    const QByteArray &bytes_;
-};
-
-// The frame header's sizes and the first scan's component count; nothing when the segments
-// before them cannot be walked.
+// The frame header's sizes and the first scan's component count, walked to as libjpeg walks a
+// file; nothing when the file has no frame header before its first scan.
 std::optional<Frame> readFrame(const QByteArray &bytes)
 {
-    const Reader in(bytes);
-    if (!in.has(0, 2) || in.word(0) != 0xFFD8)
-        return std::nullopt;
     Frame frame;
-    qsizetype at = 2;
-    while (in.has(at, 4)) {
-        if (in.byte(at) != 0xFF)
-            return std::nullopt;
-        const unsigned marker = in.byte(at + 1);
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
+    bool damaged = false;
+    common::JpegWalk walk;
+    walk.onSegment = [&](std::uint8_t marker, std::span<const std::uint8_t> body) {
+        if (!isFrameMarker(marker) || body.size() < 6)
+            return;
+        frame.height = bigEndian16(body, 1);
+        frame.width = bigEndian16(body, 3);
+        frame.count = body[5];
+        frame.progressive = isProgressive(marker);
+        damaged = frame.count < 1 || frame.count > 4 || body.size() < 6 + 3 * std::size_t(frame.count);
+        for (int c = 0; c < frame.count && !damaged; ++c) {
+            const unsigned factors = body[7 + 3 * c];
+            frame.components[c] = {std::max(1, static_cast<int>(factors >> 4)),
+                                   std::max(1, static_cast<int>(factors & 0x0F))};
         }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {  // markers without a length
-            at += 2;
-            continue;
-        }
-        const qsizetype length = in.word(at + 2);
-        if (length < 2 || !in.has(at + 2, length))
-            return std::nullopt;
-        const qsizetype body = at + 4;
-        if (isFrameMarker(marker) && length >= 8) {
-            frame.height = in.word(body + 1);
-            frame.width = in.word(body + 3);
-            frame.count = static_cast<int>(in.byte(body + 5));
-            frame.progressive = isProgressive(marker);
-            if (frame.count < 1 || frame.count > 4 || length < 8 + 3 * frame.count)
-                return std::nullopt;
-            for (int c = 0; c < frame.count; ++c) {
-                const unsigned factors = in.byte(body + 7 + 3 * c);
-                frame.components[c] = {std::max(1, static_cast<int>(factors >> 4)),
-                                       std::max(1, static_cast<int>(factors & 0x0F))};
-            }
-        } else if (marker == 0xDA) {  // the first scan
-            frame.firstScanComponents = static_cast<int>(in.byte(body));
-            break;
-        }
-        at += 2 + length;
-    }
-    if (frame.width == 0 || frame.height == 0)
+        if (damaged)
+            walk.stop();
+    };
+    walk.onScan = [&](std::span<const std::uint8_t> header) {
+        frame.firstScanComponents = header.empty() ? 0 : header[0];
+        walk.stop();
+    };
+    walk.advance({reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size())});
+    if (damaged || frame.width == 0 || frame.height == 0)
         return std::nullopt;
     return frame;
 }

@@ -2,6 +2,7 @@
 // reading each photo at its turn, whatever the number of workers and whatever happens to the
 // files meanwhile, and nothing left behind when it is abandoned.
 #include "imglib_client/imagelibrary.h"
+#include "phase1/photo_footprint.h"
 #include "phase1/readahead.h"
 
 #include "testimages.h"
@@ -329,5 +330,23 @@ TEST_F(ReadAheadTest, ReadsAPhotoThatNeedsMoreThanTheRoomTheWindowLeaves)
     ReadAhead readAhead(library, paths, 200, options);
     EXPECT_TRUE(convert(readAhead, paths, 200) == convert(real, paths, 200));
 }
+// A photo's footprint comes from its headers as libjpeg reads them: bytes a writer left between
+// two segments, which libjpeg passes over, hide neither its size nor its coefficients.
+TEST(PhotoFootprint, IsReadFromTheHeadersAsLibjpegReadsThem)
+{
+    testimages::JpegOptions progressive;
+    progressive.progressive = true;
+    const std::vector<std::uint8_t> clean = testimages::encodeJpeg(testimages::gradient(64, 48), progressive);
+    std::vector<std::uint8_t> stray = clean;
+    stray.insert(stray.begin() + 2, {0x00, 0x00});  // after the start of image
+    const auto bytes = [](const std::vector<std::uint8_t> &v) {
+        return QByteArray(reinterpret_cast<const char *>(v.data()), static_cast<qsizetype>(v.size()));
+    };
+    const PhotoFootprint expected = footprintOf(bytes(clean), 50), found = footprintOf(bytes(stray), 50);
+    EXPECT_EQ(found.decoded, 64u * 48 * 3);
+    EXPECT_EQ(found.decoded, expected.decoded);
+    EXPECT_EQ(found.held - 2 * stray.size(), expected.held - 2 * clean.size());
+}
+
 }  // namespace
 }  // namespace redim
