@@ -118,6 +118,9 @@ void LiveRun::awaitJob(const std::function<void()> &job)
     jobReady_.notify_one();
     while (!jobDone_.load(std::memory_order_acquire))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // Once more, however quickly the job ended: what came meanwhile (the close box among it) is
+    // handled before the run goes on, so that a close stops the run after the photo it came in.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
     awaiting_ = false;
     if (failure_)
         std::rethrow_exception(std::exchange(failure_, nullptr));
