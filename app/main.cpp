@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
     redim::preparePrivateFolder(paths.tempFolder);
     redim::OneInstance instance(paths.tempFolder);
     if (!instance.isFirst()) {
-        instance.askFirstToComeForward();
+        instance.askFirstToComeForward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
         return 0;
     }
 

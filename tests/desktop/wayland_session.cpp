@@ -1,0 +1,108 @@
+// The main window on a Wayland-only session, run by wayland.sh inside a headless weston with no X
+// display: the real window on Qt's Wayland platform, with one program per user as the program
+// takes it, runs both phases through its buttons; a second start of the real program, given an
+// activation token, must hand that token to this window and end; then "Quitter".
+//
+//   desktop_wayland <program>    (the converter is found beside the program)
+#include "app/form1.h"
+#include "platform/filedialog.h"
+#include "platform/oneinstance.h"
+#include "platform/paths.h"
+#include "testimages.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// As long as a loaded machine may take for any one step.
+constexpr int kPatience = 60000;
+
+void check(bool condition, const char *what)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "wayland: FAILED: %s\n", what);
+    std::exit(1);
+}
+
+class PickFirstPhoto final : public redim::FileDialog {
+public:
+    explicit PickFirstPhoto(QString path) : path_(std::move(path)) {}
+    QString getOpenFileName(QWidget *, const QString &) override { return path_; }
+
+private:
+    QString path_;
+};
+
+qsizetype count(const QString &folder, const QString &pattern)
+{
+    return QDir(folder).entryList({pattern}, QDir::Files).size();
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    check(argc == 2, "usage: desktop_wayland <program>");
+    check(QGuiApplication::platformName() == QStringLiteral("wayland"), "Qt did not choose its Wayland platform");
+    const QString program = QString::fromLocal8Bit(argv[1]);
+
+    const redim::FixedPaths paths = redim::defaultPaths();
+    check(redim::preparePrivateFolder(paths.tempFolder), "the private folder cannot be used");
+    redim::OneInstance instance(paths.tempFolder);
+    check(instance.isFirst(), "another program holds the lock");
+
+    QTemporaryDir photos;
+    for (const char *name : {"plage.jpg", "DSC0001.JPG", "été.jpg"})
+        testimages::writeJpeg(QDir(photos.path()).filePath(QString::fromUtf8(name)).toStdString(),
+                              testimages::quadrants(640, 480));
+    PickFirstPhoto dialog(QDir(photos.path()).filePath(QStringLiteral("plage.jpg")));
+    redim::Form1::Environment env;
+    env.paths = paths;
+    env.dialog = &dialog;
+    env.programFolder = QFileInfo(program).canonicalPath();
+    redim::Form1 form(env);
+    QStringList tokens;
+    QObject::connect(&instance, &redim::OneInstance::comeForwardAsked, &form, [&](const QString &token) {
+        tokens.append(token);
+        form.comeForward(token);
+    });
+    form.show();
+    check(QTest::qWaitForWindowExposed(&form, kPatience), "the compositor never showed the window");
+
+    form.Command1->click();  // "Lire Jpeg", the whole folder
+    check(count(paths.resultFolder, QStringLiteral("*.bmp")) == 3, "Phase 1 did not write three bitmaps");
+
+    QProcess second;
+    QProcessEnvironment secondEnv = QProcessEnvironment::systemEnvironment();
+    secondEnv.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QStringLiteral("redim-test-token"));
+    second.setProcessEnvironment(secondEnv);
+    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    second.start(program, {});
+    check(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, kPatience),
+          "the second start did not end");
+    check(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0, "the second start failed");
+    check(QTest::qWaitFor([&] { return !tokens.isEmpty(); }, kPatience), "the second start never asked for the window");
+    check(tokens == QStringList{QStringLiteral("redim-test-token")}, "the activation token did not reach the window");
+
+    form.Command5->click();  // "Ecrire Jpeg"
+    check(QTest::qWaitFor([&] { return count(paths.resultFolder, QStringLiteral("*.jpg")) == 3; }, kPatience),
+          "Phase 2 did not write three JPEGs");
+    form.Command6->click();  // "Effacer Bmp", once the converter is done
+    check(count(paths.resultFolder, QStringLiteral("*.bmp")) == 0, "the bitmaps were not erased");
+    form.Command2->click();  // "Quitter"
+    check(!form.isVisible() && !QFileInfo::exists(paths.resultFolder + QStringLiteral("/Log.txt")),
+          "the window did not close as a session without failures ends");
+    std::printf("wayland: passed\n");
+    return 0;
+}
