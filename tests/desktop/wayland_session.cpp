@@ -5,7 +5,7 @@
 //
 //   desktop_wayland <program>    (the converter is found beside the program)
 #include "app/form1.h"
-#include "platform/filedialog.h"
+#include "fixture.h"
 #include "platform/oneinstance.h"
 #include "platform/paths.h"
 #include "testimages.h"
@@ -34,15 +34,6 @@ void check(bool condition, const char *what)
     std::exit(1);
 }
 
-class PickFirstPhoto final : public redim::FileDialog {
-public:
-    explicit PickFirstPhoto(QString path) : path_(std::move(path)) {}
-    QString getOpenFileName(QWidget *, const QString &) override { return path_; }
-
-private:
-    QString path_;
-};
-
 qsizetype count(const QString &folder, const QString &pattern)
 {
     return QDir(folder).entryList({pattern}, QDir::Files).size();
@@ -66,7 +57,8 @@ int main(int argc, char *argv[])
     for (const char *name : {"plage.jpg", "DSC0001.JPG", "été.jpg"})
         testimages::writeJpeg(QDir(photos.path()).filePath(QString::fromUtf8(name)).toStdString(),
                               testimages::quadrants(640, 480));
-    PickFirstPhoto dialog(QDir(photos.path()).filePath(QStringLiteral("plage.jpg")));
+    redim::testing::ScriptedDialog dialog;
+    dialog.answers = {QDir(photos.path()).filePath(QStringLiteral("plage.jpg"))};
     redim::Form1::Environment env;
     env.paths = paths;
     env.dialog = &dialog;
