@@ -60,5 +60,7 @@ redim_install_gzipped(${CMAKE_SOURCE_DIR}/app/redim.1 redim.1 ${CMAKE_INSTALL_MA
 redim_install_gzipped(${CMAKE_SOURCE_DIR}/app/redim.fr.1 redim.1 ${CMAKE_INSTALL_MANDIR}/fr/man1)
 add_custom_target(package_docs ALL DEPENDS ${package_docs})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${package_doc_dir})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+  RENAME redim)
 
 include(CPack)
