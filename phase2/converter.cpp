@@ -2,10 +2,8 @@
 // has converted.
 #include "app/form1.h"
 #include "app/messages.h"
-#include "common/names.h"
 #include "phase2/shortpath.h"
 #include "platform/filesystem.h"
-#include "platform/pathcodec.h"
 #include "platform/process.h"
 
 #include <QElapsedTimer>
@@ -75,9 +73,7 @@ void Form1::eraseConvertedBitmaps()
         QStringList unconverted;
         for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
             const QString bitmap = chemir + kSeparator + name;
-            const QString jpeg =
-                decodePath(QByteArray::fromStdString(common::jpegNameFor(encodePath(name).toStdString())));
-            if (isMadeFrom(chemir + kSeparator + jpeg, bitmap))
+            if (isMadeFrom(jpegBeside(bitmap), bitmap))
                 deleteFile(bitmap);  // one that cannot be deleted does not stop the others
             else
                 unconverted.append(bitmap);

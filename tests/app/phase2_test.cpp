@@ -8,8 +8,10 @@
 
 #include <QDateTime>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -208,6 +210,71 @@ TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatItsJpegWasNotMadeFrom)
         EXPECT_TRUE(log.contains((folder + QLatin1String(kept) + QStringLiteral("\r\n")).toUtf8())) << kept;
     EXPECT_EQ(form->ctr, 3.0f);
     EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
+}
+
+// A file system that counts time in whole seconds (ext2 with 128-byte inodes), made in an image
+// file and mounted through a loop device over `folder` for the life of the object.
+class SecondsFileSystem {
+public:
+    explicit SecondsFileSystem(const QString &folder) : folder_(folder)
+    {
+        const QString image = folder + QStringLiteral(".ext2");
+        QFile file(image);
+        if (::geteuid() != 0)
+            whyNot = "mounting a file system needs root";
+        else if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || !file.resize(16 << 20))
+            whyNot = "no room for the image of a file system";
+        else if (!run("mkfs.ext2", {"-q", "-F", "-I", "128", image}))
+            whyNot = "mkfs.ext2 could not make an ext2 image";
+        else if (!(mounted_ = run("mount", {"-o", "loop", image, folder})))
+            whyNot = "no loop device to mount an ext2 image";
+    }
+    ~SecondsFileSystem()
+    {
+        if (mounted_)
+            run("umount", {folder_});
+    }
+    std::string whyNot;
+
+private:
+    static bool run(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+    QString folder_;
+    bool mounted_ = false;
+};
+
+// "Lire Jpeg" at 50 %, "Ecrire Jpeg", "Lire Jpeg" at 25 % and "Effacer Bmp", all within one
+// second on a file system that counts seconds: the JPEGs were made from the bitmaps at 50 %, so
+// those at 25 % stay.
+TEST_F(PhaseTwo, ErasingTellsBitmapsOfOneSecondApartWhereTimeCountsInSeconds)
+{
+    const SecondsFileSystem seconds(tempFolder());
+    if (!seconds.whyNot.empty())
+        GTEST_SKIP() << seconds.whyNot;
+    // Every bitmap written in the same second, as by a quick hand on a fast machine.
+    HookedLibrary library;
+    const timespec oneSecond[2] = {{0, UTIME_OMIT}, {::time(nullptr), 0}};
+    library.afterWrite = [&](const QByteArray &path) { ::utimensat(AT_FDCWD, path.constData(), oneSecond, 0); };
+    SpawnProcessStarter real;
+    Form1::Environment env = withRealConverter(real);
+    env.images = &library;
+    Form1 form(env);
+
+    form.Slider2->setValue(50);
+    makeBitmaps(form, 3);
+    form.Command5->click();
+    while (!real.waitForAll(std::chrono::seconds(1))) {
+    }
+    ASSERT_EQ(named("*.jpg").size(), 3);
+    form.Slider2->setValue(25);
+    makeBitmaps(form, 3);
+    form.Command6->click();
+    EXPECT_EQ(named("*.bmp").size(), 3);
+    EXPECT_EQ(form.ctr, 3.0f);
 }
 
 TEST_F(PhaseTwo, ErasingStopsWaitingForAHungConverterAndKeepsItsBitmaps)
