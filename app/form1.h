@@ -159,6 +159,7 @@ private:
     LiveRun *liveRun_ = nullptr;      // the handler's run in progress, if any
     bool loaded_ = false;             // between start-up and unloading
     QSet<QString> bitmapsOfRun_;      // the bitmaps the current Phase 1 run has written
+    QSet<QString> keptInLog_;         // the bitmaps "Effacer Bmp" kept that the log names already
 };
 
 }  // namespace redim

@@ -31,7 +31,9 @@ void Form1::Command5_Click()
     const QString program = chemin + kSeparator + QStringLiteral("ConvertImg");
     const QStringList arguments = {QStringLiteral("/jpg"), QStringLiteral("/S"), QStringLiteral("/R"),
                                    chemir + kSeparator + QStringLiteral("*.bmp"), chemir};
-    if (!tempFolderTrusted() || !env_.processes->start(program, arguments))
+    if (!tempFolderTrusted())
+        setStatus(messages::folderUnusable + env_.paths.tempFolder + messages::folderUnusableEnd);
+    else if (!env_.processes->start(program, arguments))
         setStatus(messages::converterMissing);
 }
 
@@ -66,7 +68,8 @@ void Form1::waitForConverters()
 
 // A bitmap is erased only when the JPEG made from that very bitmap stands beside it (the
 // converter writes a JPEG whole before it appears, with its bitmap's time). Any other bitmap is
-// the only copy of a resized photo: it is kept and recorded in the log.
+// the only copy of a resized photo: it is kept and recorded in the log, once however often it is
+// kept.
 void Form1::eraseConvertedBitmaps()
 {
     const QStringList kept = keepingAlive([this] {
@@ -81,6 +84,9 @@ void Form1::eraseConvertedBitmaps()
         return unconverted;
     });
     for (const QString &bitmap : kept) {
+        if (keptInLog_.contains(bitmap))
+            continue;
+        keptInLog_.insert(bitmap);
         appendToLog(bitmap);
         ctr += 1;
     }
