@@ -215,38 +215,24 @@ TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatItsJpegWasNotMadeFrom)
 }
 
 // A file system that counts time in whole seconds (ext2 with 128-byte inodes), made in an image
-// file and mounted through a loop device over `folder` for the life of the object.
-class SecondsFileSystem {
-public:
-    explicit SecondsFileSystem(const QString &folder) : folder_(folder)
+// file and mounted through a loop device over `folder` while the object lives.
+struct SecondsFileSystem {
+    explicit SecondsFileSystem(const QString &folder) : folder(folder)
     {
-        const QString image = folder + QStringLiteral(".ext2");
-        QFile file(image);
+        const char *make = "truncate -s 16M \"$0.ext2\" && mkfs.ext2 -q -F -I 128 \"$0.ext2\" 2>/dev/null && "
+                           "mount -o loop \"$0.ext2\" \"$0\"";
         if (::geteuid() != 0)
             whyNot = "mounting a file system needs root";
-        else if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || !file.resize(16 << 20))
-            whyNot = "no room for the image of a file system";
-        else if (!run("mkfs.ext2", {"-q", "-F", "-I", "128", image}))
-            whyNot = "mkfs.ext2 could not make an ext2 image";
-        else if (!(mounted_ = run("mount", {"-o", "loop", image, folder})))
-            whyNot = "no loop device to mount an ext2 image";
+        else if (!QDir().mkpath(folder) || QProcess::execute("sh", {"-c", make, folder}) != 0)
+            whyNot = "no ext2 image could be made and mounted through a loop device";
     }
     ~SecondsFileSystem()
     {
-        if (mounted_)
-            run("umount", {folder_});
+        if (whyNot.empty())
+            QProcess::execute("umount", {folder});
     }
+    QString folder;
     std::string whyNot;
-
-private:
-    static bool run(const QString &program, const QStringList &arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    }
-    QString folder_;
-    bool mounted_ = false;
 };
 
 // "Lire Jpeg" at 50 %, "Ecrire Jpeg", "Lire Jpeg" at 25 % and "Effacer Bmp", all within one

@@ -43,7 +43,6 @@ cache=$home/.cache/redim
 programs=/var/tmp/programs
 install -d -m 0755 "$programs"
 cp "$build/redim" "$build/libimglib.so" "$build/ConvertImg" "$programs/"
-holder=""
 trap 'kill ${holder:-} ${first:-} 2>/dev/null || true' EXIT
 
 # The program as the user, in the process that calls this (so that its id is the program's).
