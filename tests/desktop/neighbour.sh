@@ -45,10 +45,12 @@ install -d -m 0755 "$programs"
 cp "$build/redim" "$build/libimglib.so" "$build/ConvertImg" "$programs/"
 trap 'kill ${holder:-} ${first:-} 2>/dev/null || true' EXIT
 
-# The program as the user, in the process that calls this (so that its id is the program's).
+# The program as the user, in the process that calls this (so that its id is the program's), with
+# the sanitizers' options of a sanitizer tree.
 exec_redim() {
   exec setpriv --reuid="$user" --regid="$user" --clear-groups env -i PATH=/usr/bin:/bin HOME="$home" \
-    XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen "$programs/redim"
+    XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
+    LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$programs/redim"
 }
 
 for case in locked link; do
