@@ -126,6 +126,8 @@ Form1::Form1(Environment environment) : env_(std::move(environment))
         env_.processes = (ownProcesses_ = std::make_unique<SpawnProcessStarter>()).get();
     if (env_.programFolder.isEmpty())
         env_.programFolder = executableFolder();
+    if (env_.paths.tempFolder.isEmpty())
+        env_.paths = sessionPaths();
     CommonDialog1 = env_.dialog;
     images_ = env_.images;
 
@@ -332,7 +334,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    Form3::open();
+    Form3::open(env_.paths.tempFolder);
 }
 
 void Form1::Command4_Click()

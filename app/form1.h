@@ -33,7 +33,7 @@ class Form1 : public QWidget {
 public:
     // What the window works with; a test replaces any of them.
     struct Environment {
-        FixedPaths paths = defaultPaths();
+        FixedPaths paths;                     // the session's (sessionPaths()) when empty
         ImageLibrary *images = nullptr;       // libimglib.so, loaded at its first use, when null
         FileDialog *dialog = nullptr;         // Qt's open-file dialog when null
         ProcessStarter *processes = nullptr;  // real processes when null
@@ -160,6 +160,7 @@ private:
     LiveRun *liveRun_ = nullptr;      // the handler's run in progress, if any
     bool loaded_ = false;             // between start-up and unloading
     QSet<QString> bitmapsOfRun_;      // the bitmaps the current Phase 1 run has written
+    QSet<QString> keptInLog_;         // the bitmaps "Effacer Bmp" kept that the log names already
 };
 
 }  // namespace redim

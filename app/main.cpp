@@ -10,6 +10,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <optional>
+
 int main(int argc, char *argv[])
 {
     redim::keepFreedMemoryForTheNextPhoto();
@@ -24,18 +26,24 @@ int main(int argc, char *argv[])
     app.setQuitOnLastWindowClosed(true);
 
     // A second start while a session runs would empty its result folder: it brings the running
-    // window forward instead, and ends.
-    const redim::FixedPaths paths = redim::defaultPaths();
-    redim::preparePrivateFolder(paths.tempFolder);
-    redim::OneInstance instance(paths.tempFolder);
-    if (!instance.isFirst()) {
-        instance.askFirstToComeForward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
-        return 0;
+    // window forward instead, and ends. The lock and the socket go only into a private folder that
+    // passed the checks, before anything is created in it; without one every start is first, and
+    // the window says it cannot work.
+    const redim::FixedPaths &paths = redim::sessionPaths();
+    std::optional<redim::OneInstance> instance;
+    if (redim::isPrivateFolder(paths.tempFolder)) {
+        instance.emplace(paths.tempFolder);
+        if (!instance->isFirst()) {
+            instance->askFirstToComeForward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
+            return 0;
+        }
     }
 
     redim::Form1 form;
-    QObject::connect(&instance, &redim::OneInstance::comeForwardAsked, &form, &redim::Form1::comeForward);
-    QObject::connect(&form, &redim::Form1::unloaded, &instance, &redim::OneInstance::release);
+    if (instance) {
+        QObject::connect(&*instance, &redim::OneInstance::comeForwardAsked, &form, &redim::Form1::comeForward);
+        QObject::connect(&form, &redim::Form1::unloaded, &*instance, &redim::OneInstance::release);
+    }
     form.show();
     return app.exec();
 }

@@ -13,14 +13,17 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <set>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -43,48 +46,61 @@ std::string systemError(const char* what, int error = errno)
     return std::string(what) + ": " + std::strerror(error);
 }
 
-// Temporaries of the conversions in progress, readable from a signal handler: a slot is published
-// (state 2) only once its path is complete.
-struct TemporarySlot {
-    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 holds a temporary's path
-    char path[PATH_MAX];
-};
-std::array<TemporarySlot, 256> temporaries;
+// The temporaries of the conversions in progress. A temporary is created and recorded under one
+// lock, which the sweep on a signal takes and never gives back: every temporary on disk is
+// recorded when the sweep looks, and none is created after it.
+std::mutex temporariesLock;
+std::set<std::string>& temporaries()
+{
+    static auto* const paths = new std::set<std::string>; // never destroyed: a signal may come during exit
+    return *paths;
+}
 
-class TemporaryRegistration {
+// A temporary JPEG beside its target, created and recorded at once, forgotten when it goes.
+class Temporary {
 public:
-    explicit TemporaryRegistration(const std::string& path)
+    // `path` ends in "XXXXXX", which mkostemp fills in.
+    explicit Temporary(std::string path) : path_(std::move(path))
     {
-        if (path.size() >= PATH_MAX)
+        const std::lock_guard lock(temporariesLock);
+        fd.reset(mkostemp(path_.data(), O_CLOEXEC));
+        if (fd)
+            recorded_ = temporaries().insert(path_).second;
+    }
+    ~Temporary()
+    {
+        if (!recorded_)
             return;
-        for (TemporarySlot& s : temporaries) {
-            int expected = 0;
-            if (s.state.compare_exchange_strong(expected, 1)) {
-                std::memcpy(s.path, path.c_str(), path.size() + 1);
-                s.state.store(2);
-                slot_ = &s;
-                return;
-            }
-        }
+        const std::lock_guard lock(temporariesLock);
+        temporaries().erase(path_);
     }
-    ~TemporaryRegistration()
-    {
-        if (slot_ != nullptr)
-            slot_->state.store(0);
-    }
-    TemporaryRegistration(const TemporaryRegistration&) = delete;
-    TemporaryRegistration& operator=(const TemporaryRegistration&) = delete;
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    const std::string& path() const { return path_; }
+    common::unique_fd fd; // open for writing, or none when the temporary could not be created
 
 private:
-    TemporarySlot* slot_ = nullptr;
+    std::string path_;
+    bool recorded_ = false;
 };
 
-extern "C" void removeTemporariesAndDie(int sig)
+// Waits for the signals in `signals` (blocked in every thread), removes the temporaries, and lets
+// the signal end the process as it would have.
+void sweepOnSignal(sigset_t signals)
 {
-    for (TemporarySlot& s : temporaries)
-        if (s.state.load() == 2)
-            unlink(s.path);
-    raise(sig); // the handler was reset to the default action on entry
+    int sig = 0;
+    while (sigwait(&signals, &sig) != 0) {
+    }
+    temporariesLock.lock(); // kept: no temporary is created from here on
+    for (const std::string& path : temporaries())
+        unlink(path.c_str());
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig);
+    _exit(128 + sig); // not reached
 }
 
 // The whole file in memory, read in as few calls as the system allows. A file that shrinks while
@@ -231,12 +247,10 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
     const std::string prefix = common::temporaryPrefix(common::Writer::Convertimg, getpid());
     const std::string temporaryName = prefix + jpegName + ".XXXXXX";
-    std::string temporary =
-        joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? prefix + "XXXXXX" : temporaryName);
-    common::unique_fd fd(mkostemp(temporary.data(), O_CLOEXEC));
+    Temporary temporary(joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? prefix + "XXXXXX" : temporaryName));
+    common::unique_fd& fd = temporary.fd;
     if (!fd)
         return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};
-    const TemporaryRegistration registration(temporary);
 
     const std::string writeFailure = "cannot write " + target;
     bool written = fchmod(fd.get(), settings.fileMode) == 0 && common::writeFully(fd.get(), jpeg.bytes());
@@ -251,20 +265,31 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
         written = false;
         error = systemError(writeFailure.c_str());
     }
-    FileResult result = written ? publish(temporary, target, settings.replace) : FileResult{Outcome::Failed, error};
+    FileResult result =
+        written ? publish(temporary.path(), target, settings.replace) : FileResult{Outcome::Failed, error};
     if (result.outcome != Outcome::Converted)
-        unlink(temporary.c_str());
+        unlink(temporary.path().c_str());
     return result;
 }
 
 void removeTemporariesOnSignals()
 {
-    struct sigaction action {};
-    action.sa_handler = removeTemporariesAndDie;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(sig, &action, nullptr);
+    // Blocked here, before any other thread starts, the signals reach only the sweeping thread,
+    // which waits for them. A signal the process ignores (SIGHUP under nohup) stays ignored.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&signals, sig);
+    }
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &signals, &before);
+    try {
+        std::thread(sweepOnSignal, signals).detach();
+    } catch (const std::system_error&) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr); // no sweep: the next start removes them
+    }
 }
 
 } // namespace convertimg

@@ -40,7 +40,8 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
                        const Admission& admit = {});
 
 // Removes the temporaries of conversions in progress when the process receives SIGINT, SIGTERM
-// or SIGHUP, then lets the signal end the process as it would have.
+// or SIGHUP, then lets the signal end the process as it would have. Called before the process
+// starts any other thread: the signals are blocked in every thread but one that waits for them.
 void removeTemporariesOnSignals();
 
 } // namespace convertimg

@@ -4,6 +4,7 @@
 #include "tiff.h"
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 
 namespace exif {
@@ -16,6 +17,8 @@ constexpr std::uint16_t kStripByteCounts = 0x0117;
 constexpr std::uint16_t kSubIfds = 0x014A;
 constexpr std::uint16_t kThumbnailOffset = 0x0201;
 constexpr std::uint16_t kThumbnailLength = 0x0202;
+constexpr std::uint16_t kXmlPacket = 0x02BC;
+constexpr std::uint16_t kImageResources = 0x8649;
 constexpr std::uint16_t kExifPointer = 0x8769;
 constexpr std::uint16_t kGpsPointer = 0x8825;
 constexpr std::uint16_t kExifVersion = 0x9000;
@@ -258,6 +261,34 @@ bool removedRanges(const Tiff &tiff, const Structure &s, std::vector<Range> &out
     return true;
 }
 
+// XMP (XMLPacket) and Photoshop's image resources, whose resource 0x0424 is an XMP packet: a
+// second story of the photo as it was, the location possibly in it, which a reader takes as
+// readily as the APP1 one. Dropped rather than cleaned: the XMP segment carries the story.
+bool embedsXmp(const Entry &e)
+{
+    return e.tag == kXmlPacket || e.tag == kImageResources;
+}
+
+// Unlinks the entries of `d` that embed XMP and adds their values to `removed`; false when one
+// runs past the block or has a type whose size we do not know.
+bool dropEmbeddedXmp(const Tiff &tiff, Directory &d, std::vector<Range> &removed)
+{
+    Directory embedding;
+    std::copy_if(d.entries.begin(), d.entries.end(), std::back_inserter(embedding.entries), embedsXmp);
+    std::erase_if(d.entries, embedsXmp);
+    return addValueRanges(tiff, embedding, removed);
+}
+
+// The same for every directory kept.
+bool dropEmbeddedXmp(const Tiff &tiff, Structure &s, std::vector<Range> &removed)
+{
+    for (Directory *d : {&s.ifd0, s.exif ? &*s.exif : nullptr, s.interop ? &*s.interop : nullptr}) {
+        if (d != nullptr && !dropEmbeddedXmp(tiff, *d, removed))
+            return false;
+    }
+    return true;
+}
+
 // ---- Editing the directories kept --------------------------------------------------------
 
 // The entry for `tag`, added before the first entry of a larger tag when missing.
@@ -396,7 +427,7 @@ std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> pay
         return std::nullopt;
     auto s = readStructure(*tiff);
     std::vector<Range> removed;
-    if (!s || !removedRanges(*tiff, *s, removed))
+    if (!s || !removedRanges(*tiff, *s, removed) || !dropEmbeddedXmp(*tiff, *s, removed))
         return std::nullopt;
 
     const std::vector<Range> directories = directoryRanges(*s);

@@ -41,6 +41,9 @@ constexpr bool swapsAxes(int orientation)
 //     directory pointed to from where it does not belong (the Exif directory belongs in IFD0,
 //     the Interop directory in the Exif directory, nothing else anywhere) are unlinked with all
 //     they lead to, and their bytes zeroed, or cut when nothing kept lies after them;
+//   - so are the values of XMP (XMLPacket, 0x02BC) and of Photoshop's image resources (0x8649,
+//     which may hold an XMP packet) in the directories kept, whose entries go: a second XMP
+//     story of the photo as it was, its location possibly in it (see namesLocation() in xmp.h);
 //   - a directory that must grow is written again after the last byte still in use, and its
 //     pointer updated; the block ends there.
 // Cleaning a cleaned payload again with the same size gives the same bytes.

@@ -22,7 +22,6 @@ constexpr std::string_view kRegions = "http://www.metadataworkinggroup.com/schem
 constexpr std::string_view kMicrosoftPhoto = "http://ns.microsoft.com/photo/1.2/";
 constexpr std::string_view kGainMap = "http://ns.adobe.com/hdr-gain-map/1.0/";
 constexpr std::string_view kXmpNote = "http://ns.adobe.com/xmp/note/";
-constexpr std::string_view kIptcExtension = "http://iptc.org/std/Iptc4xmpExt/2008-02-29/";
 
 // A property's name as XMP knows it: its namespace's URI and its local name.
 struct Name {
@@ -31,12 +30,20 @@ struct Name {
     bool is(std::string_view u, std::string_view l) const { return uri == u && local == l; }
 };
 
+// Letter case apart, in any locale: only ASCII letters are lowered.
+std::string asciiLowered(std::string_view text)
+{
+    std::string lowered(text);
+    for (char &c : lowered)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return lowered;
+}
+
 // What places, faces and the history of a photo would give away, or describes what the copy no
 // longer has.
 bool isRemoved(const Name &n)
 {
-    const bool coordinates = (n.uri == kExif || n.uri == kIptcExtension) && n.local.starts_with("GPS");
-    return coordinates || n.is(kRegions, "Regions") || n.is(kMicrosoftPhoto, "RegionInfo") ||
+    return namesLocation(n.local) || n.is(kRegions, "Regions") || n.is(kMicrosoftPhoto, "RegionInfo") ||
            n.is(kMediaManagement, "History") || n.is(kMediaManagement, "DerivedFrom") ||
            n.is(kPhotoshop, "DocumentAncestors") || n.uri == kGainMap || n.is(kXmpNote, "HasExtendedXMP");
 }
@@ -166,6 +173,8 @@ private:
         }
         const Qualified element = split(expanded);
         if (isRemoved(element.name)) {
+            if (tagEnds_.size() == 1)  // the root: no document would be left
+                return fail();
             copyTo(tagStart);
             skipping_ = 1;
             replacing_ = false;
@@ -271,6 +280,13 @@ private:
 };
 
 }  // namespace
+
+bool namesLocation(std::string_view localName)
+{
+    const std::string name = asciiLowered(localName);
+    return name.starts_with("gps") || name.starts_with("earthpose") || name.ends_with("latitude") ||
+           name.ends_with("longitude") || name.ends_with("longtitude") || name.ends_with("altitude");
+}
 
 std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width, std::uint32_t height)
 {

@@ -20,17 +20,34 @@ inline constexpr std::string_view kXmpId{"http://ns.adobe.com/xap/1.0/\0", 29};
 // never carried.
 inline constexpr std::size_t kMaxXmpPacket = kMaxPayload - kXmpId.size();
 
+// The location rule: a property gives away where the photo was taken when its local name says
+// so, whatever its namespace, prefix or letter case, as an attribute or as an element (which goes
+// with all it holds):
+//   - a name that starts with "GPS": exif:GPS*, whatever URI the exif namespace is written
+//     with, the coordinates of Iptc4xmpExt locations, DJI's drone-dji:GpsLatitude,
+//     GpsLongitude and the misspelt GpsLongtitude, a GPSLatitude in any namespace;
+//   - a name that ends with "Latitude", "Longitude", "Longtitude" or "Altitude": DJI's Latitude,
+//     Longitude, AbsoluteAltitude and RelativeAltitude, Darwin Core's decimalLatitude...;
+//   - a name that starts with "EarthPose": a depth photo's position on Earth (Device:EarthPose
+//     and its fields, EarthPoseLatitude as exiftool names them).
+// Names that only look alike stay: photoshop:AuthorsPosition (a job title), tiff:YCbCrPositioning,
+// exif:SubjectLocation (a point of the picture), exifEX:ISOSpeedLatitudeyyy (an exposure
+// setting), poses relative to the camera (Device:Pose, PositionX...) and headings, which tell
+// no place; and place names (photoshop:City, Iptc4xmpCore:Location...), which people write
+// themselves and which IPTC records carry too.
+bool namesLocation(std::string_view localName);
+
 // The packet made fit for an upright copy of width x height pixels, or nothing when it does not
-// parse as one UTF-8 XML document (a DOCTYPE included: XMP has none) or cannot be made to fit
-// kMaxXmpPacket. Properties are known by their namespace's URI, whatever the prefix, written as
-// attributes of their rdf:Description or as elements alike; everything else stays byte for byte:
+// parse as one UTF-8 XML document (a DOCTYPE included: XMP has none), when its root element would
+// go, or when it cannot be made to fit kMaxXmpPacket. Properties are known by their namespace's
+// URI, whatever the prefix (a location by its name alone), written as attributes of their
+// rdf:Description or as elements alike; everything else stays byte for byte:
 //   - changed: tiff:Orientation becomes 1; tiff:ImageWidth and exif:PixelXDimension, and
 //     tiff:ImageLength and exif:PixelYDimension, where present, give the new size;
-//   - removed: every exif:GPS* property (the location coordinates of Iptc4xmpExt locations among
-//     them) and Iptc4xmpExt GPS* fields, face and person regions (mwg-rs:Regions, MP:RegionInfo),
-//     the edit history and ancestry (xmpMM:History, xmpMM:DerivedFrom,
-//     photoshop:DocumentAncestors), the gain map's description (hdrgm:*) and the pointer to
-//     extended XMP (xmpNote:HasExtendedXMP).
+//   - removed: every property namesLocation() takes for a location, face and person regions
+//     (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry (xmpMM:History,
+//     xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain map's description (hdrgm:*) and
+//     the pointer to extended XMP (xmpNote:HasExtendedXMP).
 // Cleaning a cleaned packet again with the same size gives the same bytes.
 std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width, std::uint32_t height);
 

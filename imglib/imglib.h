@@ -154,18 +154,22 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  * known, n is at most 65533 and the block starts at or after the end of the pixel array the
  * headers describe, and stops at the first that is not so, or after 32 blocks.
  *
- * The XMP packet is edited with an XML parser, its properties known by their namespaces:
+ * The XMP packet is edited with an XML parser, its properties known by their namespaces, but
+ * for the location, known by its name alone:
  *   - kept: every property but those below, the creator, rights, title, description and
  *     keywords (dc:), the rating, Photoshop's and IPTC's fields, lens and camera data among them;
  *   - changed: tiff:Orientation is 1; tiff:ImageWidth and tiff:ImageLength, and
  *     exif:PixelXDimension and exif:PixelYDimension, where present, give the image's size;
- *   - removed: every exif:GPS* property (the coordinates of IPTC locations among them), the
- *     face and person regions (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry
+ *   - removed: every property that names a location, whatever its namespace, prefix or letter
+ *     case (GPS*, *Latitude, *Longitude, *Altitude, EarthPose*: the rule and what it leaves are
+ *     those of namesLocation() in exif/xmp.h, and the README's "The location"), the face and
+ *     person regions (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry
  *     (xmpMM:History, xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain map's
  *     description (hdrgm:) and the pointer to extended XMP (xmpNote:HasExtendedXMP).
- * A packet that does not parse is dropped whole.  The IPTC records, which hold no coordinates,
- * are kept as they are, and dropped whole when one runs outside them; the segment's other
- * resources (Photoshop's thumbnails and settings) are not kept.  Comments are kept as they are.
+ * A packet that does not parse, or whose root element would go, is dropped whole.  The IPTC
+ * records, which hold no coordinates, are kept as they are, and dropped whole when one runs
+ * outside them; the segment's other resources (Photoshop's thumbnails and settings) are not
+ * kept.  Comments are kept as they are.
  *
  * The EXIF payload is the photo's EXIF edited in place, never laid out again, so that every
  * value kept stays at its offset (a maker note's own offsets stay valid):
@@ -174,8 +178,9 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  *   - changed: Orientation is 1 (the image is upright); PixelXDimension and PixelYDimension,
  *     and ImageWidth and ImageLength when IFD0 has them, give the image's size; ColorSpace is
  *     1 (sRGB); an Exif directory is added when there is none;
- *   - removed: the GPS directory and the thumbnail (IFD1 and its image), their bytes zeroed,
- *     or cut when nothing kept follows them.
+ *   - removed: the GPS directory, the thumbnail (IFD1 and its image), and the XMP and
+ *     Photoshop data stored in the EXIF (tags 0x02BC and 0x8649, which may hold an XMP packet and
+ *     its location), their bytes zeroed, or cut when nothing kept follows them.
  * An EXIF segment damaged in any way (an offset or a count running outside it, a directory
  * reached twice or overlapping another, a value type of unknown size...) is dropped whole, and
  * the bitmap is then written without its block, like that of a JPEG file without EXIF.

@@ -73,7 +73,8 @@ Form1::WriteOutcome Form1::ecrimAttempt()
         return WriteOutcome::Failed;
     if (nomsor.size() < kShortestPath)
         return WriteOutcome::Failed;
-    if (!keepingAlive([this] { return placeFile(cible, nomsor) && deleteFile(cible); }))
+    // Later than the bitmap it replaces and than a JPEG made from that one, even within a second.
+    if (!keepingAlive([this] { return placeFile(cible, nomsor, jpegBeside(nomsor)) && deleteFile(cible); }))
         return WriteOutcome::Raised;
     bitmapsOfRun_.insert(nomsor);
     return WriteOutcome::Done;

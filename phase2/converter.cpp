@@ -2,10 +2,8 @@
 // has converted.
 #include "app/form1.h"
 #include "app/messages.h"
-#include "common/names.h"
 #include "phase2/shortpath.h"
 #include "platform/filesystem.h"
-#include "platform/pathcodec.h"
 #include "platform/process.h"
 
 #include <QElapsedTimer>
@@ -33,7 +31,9 @@ void Form1::Command5_Click()
     const QString program = chemin + kSeparator + QStringLiteral("ConvertImg");
     const QStringList arguments = {QStringLiteral("/jpg"), QStringLiteral("/S"), QStringLiteral("/R"),
                                    chemir + kSeparator + QStringLiteral("*.bmp"), chemir};
-    if (!tempFolderTrusted() || !env_.processes->start(program, arguments))
+    if (!tempFolderTrusted())
+        setStatus(messages::folderUnusable + env_.paths.tempFolder + messages::folderUnusableEnd);
+    else if (!env_.processes->start(program, arguments))
         setStatus(messages::converterMissing);
 }
 
@@ -68,16 +68,15 @@ void Form1::waitForConverters()
 
 // A bitmap is erased only when the JPEG made from that very bitmap stands beside it (the
 // converter writes a JPEG whole before it appears, with its bitmap's time). Any other bitmap is
-// the only copy of a resized photo: it is kept and recorded in the log.
+// the only copy of a resized photo: it is kept and recorded in the log, once however often it is
+// kept.
 void Form1::eraseConvertedBitmaps()
 {
     const QStringList kept = keepingAlive([this] {
         QStringList unconverted;
         for (const QString &name : listFiles(chemir, QStringLiteral("bmp")).value_or(QStringList())) {
             const QString bitmap = chemir + kSeparator + name;
-            const QString jpeg =
-                decodePath(QByteArray::fromStdString(common::jpegNameFor(encodePath(name).toStdString())));
-            if (isMadeFrom(chemir + kSeparator + jpeg, bitmap))
+            if (isMadeFrom(jpegBeside(bitmap), bitmap))
                 deleteFile(bitmap);  // one that cannot be deleted does not stop the others
             else
                 unconverted.append(bitmap);
@@ -85,6 +84,9 @@ void Form1::eraseConvertedBitmaps()
         return unconverted;
     });
     for (const QString &bitmap : kept) {
+        if (keptInLog_.contains(bitmap))
+            continue;
+        keptInLog_.insert(bitmap);
         appendToLog(bitmap);
         ctr += 1;
     }

@@ -5,6 +5,7 @@
 #include "platform/pathcodec.h"
 #include "platform/paths.h"
 
+#include "common/names.h"
 #include "common/regular_file.h"
 #include "common/temporaries.h"
 #include "common/unique_fd.h"
@@ -14,6 +15,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -51,8 +54,72 @@ bool isRegularFile(DIR *dir, const dirent *entry, Links links)
     return ::fstatat(::dirfd(dir), entry->d_name, &st, flags) == 0 && S_ISREG(st.st_mode);
 }
 
-// Copies `source` beside `destination` under a temporary name and renames it into place.
-bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
+constexpr long long kNanoseconds = 1'000'000'000;
+
+bool earlier(const timespec &a, const timespec &b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+timespec plus(const timespec &time, long long nanoseconds)
+{
+    const long long sum = time.tv_nsec + nanoseconds;
+    return {time.tv_sec + static_cast<time_t>(sum / kNanoseconds), static_cast<long>(sum % kNanoseconds)};
+}
+
+// The latest modification time among those of `paths` that exist.
+std::optional<timespec> latestTime(std::initializer_list<QByteArray> paths)
+{
+    std::optional<timespec> latest;
+    for (const QByteArray &path : paths) {
+        struct stat st {};
+        if (!path.isEmpty() && ::stat(path.constData(), &st) == 0 && (!latest || earlier(*latest, st.st_mtim)))
+            latest = st.st_mtim;
+    }
+    return latest;
+}
+
+bool setModified(int fd, const timespec &time, timespec &kept)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, time};
+    struct stat st {};
+    if (::futimens(fd, times) != 0 || ::fstat(fd, &st) != 0)
+        return false;
+    kept = st.st_mtim;
+    return true;
+}
+
+// The step in which the file system of `fd` counts modification times: 1 ns on most, 1 s on
+// ext2 and on ext3 with small inodes, 2 s on FAT. The file is given the last nanosecond of an odd
+// second, and what the file system kept of it tells.
+long long timeStep(int fd)
+{
+    const timespec probe{1'000'000'001, kNanoseconds - 1};
+    timespec kept{};
+    if (!setModified(fd, probe, kept))
+        return 0;
+    return (probe.tv_sec - kept.tv_sec) * kNanoseconds + (probe.tv_nsec - kept.tv_nsec) + 1;
+}
+
+// Gives the open file `fd`, unless it has one already, a modification time that its file system
+// keeps later than `floor`: later by the step it counts in.
+bool makeLaterThan(int fd, const std::optional<timespec> &floor)
+{
+    struct stat st {};
+    if (!floor || (::fstat(fd, &st) == 0 && earlier(*floor, st.st_mtim)))
+        return true;
+    timespec kept{};
+    // A file system that would round rather than truncate the probe gets FAT's step, the
+    // coarsest there is.
+    for (const long long step : {timeStep(fd), 2 * kNanoseconds})
+        if (step > 0 && setModified(fd, plus(*floor, step), kept) && earlier(*floor, kept))
+            return true;
+    return false;
+}
+
+// Copies `source` beside `destination` under a temporary name and renames it into place, later
+// than `floor`.
+bool copyIntoPlace(const QByteArray &source, const QByteArray &destination, const std::optional<timespec> &floor)
 {
     const common::RegularFile in = common::openRegularFile(source.constData(), common::kNoLimit);
     if (!in)
@@ -77,7 +144,7 @@ bool copyIntoPlace(const QByteArray &source, const QByteArray &destination)
             break;
         }
     }
-    copied = ::fchmod(out.get(), 0644) == 0 && out.close() && copied;
+    copied = ::fchmod(out.get(), 0644) == 0 && makeLaterThan(out.get(), floor) && out.close() && copied;
     if (!copied || ::rename(temporary.constData(), destination.constData()) != 0) {
         ::unlink(temporary.constData());
         return false;
@@ -121,6 +188,13 @@ bool isMadeFrom(const QString &path, const QString &reference)
     return made.st_mtim.tv_sec == from.st_mtim.tv_sec && made.st_mtim.tv_nsec == from.st_mtim.tv_nsec;
 }
 
+QString jpegBeside(const QString &bitmap)
+{
+    const qsizetype slash = bitmap.lastIndexOf(kSeparator);
+    const std::string name = encodePath(bitmap.mid(slash + 1)).toStdString();
+    return bitmap.left(slash + 1) + decodePath(QByteArray::fromStdString(common::jpegNameFor(name)));
+}
+
 int removeTemporariesOfEndedPrograms(const QString &folder)
 {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(encodePath(folder).constData()));
@@ -161,13 +235,17 @@ bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append)
     return file.close() && written;
 }
 
-bool placeFile(const QString &source, const QString &destination)
+bool placeFile(const QString &source, const QString &destination, const QString &derived)
 {
     const QByteArray from = encodePath(source);
     const QByteArray to = encodePath(destination);
+    const std::optional<timespec> floor = latestTime({to, encodePath(derived)});
+    const common::unique_fd placed(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!placed || !makeLaterThan(placed.get(), floor))
+        return false;
     if (::rename(from.constData(), to.constData()) == 0)
         return true;
-    if (errno != EXDEV || !copyIntoPlace(from, to))
+    if (errno != EXDEV || !copyIntoPlace(from, to, floor))
         return false;
     ::unlink(from.constData());
     return true;

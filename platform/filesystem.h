@@ -35,11 +35,20 @@ bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append);
 // step: a reader sees either the old file or the complete new one. Renames when both lie on one
 // file system; otherwise copies to a temporary name beside `destination` and renames that. The
 // source is gone on success. False, with `destination` untouched, on any failure.
-bool placeFile(const QString &source, const QString &destination);
+// The file placed bears a modification time later than those of the file it replaces and of
+// `derived` (a file made from an earlier `destination`, which bears that one's time), as its file
+// system counts time: given one if it has none such, later by the step the file system counts
+// in, which it measures (a whole second on ext2, two on FAT). So nothing made from an earlier
+// file of that name passes for being made from this one (isMadeFrom), however quickly they came.
+bool placeFile(const QString &source, const QString &destination, const QString &derived = QString());
 
 // True when `path` is a regular file that bears the very modification time of the regular file
-// `reference`: the converter gives each JPEG the time of the bitmap it was made from.
+// `reference`: the converter gives each JPEG the time of the bitmap it was made from, and no two
+// bitmaps of one name bear the same time (placeFile).
 bool isMadeFrom(const QString &path, const QString &reference);
+
+// The JPEG the converter makes from the bitmap `bitmap`, beside it ("photo.bmp": "photo.jpg").
+QString jpegBeside(const QString &bitmap);
 
 // Removes the temporaries that the programs of Redim Jpeg left in `folder` when they were killed
 // (those of processes that no longer exist); returns how many went.

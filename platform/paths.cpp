@@ -2,6 +2,8 @@
 #include "platform/paths.h"
 #include "platform/pathcodec.h"
 
+#include <QDir>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,11 +14,6 @@ FixedPaths pathsUnder(const QString &tempFolder)
 {
     return FixedPaths{tempFolder, tempFolder + kSeparator + QStringLiteral("RaduZor"),
                       tempFolder + kSeparator + QStringLiteral("Dib.bmp")};
-}
-
-FixedPaths defaultPaths()
-{
-    return pathsUnder(QStringLiteral("/var/tmp/redim-%1").arg(::getuid()));
 }
 
 namespace {
@@ -37,6 +34,22 @@ void narrowToOwner(const QByteArray &folder)
     ::close(fd);
 }
 
+// Nobody but root and this user may rename or replace what `folder` holds.
+bool holdsSafely(const QString &folder)
+{
+    struct stat st {};
+    if (::stat(encodePath(folder).constData(), &st) != 0)
+        return false;
+    const bool ownersOnly = (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+    return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::getuid()) && ownersOnly;
+}
+
+QString parentOf(const QString &folder)
+{
+    const qsizetype slash = folder.lastIndexOf(kSeparator);
+    return slash > 0 ? folder.left(slash) : QString(kSeparator);
+}
+
 }  // namespace
 
 bool isPrivateFolder(const QString &folder)
@@ -44,7 +57,8 @@ bool isPrivateFolder(const QString &folder)
     struct stat st {};
     if (::lstat(encodePath(folder).constData(), &st) != 0)
         return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & kOthersRights) == 0;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & kOthersRights) == 0 &&
+           holdsSafely(parentOf(folder));
 }
 
 bool preparePrivateFolder(const QString &folder)
@@ -55,6 +69,30 @@ bool preparePrivateFolder(const QString &folder)
     ::mkdir(path.constData(), 0700);
     narrowToOwner(path);
     return isPrivateFolder(folder);
+}
+
+QStringList privateFolderChoices()
+{
+    const QString cacheHome = qEnvironmentVariable("XDG_CACHE_HOME");
+    // A relative XDG_CACHE_HOME is to be ignored.
+    const QString cache = QDir::isAbsolutePath(cacheHome) ? cacheHome : QDir::homePath() + QStringLiteral("/.cache");
+    return {QStringLiteral("/var/tmp/redim-%1").arg(::getuid()), cache + kSeparator + QStringLiteral("redim")};
+}
+
+QString choosePrivateFolder(const QStringList &choices)
+{
+    for (const QString &folder : choices) {
+        ::mkdir(encodePath(parentOf(folder)).constData(), 0700);
+        if (preparePrivateFolder(folder))
+            return folder;
+    }
+    return choices.isEmpty() ? QString() : choices.last();
+}
+
+const FixedPaths &sessionPaths()
+{
+    static const FixedPaths paths = pathsUnder(choosePrivateFolder(privateFolderChoices()));
+    return paths;
 }
 
 }  // namespace redim

@@ -2,7 +2,6 @@
 #include "windows/form3.h"
 
 #include "app/look.h"
-#include "platform/paths.h"
 #include "windows/texts.h"
 
 #include <QPushButton>
@@ -23,14 +22,15 @@ Form3::Form3()
     setColours(Command1, QColor());  // the platform's own colours on the white window
 }
 
-void Form3::open()
+void Form3::open(const QString &tempFolder)
 {
+    instance().tempFolder_ = tempFolder;
     openWindow(instance());
 }
 
 void Form3::Form_Activate()
 {
-    print(texts::helpLines(defaultPaths().tempFolder));
+    print(texts::helpLines(tempFolder_));
 }
 
 }  // namespace redim

@@ -1,6 +1,7 @@
 // The texts the About and Help windows print.
 #pragma once
 
+#include <QDir>
 #include <QStringList>
 
 namespace redim::texts {
@@ -18,9 +19,13 @@ inline QStringList aboutLines()
     };
 }
 
-// `tempFolder` is the private temporary folder that holds the result folder.
-inline QStringList helpLines(const QString &tempFolder)
+// `tempFolder` is the private folder that holds the result folder; one in the home is named from
+// "~", as a shell names it, so that the line keeps its end in the window.
+inline QStringList helpLines(QString tempFolder)
 {
+    const QString home = QDir::homePath();
+    if (home != QStringLiteral("/") && tempFolder.startsWith(home + QLatin1Char('/')))
+        tempFolder.replace(0, home.size(), QStringLiteral("~"));
     return {
         QString(),
         QStringLiteral("   Redim Jpeg redimensionne vos photos à l'aide du composant Imglib et du programme"),

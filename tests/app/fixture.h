@@ -59,14 +59,15 @@ public:
     bool waitForAll(std::chrono::milliseconds) override { return true; }
 };
 
-// The real library, with hooks that run before each read and each write: the moments a hostile
-// world acts. A folder run calls the library from several threads; a hook runs for one call at
-// a time.
+// The real library, with hooks that run before each read and around each write: the moments a
+// hostile world acts. A folder run calls the library from several threads; a hook runs for one
+// call at a time.
 class HookedLibrary final : public ImageLibrary {
 public:
     using Hook = std::function<void(int callIndex, const QByteArray &path)>;
     Hook beforeRead;
     Hook beforeWrite;
+    std::function<void(const QByteArray &path)> afterWrite;
     std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
     {
         runHook(beforeRead, reads_, path);
@@ -76,7 +77,10 @@ public:
     std::optional<qint16> writeDIBToFile(quint32 h, const QByteArray &path, qint16 option) override
     {
         runHook(beforeWrite, writes_, path);
-        return imageLibrary().writeDIBToFile(h, path, option);
+        const std::optional<qint16> written = imageLibrary().writeDIBToFile(h, path, option);
+        if (afterWrite)
+            afterWrite(path);  // bitmaps are written on the window's thread alone
+        return written;
     }
     bool dibFree(quint32 h) override { return imageLibrary().dibFree(h); }
 

@@ -8,8 +8,10 @@
 
 #include <QDateTime>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -121,11 +123,12 @@ TEST_F(PhaseTwo, AConverterThatCannotStartIsReported)
     form->Command5->click();
     EXPECT_EQ(form->Text1->toPlainText(), kCannotStart);
 
-    // A private folder another user could write into is never handed to the converter.
+    // A private folder another user could write into is never handed to the converter, and the
+    // status line says why.
     starter.canStart = true;
     ASSERT_TRUE(QFile::setPermissions(tempFolder(), QFileDevice::Permissions(0x7777)));
     form->Command5->click();
-    EXPECT_EQ(form->Text1->toPlainText(), kCannotStart);
+    EXPECT_EQ(form->Text1->toPlainText(), QStringLiteral("Anomalie. Dossier %1 inutilisable").arg(tempFolder()));
     EXPECT_EQ(starter.started.size(), 1u);  // only the first, refused, attempt
     ASSERT_TRUE(QFile::setPermissions(tempFolder(), QFileDevice::Permissions(0x7700)));
 
@@ -200,14 +203,66 @@ TEST_F(PhaseTwo, ErasingKeepsEveryBitmapThatItsJpegWasNotMadeFrom)
     // A JPEG written after its bitmap, from the bitmap of an earlier run of the same name.
     writeAll(folder + QStringLiteral("redone.jpg"), "the JPEG of another bitmap");
     form->Command6->click();
+    form->Command6->click();  // what it keeps again is logged and counted once
     EXPECT_EQ(entries(resultFolder()),
               QStringList({"Log.txt", "alone.bmp", "done.jpg", "redone.bmp", "redone.jpg", "stale.bmp", "stale.jpg"}));
     const QByteArray log = readAll(logPath());
     EXPECT_TRUE(log.startsWith(kHeaderOnly));
     for (const char *kept : {"alone.bmp", "stale.bmp", "redone.bmp"})
-        EXPECT_TRUE(log.contains((folder + QLatin1String(kept) + QStringLiteral("\r\n")).toUtf8())) << kept;
+        EXPECT_EQ(log.count((folder + QLatin1String(kept) + QStringLiteral("\r\n")).toUtf8()), 1) << kept;
     EXPECT_EQ(form->ctr, 3.0f);
     EXPECT_EQ(form->Text1->toPlainText(), kJpegsIn + resultFolder());
+}
+
+// A file system that counts time in whole seconds (ext2 with 128-byte inodes), made in an image
+// file and mounted through a loop device over `folder` while the object lives.
+struct SecondsFileSystem {
+    explicit SecondsFileSystem(const QString &folder) : folder(folder)
+    {
+        const char *make = "truncate -s 16M \"$0.ext2\" && mkfs.ext2 -q -F -I 128 \"$0.ext2\" 2>/dev/null && "
+                           "mount -o loop \"$0.ext2\" \"$0\"";
+        if (::geteuid() != 0)
+            whyNot = "mounting a file system needs root";
+        else if (!QDir().mkpath(folder) || QProcess::execute("sh", {"-c", make, folder}) != 0)
+            whyNot = "no ext2 image could be made and mounted through a loop device";
+    }
+    ~SecondsFileSystem()
+    {
+        if (whyNot.empty())
+            QProcess::execute("umount", {folder});
+    }
+    QString folder;
+    std::string whyNot;
+};
+
+// "Lire Jpeg" at 50 %, "Ecrire Jpeg", "Lire Jpeg" at 25 % and "Effacer Bmp", all within one
+// second on a file system that counts seconds: the JPEGs were made from the bitmaps at 50 %, so
+// those at 25 % stay.
+TEST_F(PhaseTwo, ErasingTellsBitmapsOfOneSecondApartWhereTimeCountsInSeconds)
+{
+    const SecondsFileSystem seconds(tempFolder());
+    if (!seconds.whyNot.empty())
+        GTEST_SKIP() << seconds.whyNot;
+    // Every bitmap written in the same second, as by a quick hand on a fast machine.
+    HookedLibrary library;
+    const timespec oneSecond[2] = {{0, UTIME_OMIT}, {::time(nullptr), 0}};
+    library.afterWrite = [&](const QByteArray &path) { ::utimensat(AT_FDCWD, path.constData(), oneSecond, 0); };
+    SpawnProcessStarter real;
+    Form1::Environment env = withRealConverter(real);
+    env.images = &library;
+    Form1 form(env);
+
+    form.Slider2->setValue(50);
+    makeBitmaps(form, 3);
+    form.Command5->click();
+    while (!real.waitForAll(std::chrono::seconds(1))) {
+    }
+    ASSERT_EQ(named("*.jpg").size(), 3);
+    form.Slider2->setValue(25);
+    makeBitmaps(form, 3);
+    form.Command6->click();
+    EXPECT_EQ(named("*.bmp").size(), 3);
+    EXPECT_EQ(form.ctr, 3.0f);
 }
 
 TEST_F(PhaseTwo, ErasingStopsWaitingForAHungConverterAndKeepsItsBitmaps)

@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     redim::Form2::open();
     ok &= save(redim::Form2::instance(), folder + QStringLiteral("/Form2.png"));
     redim::Form2::instance().close();
-    redim::Form3::open();
+    redim::Form3::open(redim::privateFolderChoices().first());
     ok &= save(redim::Form3::instance(), folder + QStringLiteral("/Form3.png"));
     redim::Form3::instance().close();
     return ok ? 0 : 1;

@@ -68,9 +68,9 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Starts the converter with `args` as its argv (no shell), its output going to files.
-    pid_t start(const std::vector<std::string>& args)
+    pid_t start(const std::vector<std::string>& args, const char* program = CONVERTIMG_PATH)
     {
-        std::vector<char*> argv{const_cast<char*>(CONVERTIMG_PATH)};
+        std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -79,7 +79,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
-        const int rc = posix_spawn(&pid, CONVERTIMG_PATH, &actions, nullptr, argv.data(), environ);
+        const int rc = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(rc, 0);
         return pid;
@@ -564,15 +564,27 @@ TEST_F(ConverterTest, InterruptedRunLeavesNoPartialJpeg)
         fs::create_hard_link(in / "0.bmp", in / (std::to_string(i) + ".bmp"));
 
     int completeSeen = 0;
+    constexpr int onceAJpegIsDone = -1;
     const struct {
         int signal;
         int afterMs;
-    } rounds[] = {{SIGKILL, 60}, {SIGKILL, 200}, {SIGKILL, 500}, {SIGTERM, 150}, {SIGTERM, 400}};
+    } rounds[] = {
+        {SIGKILL, 60}, {SIGKILL, 200}, {SIGKILL, onceAJpegIsDone}, {SIGTERM, 150}, {SIGTERM, onceAJpegIsDone}};
     for (const auto& round : rounds) {
         const fs::path out = dir / ("out" + std::to_string(round.signal) + "_" + std::to_string(round.afterMs));
         fs::create_directories(out);
         const pid_t pid = start({"/jpg", "/S", "/R", (in / "*.bmp").string(), out.string()});
-        std::this_thread::sleep_for(std::chrono::milliseconds(round.afterMs));
+        if (round.afterMs == onceAJpegIsDone) {
+            const auto anyJpeg = [&] {
+                const std::set<std::string> names = filesIn(out);
+                return std::any_of(names.begin(), names.end(),
+                                   [](const std::string& n) { return n.ends_with(".jpg"); });
+            };
+            while (!anyJpeg())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(round.afterMs));
+        }
         kill(pid, round.signal);
         const Outcome r = finish(pid);
         for (const std::string& name : filesIn(out)) {
@@ -585,9 +597,24 @@ TEST_F(ConverterTest, InterruptedRunLeavesNoPartialJpeg)
             }
         }
     }
-    // Half a second is time enough to finish some: the checks above did look at JPEGs.
+    // The checks above did look at JPEGs.
     EXPECT_GT(completeSeen, 0);
     RecordProperty("complete_jpegs_seen", completeSeen);
+}
+
+// A signal that comes as one thread creates its temporary, while the others go on converting,
+// leaves no temporary behind.
+TEST_F(ConverterTest, ASignalAsATemporaryIsCreatedLeavesNoneBehind)
+{
+    for (int i = 0; i < 8; ++i)
+        writeBytes(dir / (std::to_string(i) + ".bmp"), testbmp::makeBmp({.width = 320, .height = 240}));
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    const Outcome r =
+        finish(start({"/jpg", "/S", "/R", (dir / "*.bmp").string(), out.string()}, SIGNALLED_CONVERTIMG_PATH));
+    EXPECT_EQ(r.status, -SIGTERM) << r.err;
+    for (const std::string& name : filesIn(out))
+        EXPECT_TRUE(name.ends_with(".jpg") && readJpeg(out / name).complete) << "left after SIGTERM: " << name;
 }
 
 }  // namespace

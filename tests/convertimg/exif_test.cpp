@@ -7,14 +7,18 @@
 #include "imglib.h"
 #include "jpeg_writer.h"
 #include "testimages.h"
+#include "xmp.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -165,10 +169,10 @@ TEST(GpsDirectory, IsRemovedWhereverItHangs)
         TempDir dir;
         const auto bitmap = parseBmp24(phase1(dir, 64, 48, exifTree(tree)));
         ASSERT_TRUE(bitmap);
-        EXPECT_FALSE(reachesGps(bitmap->exif));
+        EXPECT_FALSE(reachesLocation(bitmap->exif));
         const auto jpeg = convert(dir, readFile(dir / "photo.bmp"));
         const auto exifOut = exifOfJpeg(jpeg);
-        EXPECT_FALSE(reachesGps(exifOut));
+        EXPECT_FALSE(reachesLocation(exifOut));
         EXPECT_FALSE(contains(jpeg, {location.begin(), location.end()}));
         EXPECT_TRUE(contains(exifOut, {date.begin(), date.end()}));
     }
@@ -269,12 +273,15 @@ TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
     EXPECT_TRUE(hasApp1(convert(dir, withBlock(plain, payload))));
 }
 
-// What exiftool, a reader of every kind of metadata apart from ours, says of a JPEG: its tags as
-// JSON, each with its group ("XMP-dc:Creator"), values unconverted.
-std::string exiftoolTags(const std::filesystem::path& jpeg)
+// What exiftool, a reader of every kind of metadata apart from ours, says of JPEG files: their
+// tags as JSON, each with its group ("XMP-dc:Creator"), duplicates included, values unconverted;
+// one object per file, in their order, each starting with its "SourceFile".
+std::string exiftoolTags(const std::vector<std::filesystem::path>& jpegs)
 {
-    const std::string command = "exiftool -j -G1 -n '" + jpeg.string() + "' 2>&1";
-    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::string command = "exiftool -j -a -G1 -n";
+    for (const auto& jpeg : jpegs)
+        command += " '" + jpeg.string() + "'";
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
     std::string out;
     char chunk[4096];
     for (std::size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0;)
@@ -282,23 +289,33 @@ std::string exiftoolTags(const std::filesystem::path& jpeg)
     return out;
 }
 
+bool exiftoolMissing()
+{
+    return std::system("exiftool -ver > /dev/null 2>&1") != 0;
+}
+
+// Both phases at 50 %, as the program runs them, on a 64 x 48 photo made with `options`.
+std::filesystem::path throughBothPhases(const TempDir& dir, const JpegOptions& options)
+{
+    const std::uint32_t read = ReadFileIntoDIB(writeJpeg(dir / "in.jpg", gradient(64, 48), options).c_str());
+    EXPECT_NE(read, 0u);
+    const std::uint32_t scaled = ZoomDIB(read, 50, 50);
+    EXPECT_EQ(WriteDIBToFile(scaled, (dir / "photo.bmp").c_str(), 0), 1);
+    DIBFree(scaled);
+    convert(dir, readFile(dir / "photo.bmp"));
+    return dir / "photo.jpg";
+}
+
 // A photo tagged the way a photo editor tags one, through both phases at 50 %: its story kept,
 // its size and orientation told anew, its location, faces and history gone.
 TEST(TaggedStory, IsKeptAndCleanedAsAnOutsideReaderSeesIt)
 {
-    if (std::system("exiftool -ver > /dev/null 2>&1") != 0)
+    if (exiftoolMissing())
         GTEST_SKIP() << "exiftool is not installed (scripts/install-deps installs it)";
     TempDir dir;
     JpegOptions options;
     options.segments = editorsStory();
-    const std::uint32_t read = ReadFileIntoDIB(writeJpeg(dir / "in.jpg", gradient(64, 48), options).c_str());
-    ASSERT_NE(read, 0u);
-    const std::uint32_t scaled = ZoomDIB(read, 50, 50);
-    ASSERT_EQ(WriteDIBToFile(scaled, (dir / "photo.bmp").c_str(), 0), 1);
-    DIBFree(scaled);
-    convert(dir, readFile(dir / "photo.bmp"));
-
-    const std::string tags = exiftoolTags(dir / "photo.jpg");
+    const std::string tags = exiftoolTags({throughBothPhases(dir, options)});
     for (const char* kept :
          {"\"XMP-dc:Creator\": \"Ada Lovelace\"", "\"XMP-dc:Subject\": [\"lac\",\"montagne\"]", "\"XMP-xmp:Rating\": 4",
           "\"XMP-tiff:Orientation\": 1", "\"XMP-exif:ExifImageWidth\": 32", "\"XMP-tiff:ImageHeight\": 24",
@@ -306,6 +323,125 @@ TEST(TaggedStory, IsKeptAndCleanedAsAnOutsideReaderSeesIt)
         EXPECT_NE(tags.find(kept), std::string::npos) << kept << " missing from\n" << tags;
     for (const char* removed : {"GPS", "Region", "History", "Babbage", "Warning"})
         EXPECT_EQ(tags.find(removed), std::string::npos) << removed << " left in\n" << tags;
+}
+
+// The tags of exiftool's JSON that tell where a photo was taken, by their names: GPS, latitude,
+// longitude, altitude, position (Composite:GPSPosition among them), but the author's job title.
+std::vector<std::string> positionTags(const std::string& tags)
+{
+    std::vector<std::string> found;
+    std::istringstream lines(tags);
+    for (std::string line; std::getline(lines, line);) {  // one tag per line: "group:name": value
+        const std::size_t open = line.find('"'), close = line.find("\":");
+        if (open == std::string::npos || close == std::string::npos || close < open)
+            continue;
+        const std::string name = line.substr(open + 1, close - open - 1);
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        for (const char* word : {"gps", "latitude", "longitude", "longtitude", "altitude", "position"}) {
+            if (lower.find(word) != std::string::npos && name != "XMP-photoshop:AuthorsPosition") {
+                found.push_back(name);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// An XMP packet with an author, rights, a keyword and the author's job title, and `properties`,
+// written as attributes of its rdf:Description or as elements inside it.
+std::string storyPacket(const std::string& declaration,
+                        const std::vector<std::pair<std::string, std::string>>& properties, bool asAttributes)
+{
+    std::string attributes, elements;
+    for (const auto& [name, value] : properties) {
+        attributes += asAttributes ? " " + name + "=\"" + value + "\"" : "";
+        elements += asAttributes ? "" : "<" + name + ">" + value + "</" + name + ">";
+    }
+    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+           "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+           " xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\" " +
+           declaration + " photoshop:AuthorsPosition=\"Photographe\"" + attributes + ">" +
+           "<dc:creator><rdf:Seq><rdf:li>Ada Lovelace</rdf:li></rdf:Seq></dc:creator>"
+           "<dc:rights><rdf:Alt><rdf:li xml:lang=\"x-default\">(c) Ada Lovelace</rdf:li></rdf:Alt></dc:rights>"
+           "<dc:subject><rdf:Bag><rdf:li>lac</rdf:li></rdf:Bag></dc:subject>" +
+           elements + "</rdf:Description></rdf:RDF></x:xmpmeta>";
+}
+
+// A location in any form a camera, a phone, a drone or a photo editor writes it, through both
+// phases: exiftool finds it in the photo, and nothing of it in the new JPEG, the rest of the story
+// still there.
+TEST(Location, IsGoneInEveryFormAnOutsideReaderFinds)
+{
+    if (exiftoolMissing())
+        GTEST_SKIP() << "exiftool is not installed (scripts/install-deps installs it)";
+    const std::vector<std::pair<std::string, std::string>> exifGps = {{"exif:GPSLatitude", "48,51.48N"},
+                                                                      {"exif:GPSLongitude", "2,17.68E"}};
+    const struct {
+        const char* form;
+        std::string declaration;
+        std::vector<std::pair<std::string, std::string>> properties;
+    } namespaces[] = {
+        {"DJI's drone-dji",
+         "xmlns:drone-dji=\"http://www.dji.com/drone-dji/1.0/\"",
+         {{"drone-dji:GpsLatitude", "48.858093"},
+          {"drone-dji:GpsLongitude", "2.294694"},
+          {"drone-dji:GpsLongtitude", "2.294694"},
+          {"drone-dji:AbsoluteAltitude", "+35.20"}}},
+        {"exif without its final slash", "xmlns:exif=\"http://ns.adobe.com/exif/1.0\"", exifGps},
+        {"exif 2.0", "xmlns:exif=\"http://ns.adobe.com/exif/2.0/\"", exifGps},
+        {"exif in another case",
+         "xmlns:exif=\"http://ns.adobe.com/exif/1.0/\"",
+         {{"exif:GpsLatitude", "48,51.48N"}, {"exif:gpslongitude", "2,17.68E"}}},
+        {"an unknown namespace",
+         "xmlns:geo=\"http://example.org/geo/1.0/\"",
+         {{"geo:GPSLatitude", "48,51.48N"}, {"geo:GPSLongitude", "2,17.68E"}}},
+        {"a depth photo's Device",
+         "xmlns:Device=\"http://ns.google.com/photos/dd/1.0/device/\"",
+         {{"Device:EarthPoseLatitude", "48.858093"}, {"Device:EarthPoseLongitude", "2.294694"}}},
+    };
+    const std::string located = storyPacket("xmlns:exif=\"http://ns.adobe.com/exif/1.0/\"", exifGps, false);
+    std::vector<std::pair<std::string, JpegOptions>> cases;
+    for (const auto& n : namespaces) {
+        for (const bool asAttributes : {true, false}) {
+            JpegOptions options;
+            options.segments = {
+                {0xE1, bytesOf(std::string(exif::kXmpId) + storyPacket(n.declaration, n.properties, asAttributes))}};
+            cases.emplace_back(n.form + std::string(asAttributes ? ", attributes" : ", elements"), options);
+        }
+    }
+    for (const auto& [form, tag, value] :
+         {std::tuple{"XMP in the EXIF", kXmlPacket, located},
+          std::tuple{"Photoshop's resources in the EXIF", kImageResources, photoshopResource(0x0424, located)}}) {
+        JpegOptions options;
+        options.exifPayload = exifTree({0, {{kArtist, "Ada Lovelace"}, {tag, value}}, {}});
+        options.segments = {{0xE1, bytesOf(std::string(exif::kXmpId) + storyPacket("", {}, true))}};
+        cases.emplace_back(form, options);
+    }
+
+    std::deque<TempDir> dirs;
+    std::vector<std::filesystem::path> files;
+    for (const auto& c : cases) {
+        files.push_back(throughBothPhases(dirs.emplace_back(), c.second));
+        files.push_back(dirs.back() / "in.jpg");
+    }
+    const std::string tags = exiftoolTags(files);
+    std::vector<std::size_t> starts;
+    for (std::size_t at = tags.find("\"SourceFile\""); at != std::string::npos;
+         at = tags.find("\"SourceFile\"", at + 1))
+        starts.push_back(at);
+    starts.push_back(tags.size());
+    ASSERT_EQ(starts.size(), files.size() + 1) << tags;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].first);
+        const std::string out = tags.substr(starts[2 * i], starts[2 * i + 1] - starts[2 * i]);
+        const std::string in = tags.substr(starts[2 * i + 1], starts[2 * i + 2] - starts[2 * i + 1]);
+        EXPECT_FALSE(positionTags(in).empty()) << "no location to remove in\n" << in;
+        EXPECT_EQ(positionTags(out), std::vector<std::string>()) << out;
+        for (const char* kept : {"\"XMP-dc:Creator\": \"Ada Lovelace\"", "\"XMP-dc:Rights\": \"(c) Ada Lovelace\"",
+                                 "\"XMP-dc:Subject\": \"lac\"", "\"XMP-photoshop:AuthorsPosition\": \"Photographe\""})
+            EXPECT_NE(out.find(kept), std::string::npos) << kept << " missing from\n" << out;
+    }
 }
 
 }  // namespace

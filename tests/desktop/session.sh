@@ -30,14 +30,15 @@ if [ -z "${REDIM_SESSION_PRIVATE_TMP:-}" ]; then
 fi
 
 fail() { echo "session: FAILED: $*"; exit 1; }
-# Waits up to 30 s for a shell condition.
+# Waits for a shell condition, however long a loaded machine takes: CTest's time-out bounds the
+# whole session, and the last line printed names what it was waiting for. A program under test
+# that ended meanwhile fails the wait at once.
 wait_for() {
-  local what=$1; shift
-  for _ in $(seq 300); do
-    if eval "$@"; then return 0; fi
+  echo "session: waiting for $1"
+  until eval "$2"; do
+    [ -z "${redim:-}" ] || kill -0 "$redim" 2>/dev/null || fail "redim ended while waiting for $1"
     sleep 0.1
   done
-  fail "$what"
 }
 count() { find "$result" -maxdepth 1 -type f -iname "$1" | wc -l; }
 shot() { "$build/tests/desktop_grab" "$shots/session-$1.png" || echo "session: no screenshot $1"; }

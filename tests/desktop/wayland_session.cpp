@@ -17,14 +17,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
-
-// As long as a loaded machine may take for any one step.
-constexpr int kPatience = 60000;
 
 void check(bool condition, const char *what)
 {
@@ -32,6 +31,16 @@ void check(bool condition, const char *what)
         return;
     std::fprintf(stderr, "wayland: FAILED: %s\n", what);
     std::exit(1);
+}
+
+// Waits for `condition` however long a loaded machine takes: CTest's time-out bounds the whole
+// test, and the last line printed names what it was waiting for.
+template <typename Condition>
+void waitFor(const char *what, Condition condition)
+{
+    std::printf("wayland: waiting for %s\n", what);
+    std::fflush(stdout);
+    check(QTest::qWaitFor(condition, std::numeric_limits<int>::max()), what);
 }
 
 qsizetype count(const QString &folder, const QString &pattern)
@@ -48,8 +57,8 @@ int main(int argc, char *argv[])
     check(QGuiApplication::platformName() == QStringLiteral("wayland"), "Qt did not choose its Wayland platform");
     const QString program = QString::fromLocal8Bit(argv[1]);
 
-    const redim::FixedPaths paths = redim::defaultPaths();
-    check(redim::preparePrivateFolder(paths.tempFolder), "the private folder cannot be used");
+    const redim::FixedPaths &paths = redim::sessionPaths();
+    check(redim::isPrivateFolder(paths.tempFolder), "the private folder cannot be used");
     redim::OneInstance instance(paths.tempFolder);
     check(instance.isFirst(), "another program holds the lock");
 
@@ -70,7 +79,8 @@ int main(int argc, char *argv[])
         form.comeForward(token);
     });
     form.show();
-    check(QTest::qWaitForWindowExposed(&form, kPatience), "the compositor never showed the window");
+    waitFor("the compositor to show the window",
+            [&] { return form.windowHandle() && form.windowHandle()->isExposed(); });
 
     form.Command1->click();  // "Lire Jpeg", the whole folder
     check(count(paths.resultFolder, QStringLiteral("*.bmp")) == 3, "Phase 1 did not write three bitmaps");
@@ -81,15 +91,13 @@ int main(int argc, char *argv[])
     second.setProcessEnvironment(secondEnv);
     second.setProcessChannelMode(QProcess::ForwardedChannels);
     second.start(program, {});
-    check(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, kPatience),
-          "the second start did not end");
+    waitFor("the second start to end", [&] { return second.state() == QProcess::NotRunning; });
     check(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0, "the second start failed");
-    check(QTest::qWaitFor([&] { return !tokens.isEmpty(); }, kPatience), "the second start never asked for the window");
+    waitFor("the second start's call", [&] { return !tokens.isEmpty(); });
     check(tokens == QStringList{QStringLiteral("redim-test-token")}, "the activation token did not reach the window");
 
     form.Command5->click();  // "Ecrire Jpeg"
-    check(QTest::qWaitFor([&] { return count(paths.resultFolder, QStringLiteral("*.jpg")) == 3; }, kPatience),
-          "Phase 2 did not write three JPEGs");
+    waitFor("three JPEGs", [&] { return count(paths.resultFolder, QStringLiteral("*.jpg")) == 3; });
     form.Command6->click();  // "Effacer Bmp", once the converter is done
     check(count(paths.resultFolder, QStringLiteral("*.bmp")) == 0, "the bitmaps were not erased");
     form.Command2->click();  // "Quitter"

@@ -66,11 +66,11 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
          "g:GainMapMin>",
          {"mm:DocumentID=\"xmp.did:1\""},
          {"Ana", "Luc", "History", "saved", "DerivedFrom", "Ancestors", "g:", "HasExtendedXMP"}},
-        {"another namespace under a familiar prefix",
-         " xmlns:exif=\"http://example.org/not-exif/\" exif:GPSLatitude=\"kept\"",
+        {"another namespace under a familiar prefix: not resized, but a location all the same",
+         " xmlns:exif=\"http://example.org/not-exif/\" exif:PixelXDimension=\"4000\" exif:GPSLatitude=\"45,45N\"",
          "",
-         {"exif:GPSLatitude=\"kept\""},
-         {}},
+         {"exif:PixelXDimension=\"4000\""},
+         {"45,45N"}},
         {"the exif namespace under a prefix that looks like a declaration",
          " xmlns:xmlnsa=\"http://ns.adobe.com/exif/1.0/\" xmlnsa:GPSLatitude=\"45,45N\"",
          "",
@@ -100,6 +100,8 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
         packet(" e:4GPSLatitude=\"45,45N\"", ""),
         "<!DOCTYPE x [<!ENTITY a \"aaaa\">]>" + packet("", "<dc:title>&a;</dc:title>"),
         packet("", "") + std::string(2, '\0'),
+        // No document left once the location goes.
+        "<GPSLatitude>48,51.4N</GPSLatitude>",
     };
     for (const std::string &in : dropped)
         EXPECT_FALSE(exif::cleanXmp(in, 800, 600)) << in;

@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK((fuzzing::entries(folder()) == std::set<std::string>{"photo.bmp", "photo.jpg"}));
         const auto jpeg = fuzzing::readAll(folder() / "photo.jpg");
         FUZZ_CHECK(jpegSize(jpeg) == std::make_pair(bitmap.width, bitmap.height));
-        FUZZ_CHECK(!testimages::reachesGps(testimages::exifOfJpeg(jpeg)));
+        FUZZ_CHECK(!testimages::reachesLocation(testimages::exifOfJpeg(jpeg)));
         const std::vector<std::uint8_t> xmp = testimages::xmpOfJpeg(jpeg);
         FUZZ_CHECK(xmp.empty() || fuzzing::locatesNothing(xmp));
         fs::remove(folder() / "photo.jpg");

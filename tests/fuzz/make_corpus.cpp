@@ -233,6 +233,17 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int 
     const Node interop{testimages::kInteropPointer, {{0x0001, "R98"}}, {gps}};
     const Node exif{testimages::kExifPointer, {{testimages::kDateTimeOriginal, "2024:06:01 10:20:29"}}, {interop}};
     payloads.push_back({"gps_in_interop", testimages::exifTree(Node{0, {{testimages::kMake, "RedimCam"}}, {exif}})});
+    // XMP inside the EXIF, a drone's position in it: in IFD0, and in Photoshop's resources in the
+    // Exif directory.
+    const std::string located =
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dji=\"http://www.dji.com/drone-dji/1.0/\" dji:GpsLatitude=\"48.85\"/>"
+        "</rdf:RDF></x:xmpmeta>";
+    const Node resources{
+        testimages::kExifPointer, {{testimages::kImageResources, testimages::photoshopResource(0x0424, located)}}, {}};
+    payloads.push_back(
+        {"xmp_inside", testimages::exifTree(Node{
+                           0, {{testimages::kMake, "RedimCam"}, {testimages::kXmlPacket, located}}, {resources}})});
     return payloads;
 }
 
@@ -272,7 +283,9 @@ void writeXmpPackets(const fs::path &dir)
             "<rdf:Description rdf:about=\"\" xmlns:e=\"http://ns.adobe.com/exif/1.0/\""
             " xmlns:ext=\"http://iptc.org/std/Iptc4xmpExt/2008-02-29/\" xmlns:MP=\"http://ns.microsoft.com/photo/1.2/\""
             " xmlns:hdrgm=\"http://ns.adobe.com/hdr-gain-map/1.0/\" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\""
+            " xmlns:dji=\"http://www.dji.com/drone-dji/1.0/\" dji:GpsLongtitude=\"2.29\""
             " e:GPSAltitude=\"12/1\" hdrgm:Version=\"1.0\" xmpNote:HasExtendedXMP=\"0123\">"
+            "<dji:AbsoluteAltitude>35</dji:AbsoluteAltitude>"
             "<ext:LocationShown><rdf:Bag><rdf:li ext:City=\"Lyon\" "
             "e:GPSLatitude=\"45,45N\"/></rdf:Bag></ext:LocationShown>"
             "<MP:RegionInfo rdf:parseType=\"Resource\"/><e:PixelYDimension>3000</e:PixelYDimension>"

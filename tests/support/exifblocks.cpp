@@ -224,7 +224,7 @@ std::vector<std::uint8_t> exifTree(const ExifTreeNode &ifd0)
     return w.take();
 }
 
-bool reachesGps(const std::vector<std::uint8_t> &payload)
+bool reachesLocation(const std::vector<std::uint8_t> &payload)
 {
     if (payload.size() < kIdBytes + 8)
         return false;
@@ -243,7 +243,7 @@ bool reachesGps(const std::vector<std::uint8_t> &payload)
             const std::uint32_t at = directory + 2 + 12 * i;
             const std::uint16_t tag = view.u16(at), type = view.u16(at + 2);
             const std::uint32_t values = view.u32(at + 4);
-            if (tag == kGpsPointer)
+            if (tag == kGpsPointer || tag == kXmlPacket || tag == kImageResources)
                 return true;
             const bool pointer = tag == kExifPointer || tag == kInteropPointer || tag == kSubIfds || type == 13;
             if (!pointer || (type != kLong && type != 13) || values == 0)
@@ -274,15 +274,11 @@ std::vector<std::uint8_t> segmentOfJpeg(const std::vector<std::uint8_t> &jpeg, s
 // XML document may hold, so that no URI can hide it.
 constexpr char kNameSeparator = '\x01';
 
+// Whatever the namespace: the rule is on the local name alone (npos + 1 is 0: a name without a
+// namespace is all local name).
 bool isLocation(std::string_view name)
 {
-    static constexpr std::string_view kLocated[] = {"http://ns.adobe.com/exif/1.0/",
-                                                    "http://iptc.org/std/Iptc4xmpExt/2008-02-29/"};
-    const std::size_t separator = name.find(kNameSeparator);
-    if (separator == std::string_view::npos)
-        return false;
-    const std::string_view uri = name.substr(0, separator), local = name.substr(separator + 1);
-    return local.starts_with("GPS") && std::find(std::begin(kLocated), std::end(kLocated), uri) != std::end(kLocated);
+    return exif::namesLocation(name.substr(name.find(kNameSeparator) + 1));
 }
 
 void onElement(void *located, const XML_Char *name, const XML_Char **attributes)
@@ -294,6 +290,18 @@ void onElement(void *located, const XML_Char *name, const XML_Char **attributes)
 }
 
 }  // namespace
+
+std::string photoshopResource(std::uint16_t id, std::string data)
+{
+    const auto size = static_cast<std::uint32_t>(data.size());
+    std::string resource = "8BIM";
+    for (const std::uint32_t byte :
+         {std::uint32_t{id} >> 8, std::uint32_t{id}, 0u, 0u, size >> 24, size >> 16, size >> 8, size})
+        resource += static_cast<char>(byte & 0xFF);
+    if (data.size() % 2 != 0)
+        data += '\0';
+    return resource + data;
+}
 
 std::vector<std::uint8_t> bytesOf(std::string_view text)
 {

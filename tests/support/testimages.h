@@ -105,9 +105,11 @@ enum ExifTag : std::uint16_t {
     kArtist = 0x013B,
     kSubIfds = 0x014A,
     kThumbnailOffset = 0x0201,
+    kXmlPacket = 0x02BC,
     kCopyright = 0x8298,
     kExposureTime = 0x829A,
     kFNumber = 0x829D,
+    kImageResources = 0x8649,
     kExifPointer = 0x8769,
     kGpsPointer = 0x8825,
     kDateTimeOriginal = 0x9003,
@@ -150,9 +152,14 @@ struct ExifTreeNode {
 std::vector<std::uint8_t> exifTree(const ExifTreeNode &ifd0);
 
 // True when a directory reached from IFD0, through next offsets and every entry that points to
-// directories (Exif, Interop, SubIFDs, or of the IFD type), holds a GPS pointer: a reader would
-// find a location there.  Reads only inside the payload.
-bool reachesGps(const std::vector<std::uint8_t> &payload);
+// directories (Exif, Interop, SubIFDs, or of the IFD type), holds a GPS pointer, an XMP packet
+// or Photoshop's image resources (which may hold one): a reader could find a location there.
+// Reads only inside the payload.
+bool reachesLocation(const std::vector<std::uint8_t> &payload);
+
+// Photoshop's image resource `id` holding `data`, as EXIF's tag 0x8649 holds its resources:
+// "8BIM", the id, an empty name, the size and the data padded to an even length.
+std::string photoshopResource(std::uint16_t id, std::string data);
 
 // The bytes of a text, as a segment's payload.
 std::vector<std::uint8_t> bytesOf(std::string_view text);
@@ -171,9 +178,9 @@ std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg);
 // The same for its first APP1 XMP segment ("http://ns.adobe.com/xap/1.0/\0" and the packet).
 std::vector<std::uint8_t> xmpOfJpeg(const std::vector<std::uint8_t> &jpeg);
 
-// Whether an XMP packet names a location (an exif:GPS* or Iptc4xmpExt GPS* property, known by
-// its namespace's URI, as element or attribute), as a reader of XMP sees it; nothing when the
-// packet is not well-formed XML. Expat alone, apart from the program's cleaning.
+// Whether an XMP packet names a location (an element or attribute whose local name
+// exif::namesLocation() takes for one, in any namespace), as a reader of XMP sees it; nothing
+// when the packet is not well-formed XML. Its own expat reading, apart from the program's cleaning.
 std::optional<bool> xmpLocates(std::string_view packet);
 
 // Writes a 16- or 32-bit number into an EXIF payload at a TIFF offset, in the block's order
