@@ -307,14 +307,24 @@ void Form1::runLive(const std::function<void()> &work)
         close();
 }
 
-void Form1::comeForward()
+void Form1::comeForward(const QString &activationToken)
 {
     if (!loaded_)
         return;  // the session is ending
     if (isMinimized())
         showNormal();
     raise();
+    // A Wayland compositor brings a window forward only with the activation token of the start
+    // that asked for it. Qt's xdg-shell takes it from XDG_ACTIVATION_TOKEN when the window asks
+    // to be activated (Qt 6.4 has no other way to hand it one); it stands there for this one
+    // request only, so that no later request and no converter started afterwards inherits it.
+    // X11 ignores it.
+    if (activationToken.isEmpty())
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+    else
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
     activateWindow();
+    qunsetenv("XDG_ACTIVATION_TOKEN");
 }
 
 void Form1::Command2_Click()

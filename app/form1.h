@@ -110,7 +110,8 @@ public slots:
     void Command5_Click();  // Phase 2: start the converter
     void Command6_Click();  // erase the bitmaps
     void Slider2_Change();  // rate display
-    void comeForward();     // another start of the program asks for this window
+    // Another start of the program asks for this window, with its activation token (if any).
+    void comeForward(const QString &activationToken);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     if (redim::isPrivateFolder(paths.tempFolder)) {
         instance.emplace(paths.tempFolder);
         if (!instance->isFirst()) {
-            instance->askFirstToComeForward();
+            instance->askFirstToComeForward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
             return 0;
         }
     }

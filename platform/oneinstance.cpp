@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,6 +22,8 @@ namespace {
 // starting, and how often.
 constexpr int kAttempts = 50;
 constexpr int kAttemptMilliseconds = 100;
+// Activation tokens are short names the compositor made up; anything longer is no token.
+constexpr qint64 kLongestToken = 4096;
 
 }  // namespace
 
@@ -57,22 +60,39 @@ void OneInstance::listen()
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *caller = server_->nextPendingConnection()) {
-            caller->disconnectFromServer();
-            caller->deleteLater();
-            emit comeForwardAsked();
-        }
+        while (QLocalSocket *caller = server_->nextPendingConnection())
+            answer(caller);
     });
     server_->listen(socketPath_);
 }
 
-bool OneInstance::askFirstToComeForward() const
+// A later start writes its activation token, if any, and hangs up: the token is all it sent.
+void OneInstance::answer(QLocalSocket *caller)
+{
+    auto token = std::make_shared<QByteArray>();
+    connect(caller, &QLocalSocket::readyRead, caller, [caller, token] {
+        token->append(caller->readAll());
+        if (token->size() > kLongestToken)
+            caller->abort();
+    });
+    connect(caller, &QLocalSocket::disconnected, this, [this, caller, token] {
+        caller->deleteLater();
+        token->append(caller->readAll());
+        const bool usable = token->size() <= kLongestToken && !token->contains('\0');
+        emit comeForwardAsked(usable ? QString::fromUtf8(*token) : QString());
+    });
+}
+
+bool OneInstance::askFirstToComeForward(const QString &activationToken) const
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         QLocalSocket socket;
         socket.connectToServer(socketPath_);
         if (socket.waitForConnected(kAttemptMilliseconds)) {
-            socket.disconnectFromServer();
+            socket.write(activationToken.toUtf8());
+            socket.disconnectFromServer();  // once what was written is sent
+            if (socket.state() != QLocalSocket::UnconnectedState)
+                socket.waitForDisconnected(kAttempts * kAttemptMilliseconds);
             return true;
         }
         QThread::msleep(kAttemptMilliseconds);

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace redim {
 
@@ -26,18 +27,22 @@ public:
     bool isFirst() const { return first_; }
 
     // Asks the program that holds the lock to bring its window forward, waiting a moment for
-    // one that is still starting; false when none answers.
-    bool askFirstToComeForward() const;
+    // one that is still starting; false when none answers. `activationToken` is this start's
+    // XDG_ACTIVATION_TOKEN (empty when it has none): a Wayland compositor lets a window come
+    // forward only with the token of the launch that asked for it.
+    bool askFirstToComeForward(const QString &activationToken) const;
 
     // Gives the lock up, once this program's session is over.
     void release();
 
 signals:
-    // A later start asked for this program's window.
-    void comeForwardAsked();
+    // A later start asked for this program's window, with its activation token (empty when it
+    // had none, or sent one no compositor would take).
+    void comeForwardAsked(const QString &activationToken);
 
 private:
     void listen();
+    void answer(QLocalSocket *caller);
 
     const QString lockPath_;
     const QString socketPath_;

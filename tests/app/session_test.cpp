@@ -150,9 +150,10 @@ TEST_F(Session, ASecondStartAsksTheFirstToComeForward)
     {
         const OneInstance second(tempFolder());
         EXPECT_FALSE(second.isFirst());
-        EXPECT_TRUE(second.askFirstToComeForward());
+        EXPECT_TRUE(second.askFirstToComeForward(QStringLiteral("token of the second start")));
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return asked.count() == 1; }));
+    EXPECT_EQ(asked.at(0).at(0).toString(), QStringLiteral("token of the second start"));
 
     // Once the first session is over, the next start is first again.
     first.release();
