@@ -49,8 +49,22 @@ constexpr int kHarmlessWarnings[] = {
     JWRN_BOGUS_ICC,        // a damaged ICC profile marker: ignored, as any unusable profile
 };
 
-bool isHarmless(int warning)
+// A sequential scan's header names its band and successive approximation (Ss, Se, Ah, Al),
+// which must be 0, 63, 0 and 0; libjpeg decodes a sequential scan whole whatever they say.  Some
+// phones write them all 0: that means nothing, and the pixels are those of the usual header.  Any
+// other value says the writer coded something else than a sequential scan.
+bool zeroSequentialHeader(j_common_ptr cinfo)
 {
+    const auto *decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    return cinfo->is_decompressor && !decompress->progressive_mode && decompress->Ss == 0 && decompress->Se == 0 &&
+           decompress->Ah == 0 && decompress->Al == 0;
+}
+
+bool isHarmless(j_common_ptr cinfo)
+{
+    const int warning = cinfo->err->msg_code;
+    if (warning == JWRN_NOT_SEQUENTIAL)
+        return zeroSequentialHeader(cinfo);
     return std::find(std::begin(kHarmlessWarnings), std::end(kHarmlessWarnings), warning) !=
            std::end(kHarmlessWarnings);
 }
@@ -64,7 +78,7 @@ extern "C" {
 
 void onMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0 && !isHarmless(cinfo->err->msg_code))
+    if (level < 0 && !isHarmless(cinfo))
         failDecode(cinfo);
     // Trace messages (level >= 1) are dropped: the library prints nothing.
 }

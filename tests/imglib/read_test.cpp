@@ -690,6 +690,36 @@ TEST_P(OddFiles, AreReadAsTheirCleanSelves)
 INSTANTIATE_TEST_SUITE_P(Jpeg, OddFiles, ::testing::ValuesIn(kOddFiles),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// Some phones write a baseline scan's band and approximation (Ss, Se, Ah, Al) as zeros, which
+// libjpeg decodes as the usual 0, 63, 0, 0 with a warning. Other values say the scan was coded
+// as something else, and libjpeg would decode it whole all the same.
+TEST(Read, ZeroSequentialScanHeadersAreReadAsTheUsualOnes)
+{
+    const std::vector<std::uint8_t> clean = sampleJpeg();
+    const std::size_t sos = findMarker(clean, 0xDA);
+    const std::size_t band = sos + 5 + 2 * std::size_t{clean[sos + 4]};
+    struct Case {
+        std::uint8_t ss, se, approximation;
+        bool read;
+    };
+    TempDir dir;
+    writeFile(dir / "clean.jpg", clean);
+    const auto expected = decode(dir / "clean.jpg", dir);
+    ASSERT_TRUE(expected);
+    for (const Case c : {Case{0, 0, 0x00, true}, Case{0, 0, 0x01, false}, Case{0, 5, 0x00, false}}) {
+        auto jpeg = clean;
+        jpeg[band] = c.ss;
+        jpeg[band + 1] = c.se;
+        jpeg[band + 2] = c.approximation;
+        writeFile(dir / "phone.jpg", jpeg);
+        const auto bmp = decode(dir / "phone.jpg", dir);
+        EXPECT_EQ(bmp.has_value(), c.read) << int(c.ss) << " " << int(c.se) << " " << int(c.approximation);
+        if (bmp && c.read) {
+            EXPECT_TRUE(bmp->bgr == expected->bgr);
+        }
+    }
+}
+
 TEST(Read, PathsThatAreNoFileAreRefused)
 {
     TempDir dir;
