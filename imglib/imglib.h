@@ -96,7 +96,8 @@ extern "C" {
  * cannot be read completely: a NULL or empty path, a missing file, a folder, a file that is
  * empty, not a JPEG, damaged or truncated, a precision or format that libjpeg-turbo cannot
  * decode, an image larger than #IMGLIB_MAX_IMAGE_BYTES, a progressive file with more than 500
- * scans, or a file that would need far more memory than an image of its size.
+ * scans or whose scans would pass over its blocks far more often than their data pays for, or a
+ * file that would need far more memory than an image of its size.
  */
 IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
 
