@@ -31,4 +31,9 @@ std::optional<pid_t> temporaryWriter(std::string_view name)
     return std::nullopt;
 }
 
+bool isProgramFile(std::string_view name)
+{
+    return temporaryWriter(name) || name == kLockName || name == kSocketName;
+}
+
 }  // namespace common

@@ -1,6 +1,8 @@
 // File patterns: case-insensitive wildcard matching on UTF-8 names and listing of a folder.
 #include "pattern.h"
 
+#include "common/temporaries.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -142,7 +144,7 @@ bool listMatches(const Pattern& pattern, std::vector<std::string>& names, std::s
             break;
         }
         const std::string_view name = entry->d_name;
-        if (name.empty() || name[0] == '.' || !matchesMask(pattern.mask, name))
+        if (name.empty() || common::isProgramFile(name) || !matchesMask(pattern.mask, name))
             continue;
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {

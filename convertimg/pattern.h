@@ -20,8 +20,9 @@ struct Pattern {
 // Splits at the last '/': "/a/b/*.bmp" gives "/a/b" and "*.bmp", "/*.bmp" gives "/" and "*.bmp".
 Pattern splitPattern(std::string_view pattern);
 
-// Names (not paths) of the regular, non-hidden files of pattern.folder that match pattern.mask,
-// sorted. Symbolic links count as the file they lead to. On failure to list the folder, returns
+// Names (not paths) of the regular files of pattern.folder that match pattern.mask, sorted, those
+// whose name starts with a dot included, but for the programs' own (common::isProgramFile).
+// Symbolic links count as the file they lead to. On failure to list the folder, returns
 // false and sets `error` (the system's reason).
 bool listMatches(const Pattern& pattern, std::vector<std::string>& names, std::string& error);
 

@@ -79,7 +79,8 @@ extern "C" {
  * The file must decode completely and cleanly: a libjpeg-turbo warning that means pixels are
  * missing or guessed (damaged or truncated data, for instance) makes the read fail.  Warnings
  * about bytes outside the image data (stray bytes between segments, a newer JFIF revision, a
- * damaged ICC profile marker) do not: every viewer shows such files.  Large images that need
+ * damaged ICC profile marker, a sequential scan header whose band and approximation some phones
+ * write as zeros) do not: every viewer shows such files, with the same pixels.  Large images that need
  * converting or turning are finished with the help of a helper thread when one is free.
  *
  * Photos are usually scaled one after the other at one rate, so the library expects the
@@ -95,7 +96,8 @@ extern "C" {
  * cannot be read completely: a NULL or empty path, a missing file, a folder, a file that is
  * empty, not a JPEG, damaged or truncated, a precision or format that libjpeg-turbo cannot
  * decode, an image larger than #IMGLIB_MAX_IMAGE_BYTES, a progressive file with more than 500
- * scans, or a file that would need far more memory than an image of its size.
+ * scans or whose scans would pass over its blocks far more often than their data pays for, or a
+ * file that would need far more memory than an image of its size.
  */
 IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
 

@@ -19,11 +19,12 @@ inline constexpr int kMaxScans = 500;
 // without going back to a file that may have changed since.
 struct JpegFile {
     Buffer bytes;
-    std::size_t size = 0;  // up to the image's end of image, or the whole file without one
+    std::size_t size = 0;  // up to the image's end-of-image marker
 };
 
 // The file at `path` up to the end of its image, or null when it is not a regular, non-empty file
-// that can be read.  Throws std::bad_alloc when memory runs out.
+// that can be read, or holds no whole image (common::readJpegImage).  Throws std::bad_alloc when
+// memory runs out.
 std::shared_ptr<const JpegFile> loadJpegFile(const char *path);
 
 // A JPEG's metadata as read (its first EXIF, XMP and IPTC segments and its comments), shared by

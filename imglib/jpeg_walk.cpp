@@ -1,7 +1,5 @@
-// Reading a file's image up to its end, walking it as it is read.
+// Reading a file's image up to its end into the library's blocks.
 #include "jpeg_walk.h"
-
-#include "common/regular_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,35 +7,25 @@
 namespace imglib {
 namespace {
 
-// A file's bytes are read into a buffer of its size, up to this much at first: what follows the
-// image's end is not read, and the buffer grows only as far as the image goes.
+// A file's bytes are read into a block of its size, up to this much at first: what follows the
+// image's end is not read, and the block grows only as far as the image goes.
 constexpr std::size_t kFirstBuffer = std::size_t{64} << 20;
-// Read a piece at a time, each walked through before the next is read.
-constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 }  // namespace
 
 std::optional<std::size_t> readJpegImage(int fd, std::size_t size, Buffer &bytes)
 {
-    bytes = Buffer(std::min(size, kFirstBuffer));
-    std::size_t done = 0;
-    JpegWalk walk;
-    while (done < size && !walk.ended() && !walk.notJpeg()) {
-        if (done == bytes.size()) {
-            Buffer larger(std::min(size, 2 * done));
-            std::memcpy(larger.data(), bytes.data(), done);
+    std::size_t asked = 0;  // the most of the file the block holds so far
+    return common::readJpegImage(fd, size, [&](std::size_t wanted) {
+        if (wanted > bytes.size()) {
+            Buffer larger(std::min(size, std::max({wanted, 2 * bytes.size(), kFirstBuffer})));
+            if (asked > 0)
+                std::memcpy(larger.data(), bytes.data(), asked);
             bytes = std::move(larger);
         }
-        const ssize_t n =
-            common::readSome(fd, {bytes.data() + done, std::min({kReadPiece, size - done, bytes.size() - done})});
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-        walk.advance({bytes.data(), done});
-    }
-    return walk.ended() ? walk.end() : done;
+        asked = wanted;
+        return std::span<std::uint8_t>(bytes.data(), bytes.size());
+    });
 }
 
 }  // namespace imglib

@@ -11,7 +11,7 @@ namespace redim {
 struct PhotoFootprint {
     // Its pixels at full size: one "decoded photo", the unit of the read-ahead's memory budget.
     std::uint64_t decoded = 0;
-    // What a read and scaling ahead hold until the window takes the photo: the file twice (the
+    // What a read and scaling ahead hold until the window takes the photo: its bytes twice (the
     // read-ahead's copy, to compare, and the library's), the pixels at full size, the scaled copy
     // when `rate` is not 100, and for a progressive or multi-scan file the coefficients of the
     // whole image that libjpeg-turbo keeps while it decodes (128 bytes per 8 x 8 block of every
@@ -22,7 +22,8 @@ struct PhotoFootprint {
     std::uint64_t kept = 0;
 };
 
-// The footprint of the JPEG file whose bytes are `file`, read ahead at `rate` percent. Anything
+// The footprint of the JPEG image whose bytes are `file` (up to its end of image, as the library
+// reads it), read ahead at `rate` percent. Anything
 // whose header does not give a size holds only its bytes: the library refuses it before
 // decoding. Orientation does not matter: a turned photo has as many pixels.
 PhotoFootprint footprintOf(const QByteArray &file, qint32 rate);

@@ -5,6 +5,7 @@
 #include "cores.h"
 #include "phase1/photo_footprint.h"
 
+#include "common/jpeg_walk.h"
 #include "common/regular_file.h"
 
 #include <algorithm>
@@ -17,27 +18,39 @@ namespace redim {
 
 namespace {
 
-// What a file holds: its bytes, or nothing when it cannot be read as a regular file.
+// What a file holds: the bytes of its image, or nothing when it cannot be read as a regular file.
 using Content = std::optional<QByteArray>;
 
 // Photos larger than this are not read ahead: holding their bytes to compare them would cost
 // more memory than reading them at their turn saves time.
 constexpr std::uint64_t kLargestReadAhead = std::uint64_t{256} << 20;
 
-// Reads the whole file at `path`, up to its end as it is now; nothing when it cannot be read as a
-// regular file. Sets `tooLarge` instead of reading a file larger than kLargestReadAhead.
-Content readContent(const QByteArray &path, bool &tooLarge)
+// Reads the image of the file at `path` as the library reads it, up to its end of image and no
+// further; nothing when it cannot be read as a regular file. Sets `atItsTurn` instead when it is
+// larger than kLargestReadAhead, or holds no whole image (cut short, or no JPEG): the library
+// reads it at its turn, as far as it reads such a file.
+Content readContent(const QByteArray &path, bool &atItsTurn)
 {
-    QByteArray bytes;
-    const common::RegularFile file = common::readRegularFile(path.constData(), kLargestReadAhead, bytes);
-    tooLarge = file.error == common::FileError::TooLarge;
+    atItsTurn = false;
+    const common::RegularFile file = common::openRegularFile(path.constData(), common::kNoLimit);
     if (!file)
         return std::nullopt;
+    QByteArray bytes;
+    const std::optional<std::size_t> image = common::readJpegImage(
+        file.fd.get(), std::min(file.size(), kLargestReadAhead + 1), [&bytes](std::size_t wanted) {
+            bytes.resize(static_cast<qsizetype>(wanted));
+            return std::span<std::uint8_t>(reinterpret_cast<std::uint8_t *>(bytes.data()), wanted);
+        });
+    atItsTurn = !image || *image > kLargestReadAhead;
+    if (atItsTurn)
+        return std::nullopt;
+    bytes.resize(static_cast<qsizetype>(*image));
     return bytes;
 }
 
-// True when the file at `path` holds exactly `expected` now (or, for nothing, cannot be read).
-// Compared piece by piece, so that no copy of the file is made.
+// True when the file at `path` still holds the image `expected` (or, for nothing, cannot be read):
+// the library reads what follows no more than the read-ahead did. Compared piece by piece, so that
+// no copy of the file is made.
 bool stillHolds(const QByteArray &path, const Content &expected)
 {
     const common::RegularFile file = common::openRegularFile(path.constData(), common::kNoLimit);
@@ -46,15 +59,14 @@ bool stillHolds(const QByteArray &path, const Content &expected)
     if (!expected)
         return false;
     std::array<std::uint8_t, 64 * 1024> piece;
-    qsizetype offset = 0;
-    for (;;) {
-        const ssize_t got = common::readSome(file.fd.get(), piece);
-        if (got <= 0)
-            return got == 0 && offset == expected->size();
-        if (got > expected->size() - offset || std::memcmp(piece.data(), expected->constData() + offset, got) != 0)
+    for (qsizetype offset = 0; offset < expected->size();) {
+        const auto wanted = std::min<qsizetype>(piece.size(), expected->size() - offset);
+        const ssize_t got = common::readSome(file.fd.get(), {piece.data(), static_cast<std::size_t>(wanted)});
+        if (got <= 0 || std::memcmp(piece.data(), expected->constData() + offset, static_cast<std::size_t>(got)) != 0)
             return false;
         offset += got;
     }
+    return true;
 }
 
 }  // namespace
@@ -126,13 +138,13 @@ bool ReadAhead::prepare(int index)
     const auto ticket = static_cast<std::size_t>(index);
     Photo photo;
     try {
-        bool tooLarge = false;
-        photo.bytes = readContent(path, tooLarge);
+        bool atItsTurn = false;
+        photo.bytes = readContent(path, atItsTurn);
         const PhotoFootprint footprint = photo.bytes ? footprintOf(*photo.bytes, rate_) : PhotoFootprint();
         photo.kept = footprint.kept;
         if (!memory_.admit(ticket, footprint.held, footprint.decoded))
             return false;
-        if (!tooLarge) {
+        if (!atItsTurn) {
             photo.read = library_.readFileIntoDIB(path);
             if (rate_ != 100 && photo.read.value_or(0) != 0)
                 photo.scaled = library_.zoomDIB(*photo.read, rate_, rate_);

@@ -21,7 +21,9 @@ namespace redim {
 // photo's turn gives:
 //  - a photo is used only if its bytes at its turn are the very bytes it was read from (they are
 //    compared, before and after the early read and again at the turn); otherwise it is read again
-//    then, so a file changed, replaced or removed meanwhile gives what it holds at its turn;
+//    then, so a file changed, replaced or removed meanwhile gives what it holds at its turn. Those
+//    bytes are the image's, up to its end-of-image marker, which the library reads no further
+//    than; a file without one (cut short) is left to the library at its turn;
 //  - failures are the library's own, reported when the window asks, in order;
 //  - at most `inFlight` photos are read ahead of the window's, whatever the size of the folder
 //    (twice that while the window waits for a photo still being read, so that a large photo

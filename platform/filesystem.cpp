@@ -161,7 +161,7 @@ std::optional<QStringList> listFiles(const QString &folder, const QString &exten
         return std::nullopt;
     QStringList names;
     while (const dirent *entry = ::readdir(dir.get())) {
-        if (entry->d_name[0] == '.' || !isRegularFile(dir.get(), entry, links))
+        if (common::isProgramFile(entry->d_name) || !isRegularFile(dir.get(), entry, links))
             continue;
         const QString name = decodePath(entry->d_name);
         if (hasExtension(name, extension))

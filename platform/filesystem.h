@@ -17,9 +17,11 @@ bool hasExtension(const QString &name, const QString &extension);
 enum class Links { Skip, Follow };
 
 // The names (no folder) of the normal files of `folder` that end in "." + `extension`, ignoring
-// letter case, in the order the file system returns them. Folders, hidden files and anything
-// that is not a regular file are left out; so are symbolic links, unless `links` is Follow and
-// the link names a regular file (links to folders and dangling links are always left out).
+// letter case, in the order the file system returns them: a name that starts with a dot too, as
+// on the system the program comes from. Folders, the programs' own files (common::isProgramFile)
+// and anything that is not a regular file are left out; so are symbolic links, unless `links` is
+// Follow and the link names a regular file (links to folders and dangling links are always left
+// out).
 // std::nullopt when the folder cannot be listed.
 std::optional<QStringList> listFiles(const QString &folder, const QString &extension, Links links = Links::Skip);
 

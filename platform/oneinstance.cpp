@@ -3,6 +3,8 @@
 #include "platform/pathcodec.h"
 #include "platform/paths.h"
 
+#include "common/temporaries.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -28,8 +30,8 @@ constexpr qint64 kLongestToken = 4096;
 }  // namespace
 
 OneInstance::OneInstance(const QString &privateFolder)
-    : lockPath_(privateFolder + kSeparator + QStringLiteral(".redim.lock")),
-      socketPath_(privateFolder + kSeparator + QStringLiteral(".redim.socket"))
+    : lockPath_(privateFolder + kSeparator + QLatin1String(common::kLockName)),
+      socketPath_(privateFolder + kSeparator + QLatin1String(common::kSocketName))
 {
     lock_ = ::open(encodePath(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock_ < 0)

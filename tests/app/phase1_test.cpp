@@ -287,9 +287,9 @@ TEST_F(PhaseOne, FolderRunConvertsEveryJpegAndLogsOnlyTheBadOne)
     for (const char *name : {"a.jpg", "b.JPG", "d.jpg", "e.Jpg"})
         photo(QLatin1String(name));
     const QString bad = damaged(QStringLiteral("c.jpg"));
-    // Everything else in the folder is left alone.
+    // Everything else in the folder is left alone, the programs' own files whatever their names.
     ASSERT_TRUE(QDir().mkpath(photos + QStringLiteral("/sub.jpg")));
-    photo(QStringLiteral(".hidden.jpg"));
+    photo(QStringLiteral(".redim-99999-copy.jpg"));
     writeAll(photos + QStringLiteral("/notes.txt"), "notes");
     photo(QStringLiteral("other.jpeg"));
 

@@ -168,6 +168,28 @@ TEST_F(PhaseTwo, RealConverterTurnsEveryBitmapIntoAJpegAndErasingKeepsThem)
     EXPECT_EQ(zombieChildren(), 0);
 }
 
+// A photo whose name begins with a dot is a photo like any other: read, converted, and its bitmap
+// erased once its JPEG is made.
+TEST_F(PhaseTwo, APhotoNamedWithALeadingDotGoesThroughBothPhases)
+{
+    SpawnProcessStarter real;
+    Form1 form(withRealConverter(real));
+    const QString photos = root.path() + QStringLiteral("/Photos");
+    ASSERT_TRUE(QDir().mkpath(photos));
+    for (const char *name : {".vacances.jpg", "plage.jpg"})
+        testimages::writeJpeg(QFile::encodeName(photos + '/' + QLatin1String(name)).toStdString(),
+                              testimages::gradient(64, 48));
+    dialog.answers = {photos + QStringLiteral("/plage.jpg")};
+    form.Option20->setChecked(true);
+    form.Command1->click();
+    EXPECT_EQ(entries(resultFolder()), QStringList({".vacances.bmp", "Log.txt", "plage.bmp"}));
+
+    form.Command5->click();
+    form.Command6->click();  // waits for the converter before erasing
+    EXPECT_EQ(entries(resultFolder()), QStringList({".vacances.jpg", "Log.txt", "plage.jpg"}));
+    EXPECT_EQ(form.ctr, 0.0f);
+}
+
 TEST_F(PhaseTwo, TwoConvertersOnOneFolderLeaveOneCompleteJpegPerBitmap)
 {
     SpawnProcessStarter real;

@@ -98,14 +98,15 @@ TEST(Pattern, SplitsFolderFromMask)
     }
 }
 
-TEST(Pattern, ListsOnlyVisibleRegularFiles)
+TEST(Pattern, ListsRegularFilesButTheProgramsOwn)
 {
     namespace fs = std::filesystem;
     // Own folder per process: other build trees may run this test at the same time.
     const fs::path dir = fs::path(testing::TempDir()) / ("convertimg_list_" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "folder.bmp");
-    for (const char* name : {"a.bmp", "B.BMP", "c.txt", ".hidden.bmp", ".bmp"})
+    for (const char* name : {"a.bmp", "B.BMP", "c.txt", ".hidden.bmp", ".bmp", ".redim.lock", ".imglib-5-0-1.bmp",
+                             ".convertimg-7-p.jpg.Ab12Cd"})
         std::ofstream(dir / name) << "x";
     fs::create_symlink(dir / "a.bmp", dir / "link.bmp");
     fs::create_symlink(dir / "missing", dir / "dangling.bmp");
@@ -113,7 +114,9 @@ TEST(Pattern, ListsOnlyVisibleRegularFiles)
     std::vector<std::string> names;
     std::string error;
     ASSERT_TRUE(listMatches({dir.string(), "*.bmp"}, names, error)) << error;
-    EXPECT_EQ(names, (std::vector<std::string>{"B.BMP", "a.bmp", "link.bmp"}));
+    EXPECT_EQ(names, (std::vector<std::string>{".bmp", ".hidden.bmp", "B.BMP", "a.bmp", "link.bmp"}));
+    ASSERT_TRUE(listMatches({dir.string(), "*"}, names, error)) << error;
+    EXPECT_EQ(names, (std::vector<std::string>{".bmp", ".hidden.bmp", "B.BMP", "a.bmp", "c.txt", "link.bmp"}));
 
     EXPECT_FALSE(listMatches({(dir / "none").string(), "*.bmp"}, names, error));
     EXPECT_FALSE(error.empty());

@@ -8,6 +8,9 @@
 
 #include "testimages.h"
 
+#include "common/jpeg_walk.h"
+#include "common/regular_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -317,6 +320,7 @@ TEST(ReducedDecode, LeavesTheResamplerAReductionByTwoOrMore)
 
 // What follows a JPEG's end of image is neither read nor kept: gigabytes of nothing (a hole the
 // file system holds no blocks for), or a second image after one with a thumbnail JPEG inside it.
+// Cut short before its end, an image is refused, read no further than its frame can need.
 TEST(JpegFile, EndsWithTheImage)
 {
     using namespace testimages;
@@ -326,19 +330,34 @@ TEST(JpegFile, EndsWithTheImage)
     const auto second = encodeJpeg(gradient(32, 32));
     TempDir dir;
     const auto path = dir / "photo.jpg";
-    for (const bool sparse : {true, false}) {
-        SCOPED_TRACE(sparse ? "2 GiB of nothing" : "a second image");
+    enum class Tail { Nothing, SecondImage, CutShort };
+    for (const Tail tail : {Tail::Nothing, Tail::SecondImage, Tail::CutShort}) {
+        SCOPED_TRACE(static_cast<int>(tail));
         auto bytes = image;
-        if (!sparse)
+        if (tail == Tail::SecondImage)
             bytes.insert(bytes.end(), second.begin(), second.end());
+        if (tail == Tail::CutShort)
+            bytes.resize(bytes.size() - 2);
         writeFile(path, bytes);
-        if (sparse)
+        if (tail != Tail::SecondImage)
             std::filesystem::resize_file(path, std::uintmax_t{2} << 30);
         const auto file = imglib::loadJpegFile(path.c_str());
+        if (tail == Tail::CutShort) {
+            EXPECT_FALSE(file);
+            continue;
+        }
         ASSERT_TRUE(file);
         ASSERT_EQ(file->size, image.size());
         EXPECT_TRUE(std::equal(image.begin(), image.end(), file->bytes.data()));
     }
+    // The 72 blocks of the cut image need a few kilobytes, and are given a megabyte more.
+    std::vector<std::uint8_t> room;
+    const common::RegularFile cut = common::openRegularFile(path.c_str(), common::kNoLimit);
+    EXPECT_FALSE(common::readJpegImage(cut.fd.get(), cut.size(), [&](std::size_t wanted) {
+        room.resize(wanted);
+        return std::span<std::uint8_t>(room);
+    }));
+    EXPECT_LE(room.size(), std::size_t{3} << 20);
 }
 
 // ---- Handles --------------------------------------------------------------------------------

@@ -690,6 +690,36 @@ TEST_P(OddFiles, AreReadAsTheirCleanSelves)
 INSTANTIATE_TEST_SUITE_P(Jpeg, OddFiles, ::testing::ValuesIn(kOddFiles),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// Some phones write a baseline scan's band and approximation (Ss, Se, Ah, Al) as zeros, which
+// libjpeg decodes as the usual 0, 63, 0, 0 with a warning. Other values say the scan was coded
+// as something else, and libjpeg would decode it whole all the same.
+TEST(Read, ZeroSequentialScanHeadersAreReadAsTheUsualOnes)
+{
+    const std::vector<std::uint8_t> clean = sampleJpeg();
+    const std::size_t sos = findMarker(clean, 0xDA);
+    const std::size_t band = sos + 5 + 2 * std::size_t{clean[sos + 4]};
+    struct Case {
+        std::uint8_t ss, se, approximation;
+        bool read;
+    };
+    TempDir dir;
+    writeFile(dir / "clean.jpg", clean);
+    const auto expected = decode(dir / "clean.jpg", dir);
+    ASSERT_TRUE(expected);
+    for (const Case c : {Case{0, 0, 0x00, true}, Case{0, 0, 0x01, false}, Case{0, 5, 0x00, false}}) {
+        auto jpeg = clean;
+        jpeg[band] = c.ss;
+        jpeg[band + 1] = c.se;
+        jpeg[band + 2] = c.approximation;
+        writeFile(dir / "phone.jpg", jpeg);
+        const auto bmp = decode(dir / "phone.jpg", dir);
+        EXPECT_EQ(bmp.has_value(), c.read) << int(c.ss) << " " << int(c.se) << " " << int(c.approximation);
+        if (bmp && c.read) {
+            EXPECT_TRUE(bmp->bgr == expected->bgr);
+        }
+    }
+}
+
 TEST(Read, PathsThatAreNoFileAreRefused)
 {
     TempDir dir;
@@ -706,53 +736,66 @@ TEST(Read, PathsThatAreNoFileAreRefused)
     }
 }
 
+// `jpeg` with its last scan, from its SOS to its EOI, repeated `times` times after itself.
+std::vector<std::uint8_t> withLastScanRepeated(const std::vector<std::uint8_t> &jpeg, int times)
+{
+    const std::size_t sos = findLastMarker(jpeg, 0xDA), eoi = jpeg.size() - 2;
+    std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
+    for (int i = 0; i < times; ++i)
+        out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos),
+                   jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
 TEST(Read, TooManyScansAreRefusedButAFewRepeatsAreNot)
 {
     JpegOptions o;
     o.progressive = true;
     o.spectralSelectionOnly = true;
     const std::vector<std::uint8_t> jpeg = sampleJpeg(o);
-    // The last scan, from its SOS to the EOI, repeated: a legal file whose only fault is its
-    // number of scans.
-    const std::size_t sos = findLastMarker(jpeg, 0xDA);
-    const std::size_t eoi = jpeg.size() - 2;
-    ASSERT_NE(sos, std::string::npos);
-    const auto withRepeats = [&](int repeats) {
-        std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
-        for (int i = 0; i < repeats; ++i)
-            out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos),
-                       jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
-        out.insert(out.end(), {0xFF, 0xD9});
-        return out;
-    };
+    // A legal file whose only fault is its number of scans.
     TempDir dir;
-    writeFile(dir / "few.jpg", withRepeats(20));
-    writeFile(dir / "many.jpg", withRepeats(600));
+    writeFile(dir / "few.jpg", withLastScanRepeated(jpeg, 20));
+    writeFile(dir / "many.jpg", withLastScanRepeated(jpeg, 600));
     Handle few(ReadFileIntoDIB((dir / "few.jpg").c_str()));
     Handle many(ReadFileIntoDIB((dir / "many.jpg").c_str()));
     EXPECT_NE(few.get(), 0u);
     EXPECT_EQ(many.get(), 0u);
 }
 
-// Each scan costs a pass over the blocks of its components, however few bytes it holds: a
-// hundred scans of a few bytes over a large flat image are refused before decoding, the scans of
-// a progressive photo are not, and comment segments pay for nothing.
+// Each scan costs a pass over the blocks of its components, whatever its band and however few
+// bytes it holds: scans that visit the blocks far more often than their data pays for are refused
+// before decoding, whether a hundred repeats of a whole band or two hundred bands a coefficient wide
+// of successive approximation; the scans of a progressive photo, and those of a flat photo refined
+// ten times over its whole band, are read. Comment segments pay for nothing.
 TEST(Read, ScansMustBePaidForByTheirData)
 {
     const RgbImage flatGrey = flat(1024, 1024, 128, 128, 128);
-    JpegOptions o;
-    o.colour = ColourModel::Gray;
-    o.progressive = true;
-    const std::vector<std::uint8_t> photo = encodeJpeg(flatGrey, o);
-    o.spectralSelectionOnly = true;
-    const std::vector<std::uint8_t> twoScans = encodeJpeg(flatGrey, o);
-    // The AC scan again and again: legal, and as cheap in bytes as it is dear to decode.
-    const std::size_t sos = findLastMarker(twoScans, 0xDA), eoi = twoScans.size() - 2;
-    std::vector<std::uint8_t> scans(twoScans.begin(), twoScans.begin() + static_cast<std::ptrdiff_t>(eoi));
-    for (int i = 0; i < 100; ++i)
-        scans.insert(scans.end(), twoScans.begin() + static_cast<std::ptrdiff_t>(sos),
-                     twoScans.begin() + static_cast<std::ptrdiff_t>(eoi));
-    scans.insert(scans.end(), {0xFF, 0xD9});
+    JpegOptions grey;
+    grey.colour = ColourModel::Gray;
+    grey.progressive = true;
+    JpegOptions twoScans = grey;
+    twoScans.spectralSelectionOnly = true;
+    // Each coefficient of the band first at 2^-al, then refined a bit at a time.
+    const auto approximated = [](std::vector<int> components, int ss, int se, int al) {
+        std::vector<Scan> scans = {{components, ss, se, 0, al}};
+        for (int a = al; a > 0; --a)
+            scans.push_back({components, ss, se, a, a - 1});
+        return scans;
+    };
+    JpegOptions narrow = grey;
+    narrow.scans = {{{0}, 0, 0, 0, 0}, {{0}, 21, 63, 0, 0}};
+    for (int k = 1; k <= 20; ++k)
+        for (const Scan &scan : approximated({0}, k, k, 10))
+            narrow.scans.push_back(scan);
+    JpegOptions refined;
+    refined.progressive = true;
+    refined.subsampling = Subsampling::S444;
+    refined.scans = {{{0, 1, 2}, 0, 0, 0, 0}};
+    for (int c = 0; c < 3; ++c)
+        for (const Scan &scan : approximated({c}, 1, 63, 10))
+            refined.scans.push_back(scan);
     const auto withComments = [](std::vector<std::uint8_t> jpeg) {
         std::vector<std::uint8_t> comment = {0xFF, 0xFE, 0xFF, 0xFF};
         comment.resize(2 + 0xFFFF, 'x');
@@ -760,13 +803,24 @@ TEST(Read, ScansMustBePaidForByTheirData)
             jpeg.insert(jpeg.begin() + 2, comment.begin(), comment.end());
         return jpeg;
     };
+    const struct {
+        const char *name;
+        std::vector<std::uint8_t> jpeg;
+        bool read;
+    } cases[] = {
+        {"a progressive photo", withComments(encodeJpeg(flatGrey, grey)), true},
+        // The AC scan again and again: legal, and as cheap in bytes as it is dear to decode.
+        {"a hundred repeats of its band", withComments(withLastScanRepeated(encodeJpeg(flatGrey, twoScans), 100)),
+         false},
+        {"bands a coefficient wide", encodeJpeg(flatGrey, narrow), false},
+        {"a flat photo refined over its band", encodeJpeg(flat(1536, 1280, 90, 120, 150), refined), true},
+    };
     TempDir dir;
-    writeFile(dir / "photo.jpg", withComments(photo));
-    writeFile(dir / "scans.jpg", withComments(scans));
-    Handle read(ReadFileIntoDIB((dir / "photo.jpg").c_str()));
-    Handle refused(ReadFileIntoDIB((dir / "scans.jpg").c_str()));
-    EXPECT_NE(read.get(), 0u);
-    EXPECT_EQ(refused.get(), 0u);
+    for (const auto &c : cases) {
+        writeFile(dir / "scans.jpg", c.jpeg);
+        Handle h(ReadFileIntoDIB((dir / "scans.jpg").c_str()));
+        EXPECT_EQ(h.get() != 0, c.read) << c.name;
+    }
 }
 
 TEST(Read, AFileIsReadTheSameEveryTime)

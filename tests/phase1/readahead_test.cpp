@@ -260,6 +260,30 @@ TEST_F(ReadAheadTest, FilesChangedAfterBeingReadAheadGiveWhatTheyHoldAtTheirTurn
     EXPECT_EQ(library.reads(paths[1]), 2);
 }
 
+// A photo followed by gigabytes of nothing is read ahead like any other, up to its end of image;
+// one cut short before its end and followed by as much is refused, as the library refuses it.
+TEST_F(ReadAheadTest, ReadsAheadUpToTheEndOfEachPhotoOnly)
+{
+    const std::vector<std::uint8_t> bytes = testimages::encodeJpeg(testimages::gradient(64, 48));
+    testimages::writeFile(folder / "alone.jpg", bytes);
+    testimages::writeFile(folder / "tail.jpg", bytes);
+    testimages::writeFile(folder / "cut.jpg", {bytes.begin(), bytes.end() - 2});
+    for (const char *name : {"tail.jpg", "cut.jpg"})
+        fs::resize_file(folder / name, std::uintmax_t{2} << 30);
+    const std::vector<QByteArray> paths = {pathBytes(folder / "tail.jpg"), pathBytes(folder / "cut.jpg")};
+    PreparedPhotos prepared;
+    ReadAhead::Options options;
+    options.workers = 2;
+    options.prepared = prepared.callback();
+    ReadAhead readAhead(library, paths, 50, options);
+    ASSERT_TRUE(prepared.waitFor(2));
+    EXPECT_EQ(library.reads(paths[0]), 1);
+    const auto outcomes = convert(readAhead, paths, 50);
+    EXPECT_EQ(library.reads(paths[0]), 1);
+    EXPECT_EQ(outcomes[0], convert(real, {pathBytes(folder / "alone.jpg")}, 50)[0]);
+    EXPECT_EQ(outcomes[1], "read failed");
+}
+
 TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
 {
     // The first photo is small: its worker is free long before the other one, and must wait.

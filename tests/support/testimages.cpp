@@ -196,7 +196,20 @@ bool compress(jpeg_compress_struct *cinfo, ErrorManager *errors, const RgbImage 
     cinfo->density_unit = static_cast<UINT8>(o->densityUnit);
     cinfo->X_density = static_cast<UINT16>(o->xDensity);
     cinfo->Y_density = static_cast<UINT16>(o->yDensity);
-    if (o->progressive && o->spectralSelectionOnly) {
+    if (o->progressive && !o->scans.empty()) {
+        for (std::size_t i = 0; i < o->scans.size(); ++i) {
+            const Scan &scan = o->scans[i];
+            scans[i] = jpeg_scan_info{};
+            scans[i].comps_in_scan = static_cast<int>(scan.components.size());
+            std::copy(scan.components.begin(), scan.components.end(), scans[i].component_index);
+            scans[i].Ss = scan.ss;
+            scans[i].Se = scan.se;
+            scans[i].Ah = scan.ah;
+            scans[i].Al = scan.al;
+        }
+        cinfo->scan_info = scans;
+        cinfo->num_scans = static_cast<int>(o->scans.size());
+    } else if (o->progressive && o->spectralSelectionOnly) {
         scans[0] = jpeg_scan_info{};
         scans[0].comps_in_scan = cinfo->num_components;
         for (int c = 0; c < cinfo->num_components; ++c)
@@ -261,14 +274,14 @@ std::vector<std::uint8_t> encodeJpeg(const RgbImage &image, const JpegOptions &o
                                                ? orientationExif(options.exifOrientation, options.exifBigEndian)
                                                : std::vector<std::uint8_t>{};
     std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * 4);
-    jpeg_scan_info scans[5];
+    std::vector<jpeg_scan_info> scans(std::max<std::size_t>(5, options.scans.size()));
     jpeg_compress_struct cinfo{};
     ErrorManager errors{};
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = onEncodeError;
     unsigned char *out = nullptr;
     unsigned long outSize = 0;
-    const bool ok = compress(&cinfo, &errors, &image, &options, &exif, &out, &outSize, scans, row.data());
+    const bool ok = compress(&cinfo, &errors, &image, &options, &exif, &out, &outSize, scans.data(), row.data());
     jpeg_destroy_compress(&cinfo);
     std::vector<std::uint8_t> bytes;
     if (ok)

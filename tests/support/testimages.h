@@ -59,6 +59,13 @@ enum class ColourModel {
     Ycck,          // inverted CMYK stored as YCCK, Adobe marker with transform 2
 };
 
+// A scan of a progressive file, as jpegtran's scan scripts give it: the indexes of its
+// components, its band Ss..Se and its successive approximation Ah, Al.
+struct Scan {
+    std::vector<int> components;
+    int ss = 0, se = 0, ah = 0, al = 0;
+};
+
 struct JpegOptions {
     int quality = 92;
     Subsampling subsampling = Subsampling::S420;  // YCbCr and YCCK only; others are full size
@@ -67,6 +74,7 @@ struct JpegOptions {
     // With progressive: a DC scan, then one scan of all AC coefficients per component, without
     // successive approximation.  Such scans may be repeated in a file without changing it.
     bool spectralSelectionOnly = false;
+    std::vector<Scan> scans;  // with progressive: these scans, when there are any
     bool arithmetic = false;
     bool optimizeHuffman = false;
     bool nonInterleaved = false;            // one sequential scan per component (not with progressive)
