@@ -366,7 +366,7 @@ TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
     ASSERT_TRUE(QTest::qWaitFor([&] { return help.isActiveWindow(); }));
     ASSERT_EQ(help.printedLines().size(), 31);
     // What the text says of the converter and of the result folder is true on this system.
-    EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg, fourni avec le logiciel."));
+    EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg (freeware)."));
     EXPECT_EQ(help.printedLines().at(17),
               QStringLiteral("   privé /var/tmp/redim-%1. Les fichiers écrits portent le même "
                              "nom que les fichiers lus.")
