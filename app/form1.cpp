@@ -28,6 +28,13 @@
 #include <algorithm>
 #include <vector>
 
+// The window's icon is a resource of the static library the window is built in, which the linker
+// keeps only when it is asked for by name (outside any namespace).
+static void loadIconResource()
+{
+    Q_INIT_RESOURCE(redim);
+}
+
 namespace redim {
 
 namespace {
@@ -143,6 +150,7 @@ void Form1::buildControls()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral(" Redimensionnement d'images  Jpeg"));
+    loadIconResource();
     setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
     // A fixed single border: a close box, no minimize or maximize button, no resizing.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -3,11 +3,13 @@
 #include "windows/printedwindow.h"
 
 #include "app/look.h"
+#include "windows/informationicon.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QWindow>
@@ -44,6 +46,15 @@ void followFocus()
     });
 }
 
+// The icon the About and Help windows share.
+QIcon informationIcon()
+{
+    QIcon icon;
+    icon.addPixmap(QPixmap(information_32));
+    icon.addPixmap(QPixmap(information_16));
+    return icon;
+}
+
 }  // namespace
 
 PrintedWindow::PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption,
@@ -51,7 +62,7 @@ PrintedWindow::PrintedWindow(const QString &name, const QString &title, QSize cl
 {
     setObjectName(name);
     setWindowTitle(title);
-    setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
+    setWindowIcon(informationIcon());
     resize(clientSize);
     setFont(serifFont(8.25));
 

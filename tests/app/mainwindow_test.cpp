@@ -330,6 +330,12 @@ TEST_F(SecondaryWindows, AboutPrintsOnceAndClosesOnItsSecondActivation)
     EXPECT_TRUE(about.printedLines().at(5).startsWith(QString(9, ' ')));
     EXPECT_EQ(about.windowTitle(), QStringLiteral(" A propos"));
     EXPECT_EQ(about.Command1->text(), QStringLiteral("O K"));
+    // About and Help share an icon of their own, at 32 and 16 pixels.
+    const QIcon icon = about.windowIcon();
+    EXPECT_EQ(icon.availableSizes(), QList<QSize>({{32, 32}, {16, 16}}));
+    EXPECT_EQ(icon.pixmap(32).toImage(), Form3::instance().windowIcon().pixmap(32).toImage());
+    EXPECT_FALSE(form->windowIcon().pixmap(32).isNull());
+    EXPECT_NE(icon.pixmap(32).toImage(), form->windowIcon().pixmap(32).toImage());
 
     // Back to the main window, which stays usable, then to the About window: it closes.
     activate(form.get());
