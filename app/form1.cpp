@@ -211,10 +211,14 @@ void Form1::buildControls()
     connect(Slider2, &QSlider::valueChanged, this, &Form1::Slider2_Change);
 }
 
-// Buttons and option buttons speak their captions; the controls without one take theirs from
-// the frame that holds them.
+// Buttons and option buttons speak their captions, and each frame its own (left to itself, a
+// frame would speak the caption of the frame around it); the controls without one take theirs
+// from the frame that holds them.
 void Form1::nameForScreenReaders()
 {
+    setAccessibleRole(this, QAccessible::Window);
+    for (QGroupBox *frame : {Frame1, Frame4, Frame6})
+        frame->setAccessibleName(frame->title().trimmed());
     const QString rate = Frame6->title().trimmed();
     Slider2->setAccessibleName(rate);
     Text2->setAccessibleName(rate + QStringLiteral(" choisi"));
@@ -228,6 +232,9 @@ void Form1::Form_Load()
     centreOnScreen(this);
     Slider2->setValue(100);
     Option20->setChecked(true);
+    // The focus starts on the first stop of the tab order: the group of option buttons, at the
+    // selected one.
+    Option20->setFocus();
     cible = env_.paths.intermediateBitmap;
     Frame7->hide();
     optecr = 0;
@@ -268,14 +275,6 @@ void Form1::Form_Unload()
 bool Form1::tempFolderTrusted() const
 {
     return isPrivateFolder(env_.paths.tempFolder);
-}
-
-void Form1::showEvent(QShowEvent *event)
-{
-    // The outer frame is known once the window is shown; centre again with it.
-    if (!event->spontaneous())
-        centreOnScreen(this);
-    QWidget::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -113,7 +113,6 @@ public slots:
     void comeForward();     // another start of the program asks for this window
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

@@ -1,7 +1,9 @@
 // The program's look: Fusion style (it honours the palettes of frames and buttons on every
-// desktop), the serif face, readable colours in any theme, and centring.
+// desktop), the serif face, readable colours in any theme, centring, and the windows' roles for
+// screen readers.
 #include "app/look.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QImage>
@@ -110,6 +112,59 @@ private:
     const QColor foreground_;
 };
 
+// Centres its window, and once more when the window manager has framed it: on X11 the frame is
+// known only once the window is on the screen (its first move, or its activation, tells).
+class Centring final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Centring(QWidget *window) : QObject(window) { window->installEventFilter(this); }
+
+    void place(QWidget *window)
+    {
+        framed_ = window->frameGeometry().size() != window->size();
+        const QScreen *screen = window->screen();
+        if (!screen)
+            return;
+        const QRect area = screen->geometry();
+        const QSize outer = window->frameGeometry().size();
+        const double left = (area.width() - outer.width()) / 2.0;
+        const double top = (area.height() - outer.height()) / 2.0;
+        window->move(area.left() + static_cast<int>(left), area.top() + static_cast<int>(top));
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *window = static_cast<QWidget *>(watched);
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowActivate:
+            if (!framed_ && window->frameGeometry().size() != window->size())
+                place(window);
+            break;
+        default: break;
+        }
+        return false;
+    }
+
+private:
+    bool framed_ = false;
+};
+
+const char *const kRoleProperty = "redimAccessibleRole";
+
+QAccessibleInterface *windowWithRole(const QString &, QObject *object)
+{
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    const QVariant role = object->property(kRoleProperty);
+    if (!role.isValid())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), role.value<QAccessible::Role>());
+}
+
 }  // namespace
 
 QFont serifFont(qreal points)
@@ -126,6 +181,7 @@ void applyLook(QApplication &app)
     QFont::insertSubstitutions(QStringLiteral("MS Serif"),
                                {QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")});
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QAccessible::installFactory(windowWithRole);
 }
 
 void setColours(QWidget *widget, const QColor &background, const QColor &foreground)
@@ -143,14 +199,15 @@ double contrastRatio(const QColor &a, const QColor &b)
 
 void centreOnScreen(QWidget *window)
 {
-    const QScreen *screen = window->screen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const QSize outer = window->frameGeometry().size();
-    const double left = (area.width() - outer.width()) / 2.0;
-    const double top = (area.height() - outer.height()) / 2.0;
-    window->move(area.left() + static_cast<int>(left), area.top() + static_cast<int>(top));
+    auto *centring = window->findChild<Centring *>(QString(), Qt::FindDirectChildrenOnly);
+    if (centring == nullptr)
+        centring = new Centring(window);
+    centring->place(window);
+}
+
+void setAccessibleRole(QWidget *window, QAccessible::Role role)
+{
+    window->setProperty(kRoleProperty, QVariant::fromValue(role));
 }
 
 }  // namespace redim

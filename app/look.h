@@ -1,6 +1,8 @@
-// The program's look, shared by its three windows: units, font, colours and centring.
+// The program's look, shared by its three windows: units, font, colours, centring, and what
+// screen readers are told of each window.
 #pragma once
 
+#include <QAccessible>
 #include <QColor>
 #include <QFont>
 #include <QRect>
@@ -37,7 +39,12 @@ void setColours(QWidget *widget, const QColor &background, const QColor &foregro
 // The contrast ratio of two colours, from 1 (the same) to 21 (black and white), as WCAG defines it.
 double contrastRatio(const QColor &a, const QColor &b);
 
-// Places a top-level window in the middle of its screen, by its outer size.
+// Places a top-level window in the middle of its screen by its outer size, the frame included.
+// Called when the window is shown; a window manager that frames the window only afterwards
+// (X11) has it centred again once the frame is known.
 void centreOnScreen(QWidget *window);
+
+// What screen readers announce `window` as: QAccessible::Window or QAccessible::Dialog.
+void setAccessibleRole(QWidget *window, QAccessible::Role role);
 
 }  // namespace redim

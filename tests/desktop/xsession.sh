@@ -1,0 +1,45 @@
+# What the desktop tests share, sourced by each after setting `name` (their name in messages):
+# a mount namespace of their own, where an empty private folder stands over the program's
+# temporary folder so that the user's real result folder is never touched; an X server of their
+# own; waiting on a condition. Needs Xvfb and xdotool; exit 77 (skipped) without them.
+#
+#   name=... ; source xsession.sh "$@"   (re-runs the calling script in the namespace)
+
+skip() { echo "$name: skipped: $*"; exit 77; }
+fail() { echo "$name: FAILED: $*"; exit 1; }
+
+private=/var/tmp/redim-$(id -u)
+result=$private/RaduZor
+if [ -z "${REDIM_PRIVATE_TMP:-}" ]; then
+  command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+  command -v xdotool >/dev/null || skip "xdotool is not installed"
+  unshare -m --propagation private true 2>/dev/null || skip "no private mount namespace here"
+  # Only the program's own folder is covered, so the script and the build may live anywhere.
+  mkdir -p -m 0700 "$private"
+  exec unshare -m --propagation private env REDIM_PRIVATE_TMP=1 \
+    bash -c 'mount -t tmpfs -o mode=0700 tmpfs "$1" && shift && exec bash "$@"' \
+    _ "$private" "$0" "$@"
+fi
+unset QT_QPA_PLATFORM  # the real X11 platform of our Xvfb, whatever the caller's shell says
+
+# Waits up to 30 s for a shell condition.
+wait_for() {
+  local what=$1; shift
+  for _ in $(seq 300); do
+    if eval "$@"; then return 0; fi
+    sleep 0.1
+  done
+  fail "$what"
+}
+
+# Starts an X server of 1280 x 1024 on a display nobody uses (Xvfb picks it): sets DISPLAY and
+# `xvfb`, its process.
+start_x() {
+  local number
+  number=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  xvfb=$!
+  wait_for "Xvfb starts" "[ -s '$number' ]"
+  export DISPLAY=:$(cat "$number")
+  rm -f "$number"
+}
