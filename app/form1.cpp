@@ -201,6 +201,8 @@ void Form1::buildControls()
     ProgressBar1->setTextVisible(false);
 
     nameForScreenReaders();
+    // "Quitter" acts during a run too: it stops the run as the close box does.
+    HeldInput::instance().letThrough(Command2);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
