@@ -225,6 +225,30 @@ void HeldInput::deliverNext()
     scheduleDelivery();
 }
 
+// The ends to run when the window's thread leaves by exit().
+struct EndsAtExit {
+    std::vector<EndBeforeExit *> ends;
+    ~EndsAtExit()
+    {
+        for (EndBeforeExit *end : std::exchange(ends, {}))
+            end->end_();
+    }
+};
+
+namespace {
+thread_local EndsAtExit endsAtExit;
+}  // namespace
+
+EndBeforeExit::EndBeforeExit(std::function<void()> end) : end_(std::move(end))
+{
+    endsAtExit.ends.push_back(this);
+}
+
+EndBeforeExit::~EndBeforeExit()
+{
+    std::erase(endsAtExit.ends, this);
+}
+
 LiveRun::LiveRun() : dispatcher_(QAbstractEventDispatcher::instance())
 {
     HeldInput::instance().hold();

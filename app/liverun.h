@@ -68,6 +68,22 @@ private:
     bool passing_ = false;  // a press let through is down: its moves and release go through too
 };
 
+// What must end before the program does, even when it ends by exit() in the middle of a run (Qt
+// calls it from the event loop when the display goes away): exit() destroys the calling thread's
+// thread_local objects before any static one, the image library among those, and these ends run
+// then, on the window's thread, in the order they were made.
+class EndBeforeExit {
+public:
+    explicit EndBeforeExit(std::function<void()> end);
+    ~EndBeforeExit();
+    EndBeforeExit(const EndBeforeExit &) = delete;
+    EndBeforeExit &operator=(const EndBeforeExit &) = delete;
+
+private:
+    friend struct EndsAtExit;
+    std::function<void()> end_;
+};
+
 // One run of a handler. The slow parts of the run (library calls, file work, waits) are handed
 // to `await`, which does them on a thread of the run's own while the window's thread handles
 // what is not the user's input: painting, the desktop's pings, timers, and the close box, which
@@ -115,7 +131,8 @@ private:
     std::exception_ptr failure_;                  // what the last job threw, handed over with jobDone_
     std::atomic<bool> jobDone_ = false;
     bool ending_ = false;  // guarded by mutex_
-    std::thread thread_;   // last: started once everything it uses exists
+    std::thread thread_;   // started once everything it uses exists
+    EndBeforeExit endAtExit_{[this] { endThread(); }};
 };
 
 // The image library reached through a run: each call is made on the run's thread.
