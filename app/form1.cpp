@@ -28,6 +28,13 @@
 #include <algorithm>
 #include <vector>
 
+// The window's icon is a resource of the static library the window is built in, which the linker
+// keeps only when it is asked for by name (outside any namespace).
+static void loadIconResource()
+{
+    Q_INIT_RESOURCE(redim);
+}
+
 namespace redim {
 
 namespace {
@@ -145,6 +152,7 @@ void Form1::buildControls()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral(" Redimensionnement d'images  Jpeg"));
+    loadIconResource();
     setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
     // A fixed single border: a close box, no minimize or maximize button, no resizing.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -195,6 +203,8 @@ void Form1::buildControls()
     ProgressBar1->setTextVisible(false);
 
     nameForScreenReaders();
+    // "Quitter" acts during a run too: it stops the run as the close box does.
+    HeldInput::instance().letThrough(Command2);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -205,10 +215,14 @@ void Form1::buildControls()
     connect(Slider2, &QSlider::valueChanged, this, &Form1::Slider2_Change);
 }
 
-// Buttons and option buttons speak their captions; the controls without one take theirs from
-// the frame that holds them.
+// Buttons and option buttons speak their captions, and each frame its own (left to itself, a
+// frame would speak the caption of the frame around it); the controls without one take theirs
+// from the frame that holds them.
 void Form1::nameForScreenReaders()
 {
+    setAccessibleRole(this, QAccessible::Window);
+    for (QGroupBox *frame : {Frame1, Frame4, Frame6})
+        frame->setAccessibleName(frame->title().trimmed());
     const QString rate = Frame6->title().trimmed();
     Slider2->setAccessibleName(rate);
     Text2->setAccessibleName(rate + QStringLiteral(" choisi"));
@@ -222,6 +236,9 @@ void Form1::Form_Load()
     centreOnScreen(this);
     Slider2->setValue(100);
     Option20->setChecked(true);
+    // The focus starts on the first stop of the tab order: the group of option buttons, at the
+    // selected one.
+    Option20->setFocus();
     cible = env_.paths.intermediateBitmap;
     Frame7->hide();
     optecr = 0;
@@ -262,14 +279,6 @@ void Form1::Form_Unload()
 bool Form1::tempFolderTrusted() const
 {
     return isPrivateFolder(env_.paths.tempFolder);
-}
-
-void Form1::showEvent(QShowEvent *event)
-{
-    // The outer frame is known once the window is shown; centre again with it.
-    if (!event->spontaneous())
-        centreOnScreen(this);
-    QWidget::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

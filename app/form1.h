@@ -114,7 +114,6 @@ public slots:
     void comeForward(const QString &activationToken);
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -22,34 +23,72 @@
 
 class QAbstractEventDispatcher;
 class QEvent;
+class QWidget;
 
 namespace redim {
 
-// Holds the user's input to the program's windows (mouse, keys, wheel, touch) while it is
-// installed, and hands it back to them in the order it came once asked to.
+// The user's input to the program's windows (mouse, keys, wheel, touch), held while a run works
+// and handed back once no run works any more, in the order it came and one event at a time: the
+// next one once the window has handled the last, a dialog it opened included. Input given
+// meanwhile waits behind what is being handed back. One queue for the whole program.
 class HeldInput final : public QObject {
 public:
-    HeldInput();
-    ~HeldInput() override;
+    static HeldInput &instance();
 
-    // Posts what was held to the windows it was meant for, to be handled once the event loop
-    // takes over again.
-    void deliver();
-    // Forgets what was held: the windows it was meant for are going away.
+    // A run starts: the input waits from now on.
+    void hold();
+    // That run has ended: once no run works, what waits is handed back.
+    void release();
+    // Forgets what waits: the windows it was meant for are going away.
     void drop();
+    // Clicks on `control` (and Space on it) act at once, during a run too.
+    void letThrough(QWidget *control);
 
 protected:
     bool eventFilter(QObject *receiver, QEvent *event) override;
 
 private:
-    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
+    // An event as it came, to be made again when it is handed back: Qt shares a pointer event's
+    // point with the device, whose next event overwrites it, so only the values are kept.
+    struct Held {
+        QPointer<QObject> window;
+        std::function<std::unique_ptr<QEvent>()> rebuild;
+    };
+
+    HeldInput();
+    bool actsAtOnce(QObject *receiver, QEvent *event);
+    void scheduleDelivery();
+    void deliverNext();
+
+    std::deque<Held> queue_;
+    std::vector<QPointer<QWidget>> letThrough_;
+    int runs_ = 0;                        // runs at work
+    const QEvent *delivering_ = nullptr;  // the event being handed back, while it is handled
+    bool scheduled_ = false;
+    bool passing_ = false;  // a press let through is down: its moves and release go through too
+};
+
+// What must end before the program does, even when it ends by exit() in the middle of a run (Qt
+// calls it from the event loop when the display goes away): exit() destroys the calling thread's
+// thread_local objects before any static one, the image library among those, and these ends run
+// then, on the window's thread, in the order they were made.
+class EndBeforeExit {
+public:
+    explicit EndBeforeExit(std::function<void()> end);
+    ~EndBeforeExit();
+    EndBeforeExit(const EndBeforeExit &) = delete;
+    EndBeforeExit &operator=(const EndBeforeExit &) = delete;
+
+private:
+    friend struct EndsAtExit;
+    std::function<void()> end_;
 };
 
 // One run of a handler. The slow parts of the run (library calls, file work, waits) are handed
 // to `await`, which does them on a thread of the run's own while the window's thread handles
 // what is not the user's input: painting, the desktop's pings, timers, and the close box, which
-// asks the run to stop. Everything the user did meanwhile reaches the window when the run ends,
-// unless the window was closed.
+// asks the run to stop. Everything the user did meanwhile reaches the window after the run, unless
+// the window was closed.
 class LiveRun {
 public:
     LiveRun();
@@ -79,8 +118,9 @@ public:
 private:
     void awaitJob(const std::function<void()> &job);
     void serve();
+    // Lets the run's thread finish the job it is doing, and ends it.
+    void endThread();
 
-    HeldInput input_;
     QAbstractEventDispatcher *const dispatcher_;  // the window's thread's, woken when a job is done
     bool stopRequested_ = false;
     bool awaiting_ = false;
@@ -91,7 +131,8 @@ private:
     std::exception_ptr failure_;                  // what the last job threw, handed over with jobDone_
     std::atomic<bool> jobDone_ = false;
     bool ending_ = false;  // guarded by mutex_
-    std::thread thread_;   // last: started once everything it uses exists
+    std::thread thread_;   // started once everything it uses exists
+    EndBeforeExit endAtExit_{[this] { endThread(); }};
 };
 
 // The image library reached through a run: each call is made on the run's thread.

@@ -1,6 +1,8 @@
-// The program's look, shared by its three windows: units, font, colours and centring.
+// The program's look, shared by its three windows: units, font, colours, centring, and what
+// screen readers are told of each window.
 #pragma once
 
+#include <QAccessible>
 #include <QColor>
 #include <QFont>
 #include <QRect>
@@ -28,10 +30,21 @@ QFont serifFont(qreal points);
 void applyLook(QApplication &app);
 
 // Gives `widget` its background and text colours; an invalid colour stands for the platform's
-// own, never for the colour of the widget's container.
+// own, never for the colour of the widget's container. Where only the background is given, the
+// platform's text colour stays if it reads well on that background as painted (a contrast of
+// 4.5:1 at least); otherwise the text is black or white, whichever reads better. The colours
+// follow the platform's when its palette changes (a new desktop theme).
 void setColours(QWidget *widget, const QColor &background, const QColor &foreground = QColor());
 
-// Places a top-level window in the middle of its screen, by its outer size.
+// The contrast ratio of two colours, from 1 (the same) to 21 (black and white), as WCAG defines it.
+double contrastRatio(const QColor &a, const QColor &b);
+
+// Places a top-level window in the middle of its screen by its outer size, the frame included.
+// Called when the window is shown; a window manager that frames the window only afterwards
+// (X11) has it centred again once the frame is known.
 void centreOnScreen(QWidget *window);
+
+// What screen readers announce `window` as: QAccessible::Window or QAccessible::Dialog.
+void setAccessibleRole(QWidget *window, QAccessible::Role role);
 
 }  // namespace redim

@@ -8,9 +8,52 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTranslator>
+#include <QWidget>
 
+#include <csignal>
 #include <optional>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int endOfSessionPipe[2] = {-1, -1};
+
+void tellEndOfSession(int)
+{
+    const char signalled = 1;
+    [[maybe_unused]] const ssize_t written = ::write(endOfSessionPipe[1], &signalled, 1);
+}
+
+// A logout (SIGTERM, or SIGHUP from a closing terminal) ends the session as the close box does:
+// a run stops after the photo being written, every window closes, and the program ends as it
+// always does, its log removed when nothing failed. Returns what watches for the signals.
+QSocketNotifier *closeWindowsAtLogout(QApplication &app)
+{
+    if (::pipe2(endOfSessionPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return nullptr;  // the signals keep their usual effect
+    auto *notifier = new QSocketNotifier(endOfSessionPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char signalled[16];
+        while (::read(endOfSessionPipe[0], signalled, sizeof signalled) > 0) {
+        }
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->isVisible())
+                window->close();
+        }
+    });
+    struct sigaction action = {};
+    action.sa_handler = tellEndOfSession;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    return notifier;
+}
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -44,6 +87,7 @@ int main(int argc, char *argv[])
         QObject::connect(&*instance, &redim::OneInstance::comeForwardAsked, &form, &redim::Form1::comeForward);
         QObject::connect(&form, &redim::Form1::unloaded, &*instance, &redim::OneInstance::release);
     }
+    closeWindowsAtLogout(app);
     form.show();
     return app.exec();
 }

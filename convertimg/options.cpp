@@ -77,7 +77,7 @@ std::string_view usageText()
            "  /jpg  sortie JPEG (le seul format)\n"
            "  /S    silencieux (aucune question n'est jamais posée)\n"
            "  /R    remplace les JPEG existants (sinon ils sont gardés)\n"
-           "  Les options s'ecrivent aussi -jpg, -s, -r, en majuscules ou minuscules.\n"
+           "  Les options s'écrivent aussi -jpg, -s, -r, en majuscules ou minuscules.\n"
            "  Code de sortie : 0 tout est converti, 1 au moins un échec, 2 erreur d'usage.\n"
            "\n"
            "Usage: ConvertImg [/jpg] [/S] [/R] PATTERN OUTDIR\n"

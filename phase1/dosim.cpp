@@ -40,7 +40,9 @@ bool Form1::dosim(const QString &folder)
     if (liveRun_)
         live.emplace(*readAhead, *liveRun_);
     images_ = live ? static_cast<ImageLibrary *>(&*live) : &*readAhead;
-    // Abandoning the read-ahead waits for the photos its workers are reading.
+    // Abandoning the read-ahead waits for the photos its workers are reading; so does a program
+    // that ends in the middle of the run.
+    const EndBeforeExit endAtExit([&] { readAhead.reset(); });
     const auto endReadAhead = qScopeGuard([&] {
         images_ = steps;
         keepingAlive([&] { readAhead.reset(); });

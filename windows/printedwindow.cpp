@@ -1,13 +1,15 @@
 // Printing onto a window's surface. What was printed is kept, so it is drawn again when the
-// window is covered and uncovered.
+// window is covered and uncovered, and screen readers read it as the window's text.
 #include "windows/printedwindow.h"
 
 #include "app/look.h"
+#include "windows/informationicon.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QWindow>
@@ -44,16 +46,61 @@ void followFocus()
     });
 }
 
+// The icon the About and Help windows share.
+QIcon informationIcon()
+{
+    QIcon icon;
+    icon.addPixmap(QPixmap(information_32));
+    icon.addPixmap(QPixmap(information_16));
+    return icon;
+}
+
 }  // namespace
+
+// The surface the lines are printed on, under the button: the whole window. Screen readers read
+// it as a text of those lines.
+class PrintedSurface final : public QWidget {
+public:
+    explicit PrintedSurface(QWidget *window) : QWidget(window) { setAccessibleRole(this, QAccessible::StaticText); }
+
+    void setLines(const QStringList &lines)
+    {
+        lines_ = lines;
+        setAccessibleName(lines.join(QLatin1Char('\n')));
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        const int height = fontMetrics().height();
+        const int ascent = fontMetrics().ascent();
+        for (qsizetype i = 0; i < lines_.size(); ++i) {
+            const int top = static_cast<int>(i) * height;
+            if (top > this->height())
+                break;  // the rest lies below the window
+            painter.drawText(0, top + ascent, lines_.at(i));
+        }
+    }
+
+private:
+    QStringList lines_;
+};
 
 PrintedWindow::PrintedWindow(const QString &name, const QString &title, QSize clientSize, const QString &caption,
                              QRect buttonRect, qreal buttonPoints)
 {
     setObjectName(name);
     setWindowTitle(title);
-    setWindowIcon(QIcon(QStringLiteral(":/redim.xpm")));
+    setWindowIcon(informationIcon());
+    setAccessibleRole(this, QAccessible::Dialog);
     resize(clientSize);
     setFont(serifFont(8.25));
+
+    surface_ = new PrintedSurface(this);
+    surface_->setGeometry(rect());
 
     Command1 = new QPushButton(caption, this);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -76,28 +123,22 @@ int PrintedWindow::lineHeight() const
 void PrintedWindow::print(const QStringList &lines)
 {
     printed_ += lines;
-    update();
+    surface_->setLines(printed_);
 }
 
 void PrintedWindow::clearPrinted()
 {
     printed_.clear();
-    update();
+    surface_->setLines(printed_);
 }
 
 void PrintedWindow::openWindow(PrintedWindow &window)
 {
+    if (!window.isVisible())
+        centreOnScreen(&window);  // loading the window centres it
     window.show();
     window.raise();
     window.activateWindow();
-}
-
-void PrintedWindow::showEvent(QShowEvent *event)
-{
-    // Centred again once shown, now that the outer frame is known.
-    if (!event->spontaneous())
-        centreOnScreen(this);
-    QWidget::showEvent(event);
 }
 
 // Only an activation from another window of this program counts: coming back to the window
@@ -124,18 +165,10 @@ void PrintedWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void PrintedWindow::paintEvent(QPaintEvent *)
+void PrintedWindow::resizeEvent(QResizeEvent *event)
 {
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::WindowText));
-    const int height = lineHeight();
-    const int ascent = fontMetrics().ascent();
-    for (qsizetype i = 0; i < printed_.size(); ++i) {
-        const int top = static_cast<int>(i) * height;
-        if (top > this->height())
-            break;  // the rest lies below the window
-        painter.drawText(0, top + ascent, printed_.at(i));
-    }
+    surface_->setGeometry(rect());
+    QWidget::resizeEvent(event);
 }
 
 }  // namespace redim

@@ -1,5 +1,6 @@
 // A window that prints lines of text onto its own surface, one under the other, from a print
-// position that moves down one line per printed line.
+// position that moves down one line per printed line. What it prints is its text for screen
+// readers too.
 #pragma once
 
 #include <QRect>
@@ -9,6 +10,8 @@
 class QPushButton;
 
 namespace redim {
+
+class PrintedSurface;
 
 class PrintedWindow : public QWidget {
     Q_OBJECT
@@ -46,15 +49,15 @@ protected:
     // Runs when the window is closed, whichever way; what was printed is forgotten already.
     virtual void Form_Unload() {}
 
-    void showEvent(QShowEvent *event) override;
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     bool cameFromThisProgram() const;
 
     QStringList printed_;
+    PrintedSurface *surface_ = nullptr;
 };
 
 }  // namespace redim

@@ -29,7 +29,7 @@ inline QStringList helpLines(QString tempFolder)
     return {
         QString(),
         QStringLiteral("   Redim Jpeg redimensionne vos photos à l'aide du composant Imglib et du programme"),
-        QStringLiteral("   ConvertImg, fourni avec le logiciel."),
+        QStringLiteral("   ConvertImg (freeware)."),
         QString(),
         QStringLiteral("   Il permet de lire des fichiers jpeg (*.jpg), de les redimensionner et de les"),
         QStringLiteral("   convertir en fichiers bitmap (*.bmp), puis de les reconvertir en fichiers jpeg."),

@@ -2,6 +2,7 @@
 // Help windows' behaviour.
 #include "fixture.h"
 
+#include "app/look.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
 
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
 #include <QTest>
@@ -330,6 +332,12 @@ TEST_F(SecondaryWindows, AboutPrintsOnceAndClosesOnItsSecondActivation)
     EXPECT_TRUE(about.printedLines().at(5).startsWith(QString(9, ' ')));
     EXPECT_EQ(about.windowTitle(), QStringLiteral(" A propos"));
     EXPECT_EQ(about.Command1->text(), QStringLiteral("O K"));
+    // About and Help share an icon of their own, at 32 and 16 pixels.
+    const QIcon icon = about.windowIcon();
+    EXPECT_EQ(icon.availableSizes(), QList<QSize>({{32, 32}, {16, 16}}));
+    EXPECT_EQ(icon.pixmap(32).toImage(), Form3::instance().windowIcon().pixmap(32).toImage());
+    EXPECT_FALSE(form->windowIcon().pixmap(32).isNull());
+    EXPECT_NE(icon.pixmap(32).toImage(), form->windowIcon().pixmap(32).toImage());
 
     // Back to the main window, which stays usable, then to the About window: it closes.
     activate(form.get());
@@ -366,7 +374,7 @@ TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
     ASSERT_TRUE(QTest::qWaitFor([&] { return help.isActiveWindow(); }));
     ASSERT_EQ(help.printedLines().size(), 31);
     // What the text says of the converter and of the result folder is true on this system.
-    EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg, fourni avec le logiciel."));
+    EXPECT_EQ(help.printedLines().at(2), QStringLiteral("   ConvertImg (freeware)."));
     EXPECT_EQ(
         help.printedLines().at(17),
         QStringLiteral("   privé %1. Les fichiers écrits portent le même nom que les fichiers lus.").arg(tempFolder()));
@@ -389,6 +397,36 @@ TEST_F(SecondaryWindows, HelpPrintsAgainBelowItsFirstCopyOnEachActivation)
     form->Command3->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return help.isActiveWindow(); }));
     EXPECT_EQ(help.printedLines().size(), 31);
+}
+
+// In a dark theme, the text of every control whose background is designed and whose text is
+// the platform's reads on that background as it is painted, as does the Help window's.
+TEST_F(SecondaryWindows, EveryTextReadsInADarkTheme)
+{
+    const QPalette light = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(light); });
+    QPalette dark;
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        dark.setColor(role, QColor(42, 42, 46));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(238, 238, 238));
+    QApplication::setPalette(dark);
+
+    auto form = makeForm();
+    Form3 &help = Form3::instance();
+    // Each with a point of its background that no text covers.
+    const std::pair<QWidget *, QPoint> painted[] = {
+        {form->Frame1, {form->Frame1->width() - 4, form->Frame1->height() / 2}},
+        {form->Option20, {form->Option20->width() - 4, form->Option20->height() / 2}},
+        {form->Command2, {4, form->Command2->height() / 2}},
+        {&help, {help.width() - 4, help.height() - 4}},
+    };
+    for (const auto &[widget, point] : painted) {
+        const QColor background = widget->grab().toImage().pixelColor(point);
+        const QPalette::ColorRole text = widget == form->Command2 ? QPalette::ButtonText : QPalette::WindowText;
+        EXPECT_GE(contrastRatio(widget->palette().color(text), background), 4.5) << widget->objectName().toStdString();
+    }
+    EXPECT_EQ(help.palette().color(QPalette::Window), QColor(Qt::white));
 }
 
 TEST_F(SecondaryWindows, ComingBackFromAnotherProgramIsNoActivation)

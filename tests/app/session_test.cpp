@@ -2,22 +2,27 @@
 // program per user, and reached by keyboard and screen readers.
 #include "fixture.h"
 
+#include "app/messages.h"
 #include "platform/oneinstance.h"
+#include "windows/form2.h"
 #include "windows/form3.h"
 
 #include "testimages.h"
 
 #include <QAccessible>
+#include <QDialog>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <condition_variable>
 
@@ -109,32 +114,123 @@ TEST_F(Session, TheWindowLivesThroughAFolderRunAndTakesTheUsersInputAfterIt)
     help.close();
 }
 
+// "Effacer Bmp" acts after the run, in its turn; a click on it queued behind a click on "Lire
+// Jpeg" acts once the dialog that click opened is closed and its run is over, as it would behind
+// a window that was busy. The dialog is modal.
+class ModalDialog final : public FileDialog {
+public:
+    QStringList answers;
+    std::function<void()> opened;
+    QString getOpenFileName(QWidget *parent, const QString &) override
+    {
+        if (opened)
+            opened();
+        QDialog modal(parent);
+        modal.setModal(true);
+        QTimer::singleShot(0, &modal, &QDialog::accept);
+        modal.exec();
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+TEST_F(Session, EveryActionMadeDuringARunActsAfterItInItsOrder)
+{
+    makePhotos(2);
+    ModalDialog modal;
+    modal.answers = {photos + QStringLiteral("/p0.jpg"), photos + QStringLiteral("/p1.jpg")};
+    Form1::Environment env = environment();
+    env.images = &library;
+    env.dialog = &modal;
+    Form1 form(env);
+    form.show();
+    activate(&form);
+    form.Slider2->setFocus();
+    Form2 &about = Form2::instance();
+    Form3 &help = Form3::instance();
+    const auto restore = qScopeGuard([&] {
+        about.close();
+        help.close();
+    });
+
+    // During the run: a key to the slider, then clicks on "A propos", "Aide", "Lire Jpeg" and
+    // "Effacer Bmp".
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool given = false;
+    const auto give = [&] {
+        QWindow *window = form.windowHandle();
+        QTest::keyClick(window, Qt::Key_Left);
+        for (QPushButton *button : {form.Command4, form.Command3, form.Command1, form.Command6})
+            QTest::mouseClick(window, Qt::LeftButton, {}, button->geometry().center());
+        const std::lock_guard lock(mutex);
+        given = true;
+        changed.notify_all();
+    };
+    library.beforeWrite = [&](int call, const QByteArray &) {
+        if (call != 0)
+            return;
+        QMetaObject::invokeMethod(&form, give, Qt::QueuedConnection);
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, 10s, [&] { return given; });
+    };
+    int dialogs = 0;
+    bool inOrder = false;
+    modal.opened = [&] {
+        if (++dialogs == 2)
+            inOrder = about.isVisible() && help.isVisible() && form.Slider2->value() == 99;
+    };
+
+    form.Command1->click();
+    EXPECT_FALSE(about.isVisible());
+    // "Effacer Bmp" acted last: its text is the status line's.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Text1->toPlainText() == messages::jpegsIn + resultFolder(); }));
+    EXPECT_EQ(dialogs, 2);
+    EXPECT_TRUE(inOrder);
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_TRUE(help.isVisible());
+}
+
+// The close box and "Quitter" stop a folder run right after the photo being written.
 TEST_F(Session, ClosingTheWindowStopsAFolderRunAfterThePhotoBeingWritten)
 {
     makePhotos(8);
-    auto form = makeForm();
-    form->show();
-    const int threadsBefore = threadsOfThisProcess();
-    library.beforeWrite = [&](int call, const QByteArray &) {
-        if (call == 1)
-            QMetaObject::invokeMethod(form.get(), &QWidget::close, Qt::QueuedConnection);
+    const std::pair<const char *, std::function<void(Form1 &)>> closings[] = {
+        {"close box", [](Form1 &form) { form.close(); }},
+        {"Quitter",
+         [](Form1 &form) {
+             QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {}, form.Command2->geometry().center());
+         }},
     };
+    for (const auto &[label, closeIt] : closings) {
+        SCOPED_TRACE(label);
+        HookedLibrary hooked;
+        Form1::Environment env = environment();
+        env.images = &hooked;
+        Form1 form(env);
+        form.show();
+        const int threadsBefore = threadsOfThisProcess();
+        hooked.beforeWrite = [&, closeIt = closeIt](int call, const QByteArray &) {
+            if (call == 1)
+                QMetaObject::invokeMethod(
+                    &form, [&] { closeIt(form); }, Qt::QueuedConnection);
+        };
 
-    runFolder(*form);
-    EXPECT_FALSE(form->isVisible());
-    // The photo being written when the close came was finished, whole, and none after it, however
-    // quickly its writing ended; the others are not converted, and are no failures: the log went
-    // with the window. Nothing else is left, and no thread of the run lives on.
-    const QStringList bitmaps = QDir(resultFolder()).entryList({QStringLiteral("*.bmp")});
-    EXPECT_EQ(bitmaps.size(), 2);
-    for (const QString &name : bitmaps) {
-        const QByteArray bytes = readAll(resultFolder() + '/' + name);
-        EXPECT_TRUE(testimages::parseBmp24(std::vector<std::uint8_t>(bytes.begin(), bytes.end())))
-            << name.toStdString();
+        runFolder(form);
+        EXPECT_FALSE(form.isVisible());
+        // The photo being written when the close came was finished, whole, and none after it,
+        // however quickly its writing ended; the others are not converted, and are no failures:
+        // the log went with the window. Nothing else is left, and no thread of the run lives on.
+        const QStringList bitmaps = QDir(resultFolder()).entryList({QStringLiteral("*.bmp")});
+        EXPECT_EQ(bitmaps.size(), 2);
+        for (const QString &name : bitmaps) {
+            const QByteArray bytes = readAll(resultFolder() + '/' + name);
+            EXPECT_TRUE(testimages::parseBmp24(std::vector<std::uint8_t>(bytes.begin(), bytes.end())))
+                << name.toStdString();
+        }
+        EXPECT_EQ(entries(resultFolder()), bitmaps);
+        EXPECT_EQ(entries(tempFolder()), QStringList({"RaduZor"}));
+        EXPECT_EQ(threadsOfThisProcess(), threadsBefore);
     }
-    EXPECT_EQ(entries(resultFolder()), bitmaps);
-    EXPECT_EQ(entries(tempFolder()), QStringList({"RaduZor"}));
-    EXPECT_EQ(threadsOfThisProcess(), threadsBefore);
 }
 
 TEST_F(Session, ASecondStartAsksTheFirstToComeForward)

@@ -8,49 +8,21 @@
 #   session.sh <build folder> <screenshot folder> [program]
 #
 # It runs in a mount namespace of its own where an empty private folder stands over the
-# program's temporary folder, so the user's real result folder is never touched. Exit 77
-# (skipped) when Xvfb, xdotool or such a namespace is not available.
+# program's temporary folder (xsession.sh), so the user's real result folder is never touched.
+# Exit 77 (skipped) when Xvfb, xdotool or such a namespace is not available.
 set -euo pipefail
+name=session
+source "$(dirname "$0")/xsession.sh" "$@"
 
 build=$(cd "$1" && pwd)
 shots=$(mkdir -p "$2" && cd "$2" && pwd)
 program=${3:-$build/redim}
-skip() { echo "session: skipped: $*"; exit 77; }
-
-private=/var/tmp/redim-$(id -u)
-if [ -z "${REDIM_SESSION_PRIVATE_TMP:-}" ]; then
-  command -v Xvfb >/dev/null || skip "Xvfb is not installed"
-  command -v xdotool >/dev/null || skip "xdotool is not installed"
-  unshare -m --propagation private true 2>/dev/null || skip "no private mount namespace here"
-  # Only the program's own folder is covered, so the script and the build may live anywhere.
-  mkdir -p -m 0700 "$private"
-  exec unshare -m --propagation private env REDIM_SESSION_PRIVATE_TMP=1 \
-    bash -c 'mount -t tmpfs -o mode=0700 tmpfs "$1" && exec bash "$0" "$2" "$3" "$4"' \
-    "$0" "$private" "$build" "$shots" "$program"
-fi
-
-fail() { echo "session: FAILED: $*"; exit 1; }
-# Waits for a shell condition, however long a loaded machine takes: CTest's time-out bounds the
-# whole session, and the last line printed names what it was waiting for. A program under test
-# that ended meanwhile fails the wait at once.
-wait_for() {
-  echo "session: waiting for $1"
-  until eval "$2"; do
-    [ -z "${redim:-}" ] || kill -0 "$redim" 2>/dev/null || fail "redim ended while waiting for $1"
-    sleep 0.1
-  done
-}
 count() { find "$result" -maxdepth 1 -type f -iname "$1" | wc -l; }
 shot() { "$build/tests/desktop_grab" "$shots/session-$1.png" || echo "session: no screenshot $1"; }
 
-unset QT_QPA_PLATFORM  # the real X11 platform of our Xvfb, whatever the caller's shell says
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
 work=$(mktemp -d /tmp/redim-session.XXXXXX)
-trap 'kill $xvfb 2>/dev/null || true; kill ${redim:-} 2>/dev/null || true; rm -rf "$work"' EXIT
-export DISPLAY=$display
-wait_for "Xvfb starts" "xdpyinfo >/dev/null 2>&1 || [ -S /tmp/.X11-unix/X${display#:} ]"
+trap 'kill ${xvfb:-} 2>/dev/null || true; kill ${redim:-} 2>/dev/null || true; rm -rf "$work"' EXIT
+start_x
 
 photos="$work/Mes photos"
 mkdir -p "$photos"
