@@ -1,12 +1,12 @@
 // JPEG decoding with libjpeg-turbo: error handling, limits, colour and orientation.
-#include "jpeg_reader.h"
+#include "imglib/jpeg_reader.h"
 
-#include "band_worker.h"
-#include "carrier.h"
-#include "coefficients.h"
-#include "colour.h"
-#include "exif.h"
-#include "jpeg_walk.h"
+#include "common/jpeg_walk.h"
+#include "imglib/band_worker.h"
+#include "imglib/coefficients.h"
+#include "imglib/colour.h"
+#include "metadata/carrier.h"
+#include "metadata/exif.h"
 
 #include "common/regular_file.h"
 
@@ -14,6 +14,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
@@ -185,16 +186,16 @@ std::int32_t pixelsPerMetre(unsigned density, int unit)
 // The metadata segments before the first scan, where a JPEG keeps them: its EXIF, XMP and IPTC
 // segments (the first of each), and its comments, as many as the bitmap carries; or its EXIF
 // alone, when only the orientation is wanted.
-exif::Metadata metadataOf(const JpegFile &file, bool everyKind)
+meta::Metadata metadataOf(const JpegFile &file, bool everyKind)
 {
-    exif::Metadata metadata;
-    JpegWalk walk;
+    meta::Metadata metadata;
+    common::JpegWalk walk;
     walk.onSegment = [&](std::uint8_t code, std::span<const std::uint8_t> payload) {
-        const exif::Segment kind = exif::segmentKind(code, payload);
-        if (!everyKind && kind != exif::Segment::Exif)
+        const meta::Segment kind = meta::segmentKind(code, payload);
+        if (!everyKind && kind != meta::Segment::Exif)
             return;
-        if (kind != exif::Segment::Comment || metadata.comments.size() < exif::kMaxCarriedBlocks)
-            exif::take(metadata, kind, payload);
+        if (kind != meta::Segment::Comment || metadata.comments.size() < meta::kMaxCarriedBlocks)
+            meta::take(metadata, kind, payload);
     };
     walk.onScan = [&](std::span<const std::uint8_t>) { walk.stop(); };
     walk.advance({file.bytes.data(), file.size});
@@ -277,8 +278,8 @@ bool chooseColour(Decoder &d, ColourPlan &plan)
 // `metadataOut` when asked for.
 int takeMetadata(const JpegFile &file, MetadataPayload *metadataOut)
 {
-    auto metadata = std::make_shared<const exif::Metadata>(metadataOf(file, metadataOut != nullptr));
-    const int orientation = exif::orientation(metadata->exif);
+    auto metadata = std::make_shared<const meta::Metadata>(metadataOf(file, metadataOut != nullptr));
+    const int orientation = meta::orientation(metadata->exif);
     if (metadataOut != nullptr && !metadata->empty())
         *metadataOut = std::move(metadata);
     return orientation;
@@ -294,7 +295,7 @@ std::optional<int> chooseSize(j_decompress_ptr cinfo, const JpegFile &file, Deco
     if (!imageBytes(cinfo->image_width, cinfo->image_height))
         return std::nullopt;
     const int orientation = takeMetadata(file, metadata);
-    const bool turns = exif::swapsAxes(orientation);
+    const bool turns = meta::swapsAxes(orientation);
     fullWidth = static_cast<int>(turns ? cinfo->image_height : cinfo->image_width);
     fullHeight = static_cast<int>(turns ? cinfo->image_width : cinfo->image_height);
     cinfo->scale_num = validEighths(listener.eighths(fullWidth, fullHeight));
@@ -342,7 +343,7 @@ std::uint64_t visitedBy(const jpeg_decompress_struct &cinfo, std::span<const std
 bool scansPaidFor(const jpeg_decompress_struct &cinfo, const JpegFile &file)
 {
     std::uint64_t visited = 0;
-    JpegWalk walk;
+    common::JpegWalk walk;
     walk.onScan = [&](std::span<const std::uint8_t> sos) { visited += visitedBy(cinfo, sos); };
     walk.advance({file.bytes.data(), file.size});
     std::uint64_t blocks = 0;
@@ -560,6 +561,27 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
     return true;
 }
 
+// A file's bytes are read into a block of its size, up to this much at first: what follows the
+// image's end is not read, and the block grows only as far as the image goes.
+constexpr std::size_t kFirstBuffer = std::size_t{64} << 20;
+
+// Reads the image at the start of `fd`, a file of `size` bytes, into `bytes` (common::readJpegImage
+// says how far): the size of the image, or nothing when the file holds no whole image.
+std::optional<std::size_t> readJpegImage(int fd, std::size_t size, Buffer &bytes)
+{
+    std::size_t asked = 0;  // the most of the file the block holds so far
+    return common::readJpegImage(fd, size, [&](std::size_t wanted) {
+        if (wanted > bytes.size()) {
+            Buffer larger(std::min(size, std::max({wanted, 2 * bytes.size(), kFirstBuffer})));
+            if (asked > 0)
+                std::memcpy(larger.data(), bytes.data(), asked);
+            bytes = std::move(larger);
+        }
+        asked = wanted;
+        return std::span<std::uint8_t>(bytes.data(), bytes.size());
+    });
+}
+
 }  // namespace
 
 // Opens a regular file and reads its image; folders, devices and pipes are refused before
@@ -594,7 +616,7 @@ std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener
     if (!orientation || !limitCoefficients(d, file) || !startDecode(d))
         return nullptr;
 
-    auto image = makeImage(*cinfo, exif::swapsAxes(*orientation));
+    auto image = makeImage(*cinfo, meta::swapsAxes(*orientation));
     BandPipeline bands(colour, *orientation, static_cast<int>(cinfo->output_width),
                        static_cast<int>(cinfo->output_height), *image);
     if (!readBands(d, bands, image, listener))
