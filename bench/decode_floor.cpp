@@ -2,7 +2,7 @@
 // nothing else, in one process, on a thread per usable core, each thread decoding the next photo
 // into a buffer it keeps. Usage: redim_decode_floor PHOTO_FOLDER EIGHTHS (8: full size, 1: an
 // eighth). Prints the number of photos decoded; exits non-zero when one fails.
-#include "cores.h"
+#include "budget/cores.h"
 
 #include <turbojpeg.h>
 

@@ -1,5 +1,5 @@
 // The affinity of the calling thread, counted.
-#include "cores.h"
+#include "budget/cores.h"
 
 #include <algorithm>
 

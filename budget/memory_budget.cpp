@@ -1,5 +1,5 @@
 // Admission of work in ticket order, against a limit in bytes that grows with the run.
-#include "memory_budget.h"
+#include "budget/memory_budget.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Bitmap (.bmp) file reader: header checks, then either a view on the file's rows or a conversion to BGR.
-#include "bmp_reader.h"
+#include "convertimg/bmp_reader.h"
 
-#include "imglib.h"
+#include "imglib/imglib.h"
 
 #include "common/bmp_layout.h"
 

@@ -1,12 +1,12 @@
 // Conversion of one bitmap file into one JPEG file: read, decode, encode, write aside, rename.
-#include "convert.h"
+#include "convertimg/convert.h"
 
-#include "bmp_reader.h"
-#include "jpeg_writer.h"
-#include "metadata_carrier.h"
-#include "pattern.h"
+#include "convertimg/bmp_reader.h"
+#include "convertimg/jpeg_writer.h"
+#include "convertimg/metadata_carrier.h"
+#include "convertimg/pattern.h"
 
-#include "carrier.h"
+#include "metadata/carrier.h"
 
 #include "common/regular_file.h"
 #include "common/temporaries.h"
@@ -38,7 +38,7 @@ namespace {
 // of one 24-bit pixel padded to 4 bytes), its headers and palette a mebibyte more at most, and
 // its metadata blocks a few more; anything far beyond that is not read into memory at all.
 constexpr std::uint64_t maxFileBytes = std::uint64_t{2} << 30;
-static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + exif::kMaxCarriedBytes <= maxFileBytes,
+static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + meta::kMaxCarriedBytes <= maxFileBytes,
               "every bitmap within the decoded limit must be read");
 
 std::string systemError(const char* what, int error = errno)

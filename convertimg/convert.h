@@ -1,7 +1,7 @@
 // Conversion of one bitmap file into one JPEG file, written so that the JPEG is never seen half-done.
 #pragma once
 
-#include "jpeg_writer.h"
+#include "convertimg/jpeg_writer.h"
 
 #include <cstdint>
 #include <functional>

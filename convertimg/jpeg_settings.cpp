@@ -1,5 +1,5 @@
 // The converter's JPEG settings and the rule between them, chosen with butteraugli on real photos.
-#include "jpeg_settings.h"
+#include "convertimg/jpeg_settings.h"
 
 #include <cstdint>
 #include <cstdlib>

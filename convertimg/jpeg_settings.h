@@ -1,7 +1,7 @@
 // How the converter codes each photo's JPEG: the two settings, and the rule that picks one.
 #pragma once
 
-#include "bmp_reader.h"
+#include "convertimg/bmp_reader.h"
 
 namespace convertimg {
 

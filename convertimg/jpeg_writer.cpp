@@ -1,8 +1,8 @@
 // JPEG encoder on libjpeg-turbo, with an error manager that returns instead of exiting.
-#include "jpeg_writer.h"
+#include "convertimg/jpeg_writer.h"
 
-#include "exif.h"
-#include "jpeg_settings.h"
+#include "convertimg/jpeg_settings.h"
+#include "metadata/exif.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,11 +92,11 @@ void streamLargeImage(jpeg_compress_struct* cinfo)
 
 void writeSegment(jpeg_compress_struct* cinfo, int marker, const std::vector<std::uint8_t>& payload)
 {
-    if (!payload.empty() && payload.size() <= exif::kMaxPayload)
+    if (!payload.empty() && payload.size() <= meta::kMaxPayload)
         jpeg_write_marker(cinfo, marker, payload.data(), static_cast<unsigned>(payload.size()));
 }
 
-void writeMetadata(jpeg_compress_struct* cinfo, const exif::Metadata& metadata)
+void writeMetadata(jpeg_compress_struct* cinfo, const meta::Metadata& metadata)
 {
     writeSegment(cinfo, JPEG_APP0 + 1, metadata.exif);
     writeSegment(cinfo, JPEG_APP0 + 1, metadata.xmp);
@@ -108,7 +108,7 @@ void writeMetadata(jpeg_compress_struct* cinfo, const exif::Metadata& metadata)
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
 bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Bitmap* bitmap,
-              const JpegSettings* settings, const exif::Metadata* metadata)
+              const JpegSettings* settings, const meta::Metadata* metadata)
 {
     if (setjmp(err->jump) != 0) {
         jpeg_destroy_compress(cinfo);
@@ -167,7 +167,7 @@ int dotsPerInch(std::int32_t pixelsPerMetre)
     return dpi >= 1 && dpi <= 65535 ? static_cast<int>(dpi) : 0;
 }
 
-JpegData encodeJpeg(const Bitmap& bitmap, const exif::Metadata& metadata)
+JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata)
 {
     JpegData result;
     ErrorManager err;

@@ -1,8 +1,8 @@
 // JPEG encoder: compresses a decoded bitmap into a JPEG held in memory, with libjpeg-turbo.
 #pragma once
 
-#include "bmp_reader.h"
-#include "metadata.h"
+#include "convertimg/bmp_reader.h"
+#include "metadata/metadata.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +21,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    friend JpegData encodeJpeg(const Bitmap&, const exif::Metadata&);
+    friend JpegData encodeJpeg(const Bitmap&, const meta::Metadata&);
     struct Free {
         void operator()(unsigned char* p) const { std::free(p); }
     };
@@ -35,10 +35,10 @@ private:
 // the bitmap's resolution as the JPEG density in dots per inch when the file gave one.
 // Each kind of `metadata` present is written right after the JFIF header, in the order cameras
 // and editors use: APP1 EXIF, APP1 XMP, APP13 IPTC, then the comments (COM). The payloads are
-// written as they are (clean them first: exif::cleaned()); one too long for a segment (over
+// written as they are (clean them first: meta::cleaned()); one too long for a segment (over
 // 65533 bytes) is left out.
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
-JpegData encodeJpeg(const Bitmap& bitmap, const exif::Metadata& metadata = {});
+JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata = {});
 
 // Images of more pixels than this are coded in one sequential scan with the standard Huffman
 // tables, which libjpeg-turbo compresses row by row. Optimised tables (and progressive scans)

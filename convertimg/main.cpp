@@ -1,9 +1,9 @@
 // ConvertImg: converts the bitmaps matching a pattern into JPEGs, on every core.
-#include "convert.h"
-#include "cores.h"
-#include "memory_budget.h"
-#include "options.h"
-#include "pattern.h"
+#include "budget/cores.h"
+#include "budget/memory_budget.h"
+#include "convertimg/convert.h"
+#include "convertimg/options.h"
+#include "convertimg/pattern.h"
 
 #include "common/names.h"
 

@@ -1,5 +1,5 @@
 // Command line of the converter: switches, the two positional arguments, and the usage text.
-#include "options.h"
+#include "convertimg/options.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 // File patterns: case-insensitive wildcard matching on UTF-8 names and listing of a folder.
-#include "pattern.h"
+#include "convertimg/pattern.h"
 
 #include "common/temporaries.h"
 

@@ -1,7 +1,7 @@
 // A helper thread that finishes one band of decoded rows while the decoder reads the next.
 #pragma once
 
-#include "helpers.h"
+#include "imglib/helpers.h"
 
 #include <condition_variable>
 #include <functional>

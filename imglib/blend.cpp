@@ -5,7 +5,7 @@
 // sums: the vertical pass feeds it two rows at once (a byte of one row next to the same byte of
 // the next), the horizontal pass two neighbouring pixels at once.  Rounding is a half added
 // before the final shift; the clamp comes last.
-#include "blend.h"
+#include "imglib/blend.h"
 
 #include <algorithm>
 #include <atomic>

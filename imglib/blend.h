@@ -2,7 +2,7 @@
 // pixels within a row (horizontal pass), in fixed point.
 #pragma once
 
-#include "resample.h"
+#include "imglib/resample.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // BMP layout (BITMAPFILEHEADER + BITMAPINFOHEADER, bottom-up BGR rows padded to 4 bytes) and
 // the temporary-file-and-rename dance that keeps the destination whole.
-#include "bmp_writer.h"
+#include "imglib/bmp_writer.h"
 
-#include "carrier.h"
-#include "exif.h"
+#include "metadata/carrier.h"
+#include "metadata/exif.h"
 
 #include "common/bmp_layout.h"
 #include "common/temporaries.h"
@@ -27,7 +27,7 @@ namespace {
 constexpr std::size_t kHeaderSize = bmp::headersBytes;
 // Every image the library holds can be written: its rows padded to 4 bytes (at worst 4 bytes
 // for 3), the headers and an EXIF block fit the 32-bit sizes of the headers.
-static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + exif::kMaxCarriedBytes <= 0xFFFFFFFFu,
+static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + meta::kMaxCarriedBytes <= 0xFFFFFFFFu,
               "the largest image must fit a bitmap's 32-bit sizes");
 // 96 dpi, what Windows assumes for a bitmap with no density of its own.
 constexpr std::int32_t kDefaultPerMetre = 3780;
@@ -163,7 +163,7 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
     const std::size_t rowBytes = image.stride();
     const std::size_t paddedRow = (rowBytes + 3) & ~std::size_t{3};
     // The metadata blocks go out with the last rows, in the same writes.
-    if (carried.size() > exif::kMaxCarriedBytes)
+    if (carried.size() > meta::kMaxCarriedBytes)
         return false;
     const std::size_t after = carried.size();
     const std::size_t total = kHeaderSize + paddedRow * static_cast<std::size_t>(image.height()) + after;

@@ -1,6 +1,6 @@
 // Large blocks mapped in 2 MiB pages and kept for reuse while the library is busy, small ones from
 // the heap.
-#include "buffer.h"
+#include "imglib/buffer.h"
 
 #include <algorithm>
 #include <chrono>

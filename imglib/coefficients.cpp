@@ -1,6 +1,6 @@
 // The three methods of libjpeg-turbo's memory manager that make and reach its coefficient arrays,
 // over Buffer.
-#include "coefficients.h"
+#include "imglib/coefficients.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // libjpeg-turbo's whole-image coefficient buffers, kept in the library's own blocks.
 #pragma once
 
-#include "buffer.h"
+#include "imglib/buffer.h"
 
 #include <memory>
 #include <vector>

@@ -1,5 +1,5 @@
 // ICC conversion through LittleCMS, and the plain CMYK conversion used without a profile.
-#include "colour.h"
+#include "imglib/colour.h"
 
 #include <lcms2.h>
 

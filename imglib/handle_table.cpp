@@ -1,5 +1,5 @@
 // Handle allocation and lookup, under one mutex.
-#include "handle_table.h"
+#include "imglib/handle_table.h"
 
 namespace imglib {
 

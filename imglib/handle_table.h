@@ -1,7 +1,7 @@
 // The table that maps the handles given to the program onto the images behind them.
 #pragma once
 
-#include "picture.h"
+#include "imglib/picture.h"
 
 #include <cstdint>
 #include <memory>

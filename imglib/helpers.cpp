@@ -1,8 +1,8 @@
 // The count of the library's computing threads, and helper threads that wait a second for their
 // next job before they leave.
-#include "helpers.h"
+#include "imglib/helpers.h"
 
-#include "cores.h"
+#include "budget/cores.h"
 
 #include <atomic>
 #include <chrono>

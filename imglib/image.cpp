@@ -1,5 +1,5 @@
 // Image allocation and the size limit every image obeys.
-#include "image.h"
+#include "imglib/image.h"
 
 #include <stdexcept>
 

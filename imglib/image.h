@@ -2,8 +2,8 @@
 // in the bitmap.
 #pragma once
 
-#include "buffer.h"
-#include "imglib.h"
+#include "imglib/buffer.h"
+#include "imglib/imglib.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,13 +1,13 @@
 // The four exported functions: argument checks, the handle table, and one catch-all each so
 // that no exception ever reaches the caller.  Each call that computes counts itself among the
 // library's computing threads (helpers.h).
-#include "imglib.h"
+#include "imglib/imglib.h"
 
-#include "bmp_writer.h"
-#include "carrier.h"
-#include "handle_table.h"
-#include "helpers.h"
-#include "picture.h"
+#include "imglib/bmp_writer.h"
+#include "imglib/handle_table.h"
+#include "imglib/helpers.h"
+#include "imglib/picture.h"
+#include "metadata/carrier.h"
 
 #include <optional>
 #include <span>
@@ -82,7 +82,7 @@ IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t opt
         // The photo's metadata, made to describe this image; each kind dropped when damaged.
         std::vector<std::uint8_t> carried;
         if (picture->metadata)
-            carried = exif::carrierBlocks(exif::cleaned(*picture->metadata, static_cast<std::uint32_t>(image->width()),
+            carried = meta::carrierBlocks(meta::cleaned(*picture->metadata, static_cast<std::uint32_t>(image->width()),
                                                         static_cast<std::uint32_t>(image->height())));
         return imglib::writeBmpFile(*image, path, carried) ? 1 : 0;
     } catch (...) {

@@ -164,7 +164,7 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  *     exif:PixelXDimension and exif:PixelYDimension, where present, give the image's size;
  *   - removed: every property that names a location, whatever its namespace, prefix or letter
  *     case (GPS*, *Latitude, *Longitude, *Altitude, EarthPose*: the rule and what it leaves are
- *     those of namesLocation() in exif/xmp.h, and the README's "The location"), the face and
+ *     those of namesLocation() in metadata/xmp.h, and the README's "The location"), the face and
  *     person regions (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry
  *     (xmpMM:History, xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain map's
  *     description (hdrgm:) and the pointer to extended XMP (xmpNote:HasExtendedXMP).

@@ -1,8 +1,8 @@
 // Reads a JPEG file into an upright sRGB image, at its own size or reduced by libjpeg.
 #pragma once
 
-#include "image.h"
-#include "metadata.h"
+#include "imglib/image.h"
+#include "metadata/metadata.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +29,7 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path);
 
 // A JPEG's metadata as read (its first EXIF, XMP and IPTC segments and its comments), shared by
 // every image made from the photo.
-using MetadataPayload = std::shared_ptr<const exif::Metadata>;
+using MetadataPayload = std::shared_ptr<const meta::Metadata>;
 
 // Told what a decode is doing, for the caller to start scaling rows while later ones are still
 // being decoded.

@@ -1,9 +1,9 @@
 // Reading with the expected scaling prepared on a second core, and scaling that uses it.
-#include "picture.h"
+#include "imglib/picture.h"
 
-#include "helpers.h"
-#include "imglib.h"
-#include "resample.h"
+#include "imglib/helpers.h"
+#include "imglib/imglib.h"
+#include "imglib/resample.h"
 
 #include <atomic>
 #include <optional>

@@ -10,8 +10,8 @@
 // decodeEighths() chooses for its rate, from the bytes of the file as they were read.
 #pragma once
 
-#include "image.h"
-#include "jpeg_reader.h"
+#include "imglib/image.h"
+#include "imglib/jpeg_reader.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
 // The two-pass resampler behind ZoomDIB.
-#include "resample.h"
+#include "imglib/resample.h"
 
-#include "blend.h"
-#include "helpers.h"
+#include "imglib/blend.h"
+#include "imglib/helpers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // High-quality image scaling: separable filters with weights computed once per output line.
 #pragma once
 
-#include "image.h"
+#include "imglib/image.h"
 
 #include <atomic>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // order once their bytes are known not to have changed.
 #include "phase1/readahead.h"
 
-#include "cores.h"
+#include "budget/cores.h"
 #include "phase1/photo_footprint.h"
 
 #include "common/jpeg_walk.h"

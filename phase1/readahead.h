@@ -2,8 +2,8 @@
 // while the window writes the current one, so that every core decodes.
 #pragma once
 
+#include "budget/memory_budget.h"
 #include "imglib_client/imagelibrary.h"
-#include "memory_budget.h"
 
 #include <condition_variable>
 #include <functional>

@@ -1,11 +1,11 @@
 // What the outside world does to a run: odd file names, files that come and go, a result
 // folder that disappears, a full disk, and other users' traps in the temporary folder.
-#include "fixture.h"
+#include "tests/app/fixture.h"
 
 #include "imglib_client/imagelibrary.h"
 #include "platform/pathcodec.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <QPlainTextEdit>
 #include <QProgressBar>

@@ -1,6 +1,6 @@
 // The main window as designed, its start-up and its end, the rate display, and the About and
 // Help windows' behaviour.
-#include "fixture.h"
+#include "tests/app/fixture.h"
 
 #include "app/look.h"
 #include "windows/form2.h"

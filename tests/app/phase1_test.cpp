@@ -1,11 +1,11 @@
 // "Lire Jpeg" from end to end: real JPEGs made by the test, the real image library, a scripted
 // dialog; the library's calls observed through a recording double where a test counts them.
-#include "fixture.h"
+#include "tests/app/fixture.h"
 
 #include "imglib_client/imagelibrary.h"
 #include "platform/filesystem.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <QGroupBox>
 #include <QPlainTextEdit>

@@ -1,10 +1,10 @@
 // "Ecrire Jpeg" and "Effacer Bmp": the converter's command line, the real converter on a real
 // result folder, and erasing while it runs.
-#include "fixture.h"
+#include "tests/app/fixture.h"
 
 #include "imglib_client/imagelibrary.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <QDateTime>
 #include <QPlainTextEdit>

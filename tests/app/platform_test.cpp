@@ -1,5 +1,5 @@
 // The platform layer's own rules: byte-preserving names, extension matching, atomic placement.
-#include "fixture.h"
+#include "tests/app/fixture.h"
 
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"

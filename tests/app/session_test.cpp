@@ -1,13 +1,13 @@
 // The window in a desktop session: alive through a long run, stopped by its close box, one
 // program per user, and reached by keyboard and screen readers.
-#include "fixture.h"
+#include "tests/app/fixture.h"
 
 #include "app/messages.h"
 #include "platform/oneinstance.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <QAccessible>
 #include <QDialog>

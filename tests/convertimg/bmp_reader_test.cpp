@@ -1,7 +1,7 @@
 // Bitmap reader: every supported layout read pixel for pixel, and every kind of bad file refused safely.
-#include "bmp_builder.h"
-#include "bmp_reader.h"
-#include "jpeg_writer.h"
+#include "convertimg/bmp_reader.h"
+#include "convertimg/jpeg_writer.h"
+#include "tests/convertimg/bmp_builder.h"
 
 #include <gtest/gtest.h>
 

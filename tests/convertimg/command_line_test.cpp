@@ -1,7 +1,7 @@
 // Command line and file patterns: switches in every form, wildcard matching, folder listing.
-#include "convert.h"
-#include "options.h"
-#include "pattern.h"
+#include "convertimg/convert.h"
+#include "convertimg/options.h"
+#include "convertimg/pattern.h"
 
 #include <gtest/gtest.h>
 

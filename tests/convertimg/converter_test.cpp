@@ -1,7 +1,7 @@
 // ConvertImg as a program: started with real arguments on real files, its JPEGs read back with libjpeg-turbo.
-#include "bmp_builder.h"
-#include "convert.h"
-#include "testimages.h"
+#include "convertimg/convert.h"
+#include "tests/convertimg/bmp_builder.h"
+#include "tests/support/testimages.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>

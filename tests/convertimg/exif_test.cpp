@@ -1,13 +1,13 @@
 // A photo's EXIF through both phases, as the program runs them: the image library reads, scales
 // and writes the bitmap, the converter makes the JPEG.  And bitmaps from elsewhere, whose end
 // the converter must not take for a block of ours.
-#include "bmp_builder.h"
-#include "bmp_reader.h"
-#include "convert.h"
-#include "imglib.h"
-#include "jpeg_writer.h"
-#include "testimages.h"
-#include "xmp.h"
+#include "convertimg/bmp_reader.h"
+#include "convertimg/convert.h"
+#include "convertimg/jpeg_writer.h"
+#include "imglib/imglib.h"
+#include "metadata/xmp.h"
+#include "tests/convertimg/bmp_builder.h"
+#include "tests/support/testimages.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
@@ -406,7 +406,7 @@ TEST(Location, IsGoneInEveryFormAnOutsideReaderFinds)
         for (const bool asAttributes : {true, false}) {
             JpegOptions options;
             options.segments = {
-                {0xE1, bytesOf(std::string(exif::kXmpId) + storyPacket(n.declaration, n.properties, asAttributes))}};
+                {0xE1, bytesOf(std::string(meta::kXmpId) + storyPacket(n.declaration, n.properties, asAttributes))}};
             cases.emplace_back(n.form + std::string(asAttributes ? ", attributes" : ", elements"), options);
         }
     }
@@ -415,7 +415,7 @@ TEST(Location, IsGoneInEveryFormAnOutsideReaderFinds)
           std::tuple{"Photoshop's resources in the EXIF", kImageResources, photoshopResource(0x0424, located)}}) {
         JpegOptions options;
         options.exifPayload = exifTree({0, {{kArtist, "Ada Lovelace"}, {tag, value}}, {}});
-        options.segments = {{0xE1, bytesOf(std::string(exif::kXmpId) + storyPacket("", {}, true))}};
+        options.segments = {{0xE1, bytesOf(std::string(meta::kXmpId) + storyPacket("", {}, true))}};
         cases.emplace_back(form, options);
     }
 

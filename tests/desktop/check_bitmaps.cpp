@@ -1,6 +1,6 @@
 // Tells whether every bitmap named is whole, as the program writes them: check_bitmaps <file>...
 // Prints each one that is not, with the reason; exit 1 if any.
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <cstdio>
 #include <fstream>

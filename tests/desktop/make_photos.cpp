@@ -1,6 +1,6 @@
 // Writes real JPEG photos for the desktop session, tagged as a camera tags them (a date taken,
 // a GPS position, a thumbnail): make_photos <folder> <name>...
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <cstdio>
 #include <exception>

@@ -5,10 +5,10 @@
 //
 //   desktop_wayland <program>    (the converter is found beside the program)
 #include "app/form1.h"
-#include "fixture.h"
 #include "platform/oneinstance.h"
 #include "platform/paths.h"
-#include "testimages.h"
+#include "tests/app/fixture.h"
+#include "tests/support/testimages.h"
 
 #include <QApplication>
 #include <QDir>

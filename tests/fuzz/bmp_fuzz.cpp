@@ -1,14 +1,14 @@
 // libFuzzer target: any bytes through the converter's bitmap reader and the search for the
 // metadata blocks at its end, accepted pictures through its JPEG encoder, and the same bytes as a file
 // through the whole conversion of one file.
-#include "bmp_reader.h"
 #include "common/bmp_layout.h"
-#include "convert.h"
-#include "fuzz_check.h"
-#include "jpeg_writer.h"
-#include "metadata_carrier.h"
-#include "metadata_check.h"
-#include "testimages.h"
+#include "convertimg/bmp_reader.h"
+#include "convertimg/convert.h"
+#include "convertimg/jpeg_writer.h"
+#include "convertimg/metadata_carrier.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/metadata_check.h"
+#include "tests/support/testimages.h"
 
 #include <turbojpeg.h>
 
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (error == convertimg::BmpError::None) {
         // Whatever metadata the file carries comes out fit for its segments, with no location,
         // and cleaning it again changes nothing.
-        const exif::Metadata metadata = convertimg::carriedMetadataFor({data, size}, bitmap);
+        const meta::Metadata metadata = convertimg::carriedMetadataFor({data, size}, bitmap);
         fuzzing::checkCleaned(metadata, static_cast<std::uint32_t>(bitmap.width),
                               static_cast<std::uint32_t>(bitmap.height));
         const convertimg::JpegData jpeg = convertimg::encodeJpeg(bitmap, metadata);

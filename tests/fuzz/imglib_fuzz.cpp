@@ -1,10 +1,10 @@
 // libFuzzer target: any bytes, saved as a file, through the image library's four functions the
 // way Phase 1 calls them: read, scale by a rate taken from the bytes, write the bitmap, free.
-#include "exif.h"
-#include "fuzz_check.h"
-#include "imglib.h"
-#include "metadata_check.h"
-#include "testimages.h"
+#include "imglib/imglib.h"
+#include "metadata/exif.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/metadata_check.h"
+#include "tests/support/testimages.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -72,8 +72,8 @@ std::pair<int, int> bitmapSize(const fs::path &path)
         std::fprintf(stderr, "written bitmap refused: %s\n", why.c_str());
     FUZZ_CHECK(bitmap);
     if (!bitmap->exif.empty())
-        FUZZ_CHECK(exif::orientation(bitmap->exif) == 1);
-    const exif::Metadata carried{bitmap->exif, bitmap->xmp, bitmap->iptc, bitmap->comments};
+        FUZZ_CHECK(meta::orientation(bitmap->exif) == 1);
+    const meta::Metadata carried{bitmap->exif, bitmap->xmp, bitmap->iptc, bitmap->comments};
     fuzzing::checkCleaned(carried, static_cast<std::uint32_t>(bitmap->width),
                           static_cast<std::uint32_t>(bitmap->height));
     return {bitmap->width, bitmap->height};

@@ -3,10 +3,10 @@
 // with EXIF whole and damaged, with a photo editor's XMP, IPTC and comments, and a few paths for the short-path
 // routine.
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
-#include "bmp_builder.h"
-#include "carrier.h"
-#include "testimages.h"
-#include "xmp.h"
+#include "metadata/carrier.h"
+#include "metadata/xmp.h"
+#include "tests/convertimg/bmp_builder.h"
+#include "tests/support/testimages.h"
 
 #include <lcms2.h>
 
@@ -248,23 +248,23 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> exifPayloads(int 
 }
 
 // A photo editor's story, as the metadata a bitmap carries.
-exif::Metadata story()
+meta::Metadata story()
 {
-    exif::Metadata metadata;
+    meta::Metadata metadata;
     for (const auto &[marker, payload] : testimages::editorsStory())
-        exif::take(metadata, exif::segmentKind(marker, payload), payload);
+        meta::take(metadata, meta::segmentKind(marker, payload), payload);
     return metadata;
 }
 
 void writeStories(const fs::path &jpegs, const fs::path &bitmaps)
 {
-    const exif::Metadata metadata = story();
+    const meta::Metadata metadata = story();
     JpegOptions options;
     options.quality = 75;
     options.segments = testimages::editorsStory();
     testimages::writeJpeg(jpegs / "story.jpg", testimages::gradient(37, 23), options);
     auto carrying = testbmp::makeBmp({.width = 7, .height = 5});
-    const std::vector<std::uint8_t> blocks = exif::carrierBlocks(metadata);
+    const std::vector<std::uint8_t> blocks = meta::carrierBlocks(metadata);
     carrying.insert(carrying.end(), blocks.begin(), blocks.end());
     testimages::writeFile(bitmaps / "story.bmp", carrying);
 }
@@ -274,7 +274,7 @@ void writeXmpPackets(const fs::path &dir)
 {
     const std::vector<std::uint8_t> xmp = story().xmp;
     testimages::writeFile(dir / "story.xml",
-                          {xmp.begin() + static_cast<std::ptrdiff_t>(exif::kXmpId.size()), xmp.end()});
+                          {xmp.begin() + static_cast<std::ptrdiff_t>(meta::kXmpId.size()), xmp.end()});
     testimages::writeFile(
         dir / "forms.xml",
         testimages::bytesOf(

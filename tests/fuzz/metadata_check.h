@@ -2,11 +2,11 @@
 // its segment, nothing leads to a location, and cleaning it again changes nothing.
 #pragma once
 
-#include "exif.h"
-#include "fuzz_check.h"
-#include "metadata.h"
-#include "testimages.h"
-#include "xmp.h"
+#include "metadata/exif.h"
+#include "metadata/metadata.h"
+#include "metadata/xmp.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/support/testimages.h"
 
 #include <cstdint>
 #include <string_view>
@@ -17,25 +17,25 @@ namespace fuzzing {
 // An APP1 XMP payload whose packet parses and names no location, in any namespace.
 inline bool locatesNothing(const std::vector<std::uint8_t> &xmp)
 {
-    if (xmp.size() < exif::kXmpId.size())
+    if (xmp.size() < meta::kXmpId.size())
         return false;
-    const std::string_view packet(reinterpret_cast<const char *>(xmp.data()) + exif::kXmpId.size(),
-                                  xmp.size() - exif::kXmpId.size());
+    const std::string_view packet(reinterpret_cast<const char *>(xmp.data()) + meta::kXmpId.size(),
+                                  xmp.size() - meta::kXmpId.size());
     return testimages::xmpLocates(packet) == false;
 }
 
-inline void checkCleaned(const exif::Metadata &metadata, std::uint32_t width, std::uint32_t height)
+inline void checkCleaned(const meta::Metadata &metadata, std::uint32_t width, std::uint32_t height)
 {
-    FUZZ_CHECK(metadata.exif.size() <= exif::kMaxPayload);
+    FUZZ_CHECK(metadata.exif.size() <= meta::kMaxPayload);
     // Neither a GPS directory nor XMP inside the EXIF; the IPTC block, rebuilt by the cleaning, is
     // the records alone (no XMP resource), which cleaning it again below holds it to.
     FUZZ_CHECK(!testimages::reachesLocation(metadata.exif));
-    FUZZ_CHECK(metadata.xmp.size() <= exif::kMaxPayload);
+    FUZZ_CHECK(metadata.xmp.size() <= meta::kMaxPayload);
     FUZZ_CHECK(metadata.xmp.empty() || locatesNothing(metadata.xmp));
-    FUZZ_CHECK(metadata.iptc.size() <= exif::kMaxPayload);
+    FUZZ_CHECK(metadata.iptc.size() <= meta::kMaxPayload);
     for (const std::vector<std::uint8_t> &comment : metadata.comments)
-        FUZZ_CHECK(comment.size() <= exif::kMaxPayload);
-    const exif::Metadata again = exif::cleaned(metadata, width, height);
+        FUZZ_CHECK(comment.size() <= meta::kMaxPayload);
+    const meta::Metadata again = meta::cleaned(metadata, width, height);
     FUZZ_CHECK(again.exif == metadata.exif && again.xmp == metadata.xmp && again.iptc == metadata.iptc &&
                again.comments == metadata.comments);
 }

@@ -1,8 +1,8 @@
 // libFuzzer target: any text through the short-path routine, read as UTF-8 and as Latin-1, with
 // a fresh record, with records that outlive the input (one growing, one full), and line by line
 // through one record so that numbering sequences replay the same way every time.
-#include "fuzz_check.h"
 #include "phase2/shortpath.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 // The library's threads on the cores the process may use: held to one core, the library does all
 // of its work on the calling thread, however much of a photo it shares with a helper on more.
-#include "library_helpers.h"
+#include "tests/imglib/library_helpers.h"
 
 #include <gtest/gtest.h>
 

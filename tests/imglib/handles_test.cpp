@@ -1,5 +1,5 @@
 // Handles: release, reuse, and use from several threads at once.
-#include "library_helpers.h"
+#include "tests/imglib/library_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The resampler's weights and pixels and the handle table: the parts whose faults the four
 // exported functions would only show indirectly.
-#include "blend.h"
-#include "handle_table.h"
-#include "jpeg_reader.h"
-#include "picture.h"
-#include "resample.h"
+#include "imglib/blend.h"
+#include "imglib/handle_table.h"
+#include "imglib/jpeg_reader.h"
+#include "imglib/picture.h"
+#include "imglib/resample.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include "common/jpeg_walk.h"
 #include "common/regular_file.h"

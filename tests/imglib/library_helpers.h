@@ -2,8 +2,8 @@
 // an image seen through the bitmap the library writes.
 #pragma once
 
-#include "imglib.h"
-#include "testimages.h"
+#include "imglib/imglib.h"
+#include "tests/support/testimages.h"
 
 #include <cstdint>
 #include <cstdlib>

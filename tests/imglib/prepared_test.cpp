@@ -2,7 +2,7 @@
 // and prepares it while decoding, at a reduced size when the rate allows.  Whatever it guessed,
 // every call gives exactly what it gives without a guess, and a file that cannot be read
 // completely still fails at ReadFileIntoDIB.
-#include "library_helpers.h"
+#include "tests/imglib/library_helpers.h"
 
 #include <gtest/gtest.h>
 

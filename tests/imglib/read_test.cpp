@@ -1,6 +1,6 @@
 // ReadFileIntoDIB on the JPEGs that cameras, phones, scanners and editors write, and on files
 // it must refuse.
-#include "library_helpers.h"
+#include "tests/imglib/library_helpers.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>

@@ -1,6 +1,6 @@
 // WriteDIBToFile: the bitmap's exact bytes, and a destination that stays whole when writing
 // fails.
-#include "library_helpers.h"
+#include "tests/imglib/library_helpers.h"
 
 #include "common/bmp_layout.h"
 

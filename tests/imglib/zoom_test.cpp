@@ -1,6 +1,6 @@
 // ZoomDIB: output sizes, what the resampler does to pixels, and what becomes of the image it
 // was given.
-#include "library_helpers.h"
+#include "tests/imglib/library_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "phase1/photo_footprint.h"
 #include "phase1/readahead.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <gtest/gtest.h>
 

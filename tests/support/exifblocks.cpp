@@ -1,9 +1,9 @@
 // EXIF blocks for the tests: one like a camera's, written directory by directory, and a reader
 // for what the program makes of it.
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
-#include "iptc.h"
-#include "xmp.h"
+#include "metadata/iptc.h"
+#include "metadata/xmp.h"
 
 #include <algorithm>
 #include <cstring>
@@ -278,7 +278,7 @@ constexpr char kNameSeparator = '\x01';
 // namespace is all local name).
 bool isLocation(std::string_view name)
 {
-    return exif::namesLocation(name.substr(name.find(kNameSeparator) + 1));
+    return meta::namesLocation(name.substr(name.find(kNameSeparator) + 1));
 }
 
 void onElement(void *located, const XML_Char *name, const XML_Char **attributes)
@@ -324,7 +324,7 @@ std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> segmentsOf(const
 std::vector<std::pair<int, std::vector<std::uint8_t>>> editorsStory()
 {
     const std::string xmp =
-        std::string(exif::kXmpId) +
+        std::string(meta::kXmpId) +
         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
         "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
         " xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\""
@@ -339,7 +339,7 @@ std::vector<std::pair<int, std::vector<std::uint8_t>>> editorsStory()
         "<mwg-rs:Name>Charles Babbage</mwg-rs:Name><mwg-rs:Type>Face</mwg-rs:Type></rdf:li></rdf:Bag>"
         "</mwg-rs:RegionList></mwg-rs:Regions>"
         "</rdf:Description></rdf:RDF></x:xmpmeta>";
-    const std::vector<std::uint8_t> iptc = exif::photoshopPayload(
+    const std::vector<std::uint8_t> iptc = meta::photoshopPayload(
         std::vector<std::uint8_t>{0x1C, 2, 80, 0, 3, 'A', 'd', 'a', 0x1C, 2, 25, 0, 3, 'l', 'a', 'c'});
     return {{0xE1, bytesOf(xmp)}, {0xED, iptc}, {0xFE, bytesOf("Au bord du lac")}};
 }

@@ -1,5 +1,5 @@
 // Making test JPEGs with libjpeg-turbo and reading back the bitmaps the program writes.
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include "common/bmp_layout.h"
 

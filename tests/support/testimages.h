@@ -187,7 +187,7 @@ std::vector<std::uint8_t> exifOfJpeg(const std::vector<std::uint8_t> &jpeg);
 std::vector<std::uint8_t> xmpOfJpeg(const std::vector<std::uint8_t> &jpeg);
 
 // Whether an XMP packet names a location (an element or attribute whose local name
-// exif::namesLocation() takes for one, in any namespace), as a reader of XMP sees it; nothing
+// meta::namesLocation() takes for one, in any namespace), as a reader of XMP sees it; nothing
 // when the packet is not well-formed XML. Its own expat reading, apart from the program's cleaning.
 std::optional<bool> xmpLocates(std::string_view packet);
 

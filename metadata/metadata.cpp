@@ -1,14 +1,14 @@
 // Sorting a JPEG's segments into the metadata the program carries, and cleaning each kind.
-#include "metadata.h"
+#include "metadata/metadata.h"
 
-#include "exif.h"
-#include "iptc.h"
-#include "xmp.h"
+#include "metadata/exif.h"
+#include "metadata/iptc.h"
+#include "metadata/xmp.h"
 
 #include <algorithm>
 #include <string_view>
 
-namespace exif {
+namespace meta {
 namespace {
 
 constexpr int kApp1 = 0xE1;
@@ -73,4 +73,4 @@ Metadata cleaned(const Metadata &metadata, std::uint32_t width, std::uint32_t he
     return out;
 }
 
-}  // namespace exif
+}  // namespace meta

@@ -9,8 +9,8 @@
 // bitmap readers, which go by the headers, never see them.
 #pragma once
 
-#include "exif.h"
-#include "metadata.h"
+#include "metadata/exif.h"
+#include "metadata/metadata.h"
 
 #include <array>
 #include <cstddef>
@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-namespace exif {
+namespace meta {
 
 inline constexpr std::array<std::uint8_t, 8> kCarrierSignature = {'R', 'e', 'd', 'i', 'm', 'E', 'x', 'f'};
 // The payload's length field, little-endian, and the signature that follows it.
@@ -41,4 +41,4 @@ std::vector<std::uint8_t> carrierBlocks(const Metadata &metadata);
 // blocks before one that is not so. Not cleaned: the bitmap may come from anywhere.
 Metadata carriedMetadata(std::span<const std::uint8_t> file, std::uint64_t dataEnd);
 
-}  // namespace exif
+}  // namespace meta

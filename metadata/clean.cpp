@@ -1,13 +1,13 @@
 // Fits the EXIF block of a photo to the copy the program makes of it, editing the TIFF block in
 // place so that every value kept stays at its offset.
-#include "exif.h"
-#include "tiff.h"
+#include "metadata/exif.h"
+#include "metadata/tiff.h"
 
 #include <algorithm>
 #include <iterator>
 #include <set>
 
-namespace exif {
+namespace meta {
 namespace {
 
 constexpr std::uint16_t kImageWidth = 0x0100;
@@ -464,4 +464,4 @@ std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> pay
     return layOut(*tiff, kept, values, removed);
 }
 
-}  // namespace exif
+}  // namespace meta

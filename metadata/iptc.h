@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace exif {
+namespace meta {
 
 // What an APP13 payload starts with when Photoshop's image resources follow.
 inline constexpr std::string_view kPhotoshopId{"Photoshop 3.0\0", 14};
@@ -25,4 +25,4 @@ bool iptcIsWhole(std::span<const std::uint8_t> records);
 // would not fit a segment.
 std::vector<std::uint8_t> photoshopPayload(std::span<const std::uint8_t> records);
 
-}  // namespace exif
+}  // namespace meta

@@ -2,7 +2,7 @@
 // story as photo editors write it, fitted to the upright, resized copy the program makes.
 #pragma once
 
-#include "exif.h"
+#include "metadata/exif.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace exif {
+namespace meta {
 
 // What an APP1 payload starts with when an XMP packet follows, its final zero included.
 inline constexpr std::string_view kXmpId{"http://ns.adobe.com/xap/1.0/\0", 29};
@@ -51,4 +51,4 @@ bool namesLocation(std::string_view localName);
 // Cleaning a cleaned packet again with the same size gives the same bytes.
 std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width, std::uint32_t height);
 
-}  // namespace exif
+}  // namespace meta

@@ -2,7 +2,7 @@
 // directories, read without ever reaching outside the block.
 #pragma once
 
-#include "exif.h"
+#include "metadata/exif.h"
 
 #include <array>
 #include <cstddef>
@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-namespace exif {
+namespace meta {
 
 // The TIFF header: "II" or "MM", 42, and the offset of the first directory.
 inline constexpr std::size_t kHeaderBytes = 8;
@@ -95,4 +95,4 @@ std::optional<Directory> readDirectory(const Tiff &tiff, std::uint32_t offset);
 // Writes `directory` (count, entries, next offset) at `at`, which has room for it.
 void writeDirectory(const ByteOrder &order, const Directory &directory, std::uint8_t *at);
 
-}  // namespace exif
+}  // namespace meta

@@ -2,7 +2,7 @@
 // copied from the packet as it stands, and only the tags and values that change are written
 // again, so that a packet keeps its layout, its padding and every property the program does not
 // know.
-#include "xmp.h"
+#include "metadata/xmp.h"
 
 #include <expat.h>
 
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace exif {
+namespace meta {
 namespace {
 
 constexpr std::string_view kExif = "http://ns.adobe.com/exif/1.0/";
@@ -295,4 +295,4 @@ std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width
     return Cleaner(packet, width, height).run();
 }
 
-}  // namespace exif
+}  // namespace meta

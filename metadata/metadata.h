@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace exif {
+namespace meta {
 
 struct Metadata {
     std::vector<std::uint8_t> exif;                   // APP1: "Exif\0\0" and a TIFF block
@@ -34,4 +34,4 @@ void take(Metadata &metadata, Segment kind, std::span<const std::uint8_t> payloa
 // segment), the comments as they are. A kind that is damaged is dropped alone.
 Metadata cleaned(const Metadata &metadata, std::uint32_t width, std::uint32_t height);
 
-}  // namespace exif
+}  // namespace meta

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-namespace exif {
+namespace meta {
 
 // What an APP1 payload starts with when an EXIF block (a TIFF block) follows.
 inline constexpr std::uint8_t kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
@@ -50,4 +50,4 @@ constexpr bool swapsAxes(int orientation)
 std::optional<std::vector<std::uint8_t>> clean(std::span<const std::uint8_t> payload, std::uint32_t width,
                                                std::uint32_t height);
 
-}  // namespace exif
+}  // namespace meta

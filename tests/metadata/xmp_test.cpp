@@ -1,7 +1,7 @@
 // The XMP cleaning on packets made by the test: what is kept, changed and removed, in attribute
 // and element forms, with prefixes other than the usual ones, and the packets that are dropped.
-#include "iptc.h"
-#include "xmp.h"
+#include "metadata/iptc.h"
+#include "metadata/xmp.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         const std::string in = packet(c.attributes, c.properties);
-        const std::optional<std::string> out = exif::cleanXmp(in, 800, 600);
+        const std::optional<std::string> out = meta::cleanXmp(in, 800, 600);
         ASSERT_TRUE(out);
         for (const std::string &text : c.kept)
             EXPECT_NE(out->find(text), std::string::npos) << text << " in\n" << *out;
@@ -88,7 +88,7 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
             EXPECT_EQ(out->find(text), std::string::npos) << text << " in\n" << *out;
         EXPECT_TRUE(out->starts_with(in.substr(0, in.find("<rdf:Description"))));  // the rest as it was
         EXPECT_TRUE(out->ends_with(in.substr(in.rfind("</rdf:Description>"))));
-        EXPECT_EQ(exif::cleanXmp(*out, 800, 600), out);
+        EXPECT_EQ(meta::cleanXmp(*out, 800, 600), out);
     }
 
     // Packets that do not parse are dropped whole.
@@ -104,22 +104,22 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
         "<GPSLatitude>48,51.4N</GPSLatitude>",
     };
     for (const std::string &in : dropped)
-        EXPECT_FALSE(exif::cleanXmp(in, 800, 600)) << in;
+        EXPECT_FALSE(meta::cleanXmp(in, 800, 600)) << in;
 }
 
 TEST(Iptc, RecordsAreCarriedWholeOrNotAtAll)
 {
     const std::vector<std::uint8_t> caption = {0x1C, 2, 120, 0, 5, 'P', 'l', 'a', 'g', 'e', 0x1C, 2, 25, 0, 1, 'k'};
-    const std::vector<std::uint8_t> segment = exif::photoshopPayload(caption);
-    const std::span<const std::uint8_t> records = exif::iptcRecords(segment);
+    const std::vector<std::uint8_t> segment = meta::photoshopPayload(caption);
+    const std::span<const std::uint8_t> records = meta::iptcRecords(segment);
     EXPECT_EQ(std::vector<std::uint8_t>(records.begin(), records.end()), caption);
 
     std::vector<std::uint8_t> overrun = caption;
     overrun[14] = 2;  // the last record claims one byte more than the block has
-    EXPECT_TRUE(exif::iptcRecords(exif::photoshopPayload(overrun)).empty());
+    EXPECT_TRUE(meta::iptcRecords(meta::photoshopPayload(overrun)).empty());
     std::vector<std::uint8_t> cut = segment;
     cut.resize(cut.size() - 3);  // the resource runs past the segment
-    EXPECT_TRUE(exif::iptcRecords(cut).empty());
+    EXPECT_TRUE(meta::iptcRecords(cut).empty());
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The EXIF editor on blocks made by the tests: the orientation of malformed blocks, every kind
 // of damage that drops a block whole, and what cleaning keeps, adds and cuts.
-#include "exif.h"
+#include "metadata/exif.h"
 
-#include "testimages.h"
+#include "tests/support/testimages.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ TEST(Orientation, MalformedBlocksMeanUpright)
         exifOf({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 6, 0, 0, 0}),  // 6 in the wrong half
     };
     for (const auto &c : cases)
-        EXPECT_EQ(exif::orientation(c), 1);
+        EXPECT_EQ(meta::orientation(c), 1);
 }
 
 TEST(Orientation, FindsTheTagAmongOthers)
@@ -49,7 +49,7 @@ TEST(Orientation, FindsTheTagAmongOthers)
         exifOf({'M',  'M',  0, 42, 0, 0, 0, 8, 0, 2, 0x01, 0x0F, 0, 2, 0, 0, 0, 4, 'A', 'b', 'c', 0,  // make
                 0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, 8, 0,    0,                                         // orientation 8
                 0,    0,    0, 0});
-    EXPECT_EQ(exif::orientation(block), 8);
+    EXPECT_EQ(meta::orientation(block), 8);
 }
 
 // ---- Cleaning -------------------------------------------------------------------------------
@@ -105,13 +105,13 @@ TEST(Clean, AnyDamageDropsTheWholeBlock)
              putExif32(t.payload, entryOf(t, t.ifd1, kThumbnailOffset) + 8, 0);
              putExif32(t.payload, entryOf(t, t.ifd1, kThumbnailOffset) + 12 + 8, 4);  // its length
          }},
-        {"larger than an APP1 segment", [](TaggedExif &t) { t.payload.resize(exif::kMaxPayload + 1); }},
+        {"larger than an APP1 segment", [](TaggedExif &t) { t.payload.resize(meta::kMaxPayload + 1); }},
     };
     for (const auto &[what, damage] : cases) {
         TaggedExif t = taggedExif(1, false, 64, 48);
         if (damage)
             damage(t);
-        EXPECT_EQ(exif::clean(t.payload, 32, 24).has_value(), damage == nullptr) << what;
+        EXPECT_EQ(meta::clean(t.payload, 32, 24).has_value(), damage == nullptr) << what;
     }
 }
 
@@ -135,15 +135,15 @@ TEST(Clean, CleaningTwiceChangesNothing)
          10, 9},
     };
     for (const auto &c : cases) {
-        const auto once = exif::clean(c.payload, c.width, c.height);
+        const auto once = meta::clean(c.payload, c.width, c.height);
         ASSERT_TRUE(once);
-        EXPECT_EQ(exif::clean(*once, c.width, c.height), once);
+        EXPECT_EQ(meta::clean(*once, c.width, c.height), once);
     }
 }
 
 TEST(Clean, AnExifDirectoryIsAddedWhenThereIsNone)
 {
-    const auto cleaned = exif::clean(orientationExif(6, true), 30, 40);
+    const auto cleaned = meta::clean(orientationExif(6, true), 30, 40);
     ASSERT_TRUE(cleaned);
     const ExifView view(*cleaned);
     EXPECT_EQ(view.number(*view.find(view.ifd0(), kOrientation)), 1u);
@@ -164,7 +164,7 @@ TEST(Clean, SizesKeepTheirTypeWhenTheyFit)
     } cases[] = {{640, 480, 3, 4}, {70000, 65535, 4, 4}};
     for (const auto &c : cases) {
         const TaggedExif t = taggedExif(1, false, 64, 48);
-        const ExifView view(*exif::clean(t.payload, c.width, c.height));
+        const ExifView view(*meta::clean(t.payload, c.width, c.height));
         const auto x = view.find(t.exif, kPixelXDimension), y = view.find(t.exif, kPixelYDimension);
         EXPECT_EQ(x->type, c.typeX);
         EXPECT_EQ(y->type, c.typeY);
@@ -185,7 +185,7 @@ TEST(Clean, RemovedBytesAreCutOrZeroed)
             t.payload.push_back(0);
             putExif32(t.payload, entryOf(t, t.ifd0, kMake) + 8, at);
         }
-        const auto cleaned = exif::clean(t.payload, 32, 24);
+        const auto cleaned = meta::clean(t.payload, 32, 24);
         ASSERT_TRUE(cleaned);
         // The lens model is the last value before the GPS directory.
         const auto lens = ExifView(t.payload).find(t.exif, kLensModel);

@@ -1,10 +1,10 @@
 // The TIFF reader behind every EXIF block of the program, and the orientation it records.
-#include "tiff.h"
-#include "exif.h"
+#include "metadata/tiff.h"
+#include "metadata/exif.h"
 
 #include <algorithm>
 
-namespace exif {
+namespace meta {
 
 std::uint16_t ByteOrder::get16(const std::uint8_t *p) const
 {
@@ -128,4 +128,4 @@ int orientation(std::span<const std::uint8_t> payload)
     return 1;
 }
 
-}  // namespace exif
+}  // namespace meta

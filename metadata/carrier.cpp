@@ -1,12 +1,12 @@
 // Writing and finding the metadata blocks at the end of a bitmap.
-#include "carrier.h"
+#include "metadata/carrier.h"
 
-#include "exif.h"
+#include "metadata/exif.h"
 
 #include <algorithm>
 #include <optional>
 
-namespace exif {
+namespace meta {
 namespace {
 
 static_assert(kMaxPayload < std::uint64_t{1} << (8 * kCarrierLengthBytes), "the length field must hold any payload");
@@ -81,4 +81,4 @@ Metadata carriedMetadata(std::span<const std::uint8_t> file, std::uint64_t dataE
     return metadata;
 }
 
-}  // namespace exif
+}  // namespace meta

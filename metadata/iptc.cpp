@@ -1,12 +1,12 @@
 // Photoshop's image resources ("8BIM", an id, a padded Pascal name, a size, padded data) and the
 // IIM datasets of resource 0x0404 (0x1C, record, dataset, a 15-bit size or an extended one).
-#include "iptc.h"
+#include "metadata/iptc.h"
 
-#include "exif.h"
+#include "metadata/exif.h"
 
 #include <algorithm>
 
-namespace exif {
+namespace meta {
 namespace {
 
 constexpr std::string_view kResourceSignature = "8BIM";
@@ -94,4 +94,4 @@ std::vector<std::uint8_t> photoshopPayload(std::span<const std::uint8_t> records
     return payload;
 }
 
-}  // namespace exif
+}  // namespace meta
