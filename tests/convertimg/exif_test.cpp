@@ -82,7 +82,7 @@ struct TaggedCase {
     int orientation;
     bool bigEndian;
     int width, height;  // of the scaled, upright image
-    friend void PrintTo(const TaggedCase& c, std::ostream* os) { *os << "orientation " << c.orientation; }
+    friend void PrintTo(const TaggedCase& c, std::ostream* os) { *os << "Orientation" << c.orientation; }
 };
 
 class TaggedPhoto : public testing::TestWithParam<TaggedCase> {};
@@ -141,7 +141,7 @@ TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
 }
 
 INSTANTIATE_TEST_SUITE_P(Exif, TaggedPhoto, testing::Values(TaggedCase{1, false, 32, 24}, TaggedCase{6, true, 24, 32}),
-                         [](const auto& info) { return "Orientation" + std::to_string(info.param.orientation); });
+                         testing::PrintToStringParamName());
 
 // The location never reaches the new JPEG, wherever its directory hangs, and a directory found
 // where it does not belong goes with all it leads to; the rest of the EXIF stays.
