@@ -112,7 +112,7 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * and a helper thread when one is free.  A reduction to less than
  * half of an image just read first has libjpeg-turbo decode the file at 1/2, 1/4 or 1/8 of its
  * size, the smallest that leaves the filter a reduction of at least 2, which costs less and
- * looks the same.
+ * looks the same (kFilterReduction in imglib/resample.h says why).
  *
  * @param handle handle of the image to scale.  On success that image is released and its
  * handle becomes unknown; on failure it is left as it was.
