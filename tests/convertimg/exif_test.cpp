@@ -1,4 +1,4 @@
-// A photo's EXIF through both phases, as the program runs them: the image library reads, scales
+// A photo's metadata through both phases, as the program runs them: the image library reads, scales
 // and writes the bitmap, the converter makes the JPEG.  And bitmaps from elsewhere, whose end
 // the converter must not take for a block of ours.
 #include "convertimg/bmp_reader.h"
