@@ -95,7 +95,8 @@ clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
 
 # The benchmark: both phases against djpeg/cjpeg, libvips and ImageMagick on real photos, built
-# in a release tree of its own (build-release); prints the table and writes it to build/bench.md.
+# in a release tree of its own (build-release); prints its tables and writes them into their
+# sections of docs/performance.md.
 .PHONY: bench
 bench:
 	@scripts/install-deps --bench

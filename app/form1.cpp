@@ -362,7 +362,8 @@ void Form1::Slider2_Change()
 void Form1::setStatus(const QString &text)
 {
     Text1->setPlainText(text);
-    // Runs stay on this thread; painting now keeps the window alive during a long folder run.
+    // Painted now, not at the event loop's next turn: the run goes on on this thread between its
+    // awaits (liverun.h), and the status line is what tells the user where it stands.
     if (Text1->isVisible())
         Text1->viewport()->repaint();
 }

@@ -23,10 +23,12 @@ ConvertImg wrote before its settings were chosen by measure), ImageMagick and li
 on the same bitmaps.  --reference-tree adds the ConvertImg of another build tree (say main's),
 timed and measured beside ours.
 
-Prints the tables and writes them to build/bench.md.  Standard library only.
+Prints the tables and writes each into its section of docs/performance.md (write_sections()),
+where the prose around them stays as written.  Standard library only.
 """
 
 import argparse
+import collections
 import hashlib
 import os
 import re
@@ -41,6 +43,7 @@ from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+REPORT = ROOT / "docs" / "performance.md"
 PACKAGES = ["plasma-workspace-wallpapers", "ukui-wallpapers"]
 MIN_SIDE = 1000
 CORPUS_VERSION = "1"  # bump when the selection rule changes
@@ -586,6 +589,71 @@ def targets(groups, converter_groups, quality, bound, measured):
     return rows
 
 
+# What main() measured of memory: the window at rest, the largest photos alone, folders of copies.
+Memory = collections.namedtuple("Memory", "resting largest decoded in_flight bound alone heaviest counts folder_peaks")
+
+
+def report(args, rates, sizes, groups, converter_groups, measured, quality, memory):
+    """The tables and lines of a run, by section of the page they go to (write_sections())."""
+    m = memory
+    largest, bound, counts, folder_peaks = m.largest, m.bound, m.counts, m.folder_peaks
+    timings = [f"Redim Jpeg benchmark: {len(sizes)} photos "
+               f"({sum(w * h for w, h in sizes.values()) / 1e6:.0f} Mpx, {', '.join(PACKAGES)}), "
+               f"{os.cpu_count()} cores (nproc {subprocess.run(['nproc'], capture_output=True, text=True).stdout.strip()}), "
+               f"median of {args.reps} runs ({min(args.reps, args.slow_reps)} for libvips and ImageMagick), "
+               "contenders alternated; ratio to ours = contender's time / ours.", ""]
+    timings += table(groups + converter_groups)
+    jpegs = ["Phase 2's JPEGs: total size (without the metadata segments, which only ConvertImg carries) and "
+             "mean butteraugli distance of each photo's JPEG against the bitmap it was made from (lower is "
+             "better, about 1 is just visible); at 100 % only the photos of at most 2560 x 1600.", ""]
+    jpegs += distance_table(measured)
+    peaks = [f"Peak memory: the window at rest {m.resting:.0f} MiB; the largest photos "
+             f"({len(largest)} of {sizes[largest[0]][0]} x {sizes[largest[0]][1]}) decode to {m.decoded:.0f} MiB; "
+             f"{m.in_flight} cores, so the bound ({m.in_flight} + 2) x decoded + 100 MiB is {bound:.0f} MiB. "
+             f"Alone in a folder at 50 %, they peak at "
+             + ", ".join(f"{m.alone[p]:.0f} MiB ({p.stem})" for p in largest)
+             + f". Folders of copies of {m.heaviest.stem} peak at "
+             + "; ".join(f"{r} %: " + ", ".join(f"{folder_peaks[r, k]:.0f} MiB for {k}" for k in counts)
+                         for r in rates) + "."]
+    for rate, values in quality.items():
+        worst = min(values)
+        below = [name for v, name in values if v < 40]
+        peaks.append(f"PSNR against ImageMagick -filter Lanczos -resize {rate}%: worst {worst[0]:.1f} dB "
+                     f"({worst[1]}), median {statistics.median(v for v, _ in values):.1f} dB, "
+                     f"{len(values) - len(below)} of {len(values)} photos at 40 dB or more"
+                     + (f"; below: {', '.join(below)}" if below else "") + ".")
+    goals = targets(groups, converter_groups, quality, bound, measured)
+    for rate in rates:
+        few, many = folder_peaks[rate, counts[1]], folder_peaks[rate, counts[2]]
+        goals.append(f"| Phase 1 at {rate} %: peak memory flat in the number of photos | {many:.0f} MiB for "
+                     f"{counts[2]} photos, {few:.0f} MiB for {counts[1]} | {'yes' if many <= 1.1 * few else 'no'} |")
+        most_copies = max(folder_peaks[rate, k] for k in counts)
+        goals.append(f"| Phase 1 at {rate} %: folders of copies of {m.heaviest.stem} within the bound "
+                     f"({bound:.0f} MiB) | {most_copies:.0f} MiB | {'yes' if most_copies <= bound else 'no'} |")
+    return {"timings": timings, "gains": gains(groups + converter_groups), "jpegs": jpegs, "memory": peaks,
+            "goals": goals}
+
+
+def write_sections(path, sections):
+    """Writes each section of `sections` ({name: lines}) into the page at `path`, between the
+    lines `<!-- bench:NAME -->` and `<!-- /bench:NAME -->`, in place of what stood there;
+    everything outside the markers stays as it is.  A section the page has no markers for yet is
+    added at its end, markers and all.  The page is written whole or not at all."""
+    text = path.read_text() if path.exists() else ""
+    for name, lines in sections.items():
+        begin, end = f"<!-- bench:{name} -->", f"<!-- /bench:{name} -->"
+        block = "\n".join([begin, "", *lines, "", end])
+        found = re.search(re.escape(begin) + r"\n.*?" + re.escape(end), text, re.S)
+        if found:
+            text = text[:found.start()] + block + text[found.end():]
+        else:
+            text = text.rstrip("\n") + ("\n\n" if text else "") + block + "\n"
+    path.parent.mkdir(parents=True, exist_ok=True)
+    written = path.with_name(f".{path.name}.new")
+    written.write_text(text)
+    written.replace(path)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--reps", type=int, default=5, help="runs of each contender (default 5)")
@@ -598,7 +666,8 @@ def main():
                         "name holds one of them (ours always runs)")
     parser.add_argument("--reference-tree", default="", help="a build tree of another version (e.g. main's): "
                         "its ConvertImg is timed and measured beside ours")
-    parser.add_argument("--output", default=str(ROOT / "build" / "bench.md"))
+    parser.add_argument("--output", default=str(REPORT),
+                        help="the page whose marked sections get the tables (default docs/performance.md)")
     args = parser.parse_args()
 
     cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "redim-bench"
@@ -688,47 +757,11 @@ def main():
                 values.append((psnr(compare, ours, theirs / ours.name), ours.stem))
             quality[rate] = values
 
-        lines = [f"Redim Jpeg benchmark: {len(sizes)} photos "
-                 f"({sum(w * h for w, h in sizes.values()) / 1e6:.0f} Mpx, {', '.join(PACKAGES)}), "
-                 f"{os.cpu_count()} cores (nproc {subprocess.run(['nproc'], capture_output=True, text=True).stdout.strip()}), "
-                 f"median of {args.reps} runs ({min(args.reps, args.slow_reps)} for libvips and ImageMagick), "
-                 "contenders alternated; ratio to ours = contender's time / ours.", ""]
-        lines += table(groups + converter_groups)
-        lines += ["", "Phase 2's JPEGs: total size (without the metadata segments, which only ConvertImg carries) and "
-                  "mean butteraugli distance of each photo's JPEG against the bitmap it was made from (lower is "
-                  "better, about 1 is just visible); at 100 % only the photos of at most 2560 x 1600.", ""]
-        lines += distance_table(measured)
-        lines += [""] + gains(groups + converter_groups)
-        lines += ["",
-                  f"Peak memory: the window at rest {resting:.0f} MiB; the largest photos "
-                  f"({len(largest)} of {sizes[largest[0]][0]} x {sizes[largest[0]][1]}) decode to {decoded:.0f} MiB; "
-                  f"{in_flight} cores, so the bound ({in_flight} + 2) x decoded + 100 MiB is {bound:.0f} MiB. "
-                  f"Alone in a folder at 50 %, they peak at "
-                  + ", ".join(f"{alone[p]:.0f} MiB ({p.stem})" for p in largest)
-                  + f". Folders of copies of {heaviest.stem} peak at "
-                  + "; ".join(f"{r} %: " + ", ".join(f"{folder_peaks[r, k]:.0f} MiB for {k}" for k in counts)
-                              for r in rates) + "."]
-        for rate, values in quality.items():
-            worst = min(values)
-            below = [name for v, name in values if v < 40]
-            lines.append(f"PSNR against ImageMagick -filter Lanczos -resize {rate}%: worst {worst[0]:.1f} dB "
-                         f"({worst[1]}), median {statistics.median(v for v, _ in values):.1f} dB, "
-                         f"{len(values) - len(below)} of {len(values)} photos at 40 dB or more"
-                         + (f"; below: {', '.join(below)}" if below else "") + ".")
-        lines += [""] + targets(groups, converter_groups, quality, bound, measured)
-        for rate in rates:
-            few, many = folder_peaks[rate, counts[1]], folder_peaks[rate, counts[2]]
-            lines.append(f"| Phase 1 at {rate} %: peak memory flat in the number of photos | {many:.0f} MiB for "
-                         f"{counts[2]} photos, {few:.0f} MiB for {counts[1]} | {'yes' if many <= 1.1 * few else 'no'} |")
-            most_copies = max(folder_peaks[rate, k] for k in counts)
-            lines.append(f"| Phase 1 at {rate} %: folders of copies of {heaviest.stem} within the bound "
-                         f"({bound:.0f} MiB) | {most_copies:.0f} MiB | {'yes' if most_copies <= bound else 'no'} |")
-        text = "\n".join(lines) + "\n"
-        print(text)
-        output = Path(args.output)
-        output.parent.mkdir(parents=True, exist_ok=True)
-        output.write_text(text)
-        log(f"written to {output}")
+        memory = Memory(resting, largest, decoded, in_flight, bound, alone, heaviest, counts, folder_peaks)
+        sections = report(args, rates, sizes, groups, converter_groups, measured, quality, memory)
+        print("\n\n".join("\n".join(lines) for lines in sections.values()))
+        write_sections(Path(args.output), sections)
+        log(f"written to {args.output}")
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -27,6 +27,12 @@ struct JpegFrame {
     // The 8 x 8 blocks of every component, each rounded up to whole MCUs as libjpeg-turbo
     // allocates them: the most a scan visits.
     std::uint64_t blocks() const;
+
+    // The bytes of the buffer of every DCT coefficient that libjpeg-turbo allocates, and clears,
+    // to decode a progressive or multi-scan file: 64 coefficients of 2 bytes (a JBLOCK) for each
+    // of blocks(), exactly.  The library's limits and the read-ahead's budget both count it here.
+    std::uint64_t coefficientBytes() const { return blocks() * kCoefficientBytesPerBlock; }
+    static constexpr std::uint64_t kCoefficientBytesPerBlock = 64 * 2;
 };
 
 // Walks a JPEG stream, segment by segment by their lengths, and through each scan's entropy-coded

@@ -26,13 +26,13 @@ namespace {
 
 constexpr std::size_t kHeaderSize = bmp::headersBytes;
 // Every image the library holds can be written: its rows padded to 4 bytes (at worst 4 bytes
-// for 3), the headers and an EXIF block fit the 32-bit sizes of the headers.
+// for 3), the headers and the metadata blocks fit the 32-bit sizes of the headers.
 static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + meta::kMaxCarriedBytes <= 0xFFFFFFFFu,
               "the largest image must fit a bitmap's 32-bit sizes");
 // 96 dpi, what Windows assumes for a bitmap with no density of its own.
 constexpr std::int32_t kDefaultPerMetre = 3780;
 
-// `after` is the size of what follows the pixels (the EXIF block), which the file size counts.
+// `after` is the size of what follows the pixels (the metadata blocks), which the file size counts.
 void writeHeaders(const Image &image, std::size_t paddedRow, std::size_t after, std::uint8_t *h)
 {
     using bmp::put16;
@@ -115,7 +115,7 @@ private:
 constexpr std::size_t kBytesPerCall = 128u << 10;
 
 // A row adds up to this many vectors to a call: its pixels and its padding, and with the last
-// row the EXIF payload and its trailer.
+// row the metadata blocks.
 constexpr int kVectorsPerRow = 4;
 // Vectors gathered into one call, within the system's limit.
 constexpr int kMaxVectors = 512;

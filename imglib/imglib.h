@@ -8,8 +8,8 @@
  * Images are 8-bit BGR, upright (the EXIF orientation of the file is applied when it is read)
  * and in sRGB (an embedded colour profile is applied when it is read), so an image carries no
  * orientation or colour profile of its own.  It keeps the pixel density of the JPEG file, which
- * ends up in the bitmap, and the file's EXIF segment, which ends up after the bitmap's pixels,
- * made to describe the image (see #WriteDIBToFile).
+ * ends up in the bitmap, and the file's metadata (EXIF, XMP, IPTC, comments), which ends up after
+ * the bitmap's pixels, made to describe the image (see #WriteDIBToFile).
  *
  * Every function reports failure by returning 0.  None of them prints, throws, aborts or ends
  * the process, whatever the input.  All of them may be called from several threads at once;
@@ -108,11 +108,11 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor;
  * from a factor of 4 on, blocks of pixels are averaged first and the filter does the last factor
  * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the
- * density and the EXIF segment of the original.  Large images are scaled by the caller's thread
+ * density and the metadata of the original.  Large images are scaled by the caller's thread
  * and a helper thread when one is free.  A reduction to less than
  * half of an image just read first has libjpeg-turbo decode the file at 1/2, 1/4 or 1/8 of its
  * size, the smallest that leaves the filter a reduction of at least 2, which costs less and
- * looks the same.
+ * looks the same (kFilterReduction in imglib/resample.h says why).
  *
  * @param handle handle of the image to scale.  On success that image is released and its
  * handle becomes unknown; on failure it is left as it was.
@@ -156,36 +156,12 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  * known, n is at most 65533 and the block starts at or after the end of the pixel array the
  * headers describe, and stops at the first that is not so, or after 32 blocks.
  *
- * The XMP packet is edited with an XML parser, its properties known by their namespaces, but
- * for the location, known by its name alone:
- *   - kept: every property but those below, the creator, rights, title, description and
- *     keywords (dc:), the rating, Photoshop's and IPTC's fields, lens and camera data among them;
- *   - changed: tiff:Orientation is 1; tiff:ImageWidth and tiff:ImageLength, and
- *     exif:PixelXDimension and exif:PixelYDimension, where present, give the image's size;
- *   - removed: every property that names a location, whatever its namespace, prefix or letter
- *     case (GPS*, *Latitude, *Longitude, *Altitude, EarthPose*: the rule and what it leaves are
- *     those of namesLocation() in metadata/xmp.h, and the README's "The location"), the face and
- *     person regions (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry
- *     (xmpMM:History, xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain map's
- *     description (hdrgm:) and the pointer to extended XMP (xmpNote:HasExtendedXMP).
- * A packet that does not parse, or whose root element would go, is dropped whole.  The IPTC
- * records, which hold no coordinates, are kept as they are, and dropped whole when one runs
- * outside them; the segment's other resources (Photoshop's thumbnails and settings) are not
- * kept.  Comments are kept as they are.
- *
- * The EXIF payload is the photo's EXIF edited in place, never laid out again, so that every
- * value kept stays at its offset (a maker note's own offsets stay valid):
- *   - kept: every tag but those below: dates, camera and lens, exposure settings, author,
- *     copyright, description, the maker note...;
- *   - changed: Orientation is 1 (the image is upright); PixelXDimension and PixelYDimension,
- *     and ImageWidth and ImageLength when IFD0 has them, give the image's size; ColorSpace is
- *     1 (sRGB); an Exif directory is added when there is none;
- *   - removed: the GPS directory, the thumbnail (IFD1 and its image), and the XMP and
- *     Photoshop data stored in the EXIF (tags 0x02BC and 0x8649, which may hold an XMP packet and
- *     its location), their bytes zeroed, or cut when nothing kept follows them.
- * An EXIF segment damaged in any way (an offset or a count running outside it, a directory
- * reached twice or overlapping another, a value type of unknown size...) is dropped whole, and
- * the bitmap is then written without its block, like that of a JPEG file without EXIF.
+ * The payloads are the photo's metadata made to describe this image by the program's metadata
+ * policy, which metadata/metadata.h states kind by kind (what is kept, changed and removed: the
+ * location, faces, the edit history and the thumbnail go).  The EXIF is edited in place, never
+ * laid out again, so that every value kept stays at its offset (a maker note's own offsets stay
+ * valid).  A kind that is damaged in any way is dropped whole, and the bitmap is then written
+ * without its block, like that of a JPEG file without it.
  *
  * @param handle handle of the image to write.  The image stays held by the library.
  * @param path path of the bitmap file to write (zero-terminated, 8-bit).  Read only; the

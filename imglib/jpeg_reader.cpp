@@ -151,19 +151,22 @@ struct MallocFree {
     void operator()(void *p) const { std::free(p); }
 };
 
-// Multi-scan files (progressive or non-interleaved) are decoded through a buffer of all the
-// DCT coefficients, 128 bytes per 8x8 block of every component, which libjpeg clears up front.
-std::uint64_t coefficientBytes(const jpeg_decompress_struct &cinfo)
+static_assert(sizeof(JBLOCK) == common::JpegFrame::kCoefficientBytesPerBlock, "a JBLOCK is 64 coefficients of 2 bytes");
+
+// The frame as libjpeg read it, to size what libjpeg allocates for it; nothing for more
+// components than a frame of ours holds, which chooseColour() has refused already.
+std::optional<common::JpegFrame> frameOf(const jpeg_decompress_struct &cinfo)
 {
-    std::uint64_t bytes = 0;
-    for (int c = 0; c < cinfo.num_components; ++c) {
-        const jpeg_component_info &comp = cinfo.comp_info[c];
-        // Rounded up to whole iMCU rows and MCUs, as libjpeg allocates them.
-        const std::uint64_t w = comp.width_in_blocks + comp.h_samp_factor;
-        const std::uint64_t h = comp.height_in_blocks + comp.v_samp_factor;
-        bytes += w * h * sizeof(JBLOCK);
-    }
-    return bytes;
+    common::JpegFrame frame;
+    if (cinfo.num_components > static_cast<int>(frame.components.size()))
+        return std::nullopt;
+    frame.width = cinfo.image_width;
+    frame.height = cinfo.image_height;
+    frame.progressive = cinfo.progressive_mode != FALSE;
+    frame.count = cinfo.num_components;
+    for (int c = 0; c < frame.count; ++c)
+        frame.components[c] = {cinfo.comp_info[c].h_samp_factor, cinfo.comp_info[c].v_samp_factor};
+    return frame;
 }
 
 // A multi-scan file whose coefficient buffer is this many times larger than the file is
@@ -363,7 +366,11 @@ bool limitCoefficients(Decoder &d, const JpegFile &file)
         return false;
     if (!multiScan)
         return true;
-    const std::uint64_t coefficients = coefficientBytes(*cinfo);
+    const std::optional<common::JpegFrame> frame = frameOf(*cinfo);
+    if (!frame)
+        return false;
+    // Multi-scan files are decoded through a buffer of every coefficient, cleared up front.
+    const std::uint64_t coefficients = frame->coefficientBytes();
     if (coefficients > kMaxImageBytes)
         return false;
     if (coefficients > kSmallCoefficientBuffer && coefficients / kMaxCoefficientsPerFileByte > file.size)

@@ -55,8 +55,8 @@ public:
             return;
         decoded_ = image;
         const int width = static_cast<int>(outWidth_), height = static_cast<int>(outHeight_);
-        // A reduction by 4 or more left after the decode (only below 6 %) averages blocks
-        // first: that is done once the decode is over.
+        // When the reduction left after the decode still averages blocks first (below about
+        // 3 % at equal rates), the scaling waits for the whole decode.
         if (needsShrink(image->width(), image->height(), width, height))
             return;
         resizer_.emplace(*image, width, height);
@@ -118,8 +118,8 @@ int decodeEighths(std::int32_t scaleX, std::int32_t scaleY)
 {
     const std::int32_t largest = std::max(scaleX, scaleY);
     for (int eighths : {1, 2, 4}) {
-        // eighths / 8 >= 2 * largest / 100
-        if (eighths * 100 >= 16 * largest)
+        // eighths / 8 >= kFilterReduction * largest / 100
+        if (eighths * 100 >= kFilterReduction * 8 * largest)
             return eighths;
     }
     return 8;

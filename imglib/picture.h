@@ -35,10 +35,8 @@ struct Picture {
 std::int64_t scaledSize(int size, std::int32_t percent);
 
 // The eighths (1, 2, 4 or 8) of its size a JPEG is decoded at before being scaled by scaleX and
-// scaleY percent: the smallest that still leaves the resampler a reduction by two or more on
-// both axes, so that Lanczos-3, not libjpeg's reduced inverse DCT, decides what the result
-// looks like.  libjpeg's reduction keeps each 8 x 8 block apart and shows the block edges;
-// a halving after it smooths them out.
+// scaleY percent: the smallest that still leaves the resampler kFilterReduction or more on both
+// axes (resample.h says why).
 int decodeEighths(std::int32_t scaleX, std::int32_t scaleY);
 
 // Reads the JPEG file at `path`, preparing the scaling expected next.  Null if the file cannot

@@ -330,20 +330,22 @@ std::unique_ptr<Image> filter(const Image &in, int outWidth, int outHeight, doub
 
 }  // namespace
 
+int boxShrinkFactor(int inSize, int outSize)
+{
+    return std::max(1, inSize / (kFilterReduction * outSize));
+}
+
 bool needsShrink(int inWidth, int inHeight, int outWidth, int outHeight)
 {
-    return inWidth / (2 * outWidth) > 1 || inHeight / (2 * outHeight) > 1;
+    return boxShrinkFactor(inWidth, outWidth) > 1 || boxShrinkFactor(inHeight, outHeight) > 1;
 }
 
 std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight)
 {
-    // A strong reduction first averages blocks of pixels, which costs one cheap pass over the
-    // input, and leaves the filter a reduction between 2 and 4 to finish.  The filter's taps
-    // grow with the reduction (60-odd per pixel at 10 %), so this saves most of the work; and
-    // with at least a factor of two left, the filter still sees every detail the box average
-    // let through and removes the aliasing the box average alone would leave.
-    const int shrinkX = std::max(1, in.width() / (2 * outWidth));
-    const int shrinkY = std::max(1, in.height() / (2 * outHeight));
+    // A strong reduction first averages blocks of pixels, one cheap pass over the input, and
+    // leaves the filter the rest (kFilterReduction says why).
+    const int shrinkX = boxShrinkFactor(in.width(), outWidth);
+    const int shrinkY = boxShrinkFactor(in.height(), outHeight);
     if (shrinkX == 1 && shrinkY == 1)
         return filter(in, outWidth, outHeight, 0.0, 0.0);
     const auto shrunk = boxShrink(in, shrinkX, shrinkY);

@@ -42,15 +42,29 @@ struct AxisWeights {
 // not divide the size, the last input pixel stands for fewer than the others).
 AxisWeights axisWeights(int inSize, int outSize, double scale = 0.0);
 
+// The reduction the filter always makes itself.  A strong reduction is begun by cheaper means:
+// libjpeg-turbo's reduced decode, at 1/2, 1/4 or 1/8 of the size (decodeEighths() in picture.h),
+// then the box average of blocks of pixels (boxShrinkFactor()).  Each stops where the filter
+// still has this factor or more to do, so that Lanczos-3 decides what the result looks like: it
+// sees every detail they let through, and smooths out the block edges of libjpeg's reduction and
+// the aliasing the box average alone would leave.  The cheap passes save most of the work, as
+// the filter's taps grow with its reduction (60-odd per pixel at 10 %).
+inline constexpr int kFilterReduction = 2;
+
 // The box average of every shrinkX x shrinkY block of `in` (blocks at the right and bottom
 // edges may be smaller), with the density of `in`.
 std::unique_ptr<Image> boxShrink(const Image &in, int shrinkX, int shrinkY);
+
+// The factor resize() averages blocks of pixels by along a side of inSize pixels scaled to
+// outSize: the largest whole factor that leaves the filter kFilterReduction or more, and 1 (no
+// averaging) below a reduction by twice that.
+int boxShrinkFactor(int inSize, int outSize);
 
 // The image scaled to outWidth x outHeight (both at least 1), with the density of the
 // original.  Throws std::bad_alloc, or std::length_error for an image too large to hold.
 std::unique_ptr<Image> resize(const Image &in, int outWidth, int outHeight);
 
-// True when resize() averages blocks of pixels before filtering (a reduction by 4 or more).
+// True when resize() averages blocks of pixels before filtering (boxShrinkFactor()).
 bool needsShrink(int inWidth, int inHeight, int outWidth, int outHeight);
 
 // How many rows of an image being decoded are final, for scaling it while the rest is still

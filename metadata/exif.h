@@ -1,5 +1,5 @@
 // EXIF blocks, the payload of a JPEG's APP1 "Exif" segment: the orientation a photo asks for,
-// and the cleaning that fits a photo's metadata to the upright, resized sRGB copy made of it.
+// and the cleaning that fits a photo's EXIF to the upright, resized sRGB copy made of it.
 #pragma once
 
 #include <cstddef>
@@ -28,22 +28,16 @@ constexpr bool swapsAxes(int orientation)
     return orientation >= 5 && orientation <= 8;
 }
 
-// The payload made fit for an upright sRGB image of width x height pixels, or nothing when it
-// is not EXIF, is damaged in any way (an offset or a count running past its end, a directory
-// reached twice or overlapping another, a value type we cannot size...), or would grow past
-// kMaxPayload.  The TIFF block is edited in place, never laid out again, so that every value
-// kept stays at its offset (a maker note's own offsets keep pointing where they did):
-//   - Orientation becomes 1; ImageWidth and ImageLength of IFD0, when there, give the new size;
-//   - the Exif directory gets PixelXDimension and PixelYDimension (SHORT when the entry was a
-//     SHORT or is new and the value fits, LONG otherwise) and ColorSpace 1 (sRGB); an Exif
-//     directory is added when there is none;
-//   - the GPS directory wherever its pointer stands, the thumbnail (IFD1 and its image), and any
-//     directory pointed to from where it does not belong (the Exif directory belongs in IFD0,
-//     the Interop directory in the Exif directory, nothing else anywhere) are unlinked with all
-//     they lead to, and their bytes zeroed, or cut when nothing kept lies after them;
-//   - so are the values of XMP (XMLPacket, 0x02BC) and of Photoshop's image resources (0x8649,
-//     which may hold an XMP packet) in the directories kept, whose entries go: a second XMP
-//     story of the photo as it was, its location possibly in it (see namesLocation() in xmp.h);
+// The payload made fit for an upright sRGB image of width x height pixels, keeping, changing and
+// removing what the metadata policy says (cleaned() in metadata.h), or nothing when it is not
+// EXIF, is damaged in any way (an offset or a count running past its end, a directory reached
+// twice or overlapping another, a value type we cannot size...), or would grow past kMaxPayload.
+// The TIFF block is edited in place, never laid out again, so that every value kept stays at its
+// offset (a maker note's own offsets keep pointing where they did):
+//   - PixelXDimension and PixelYDimension are SHORT when the entry was a SHORT or is new and the
+//     value fits, LONG otherwise;
+//   - what is removed is unlinked, with all it leads to, and its bytes zeroed, or cut when
+//     nothing kept lies after them;
 //   - a directory that must grow is written again after the last byte still in use, and its
 //     pointer updated; the block ends there.
 // Cleaning a cleaned payload again with the same size gives the same bytes.

@@ -1,7 +1,6 @@
 // IPTC-IIM records, which photo editors keep in a JPEG's APP13 "Photoshop 3.0" segment as its
-// image resource 0x0404: caption, keywords, credit and rights. They hold no coordinates and are
-// carried as they stand; the segment's other resources (thumbnails, Photoshop's own settings)
-// describe the photo as it was and are not.
+// image resource 0x0404: caption, keywords, credit and rights; found, checked and written back as
+// the segment's one resource (what is carried: cleaned() in metadata.h).
 #pragma once
 
 #include <cstdint>

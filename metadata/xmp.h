@@ -37,17 +37,12 @@ inline constexpr std::size_t kMaxXmpPacket = kMaxPayload - kXmpId.size();
 // themselves and which IPTC records carry too.
 bool namesLocation(std::string_view localName);
 
-// The packet made fit for an upright copy of width x height pixels, or nothing when it does not
-// parse as one UTF-8 XML document (a DOCTYPE included: XMP has none), when its root element would
-// go, or when it cannot be made to fit kMaxXmpPacket. Properties are known by their namespace's
-// URI, whatever the prefix (a location by its name alone), written as attributes of their
-// rdf:Description or as elements alike; everything else stays byte for byte:
-//   - changed: tiff:Orientation becomes 1; tiff:ImageWidth and exif:PixelXDimension, and
-//     tiff:ImageLength and exif:PixelYDimension, where present, give the new size;
-//   - removed: every property namesLocation() takes for a location, face and person regions
-//     (mwg-rs:Regions, MP:RegionInfo), the edit history and ancestry (xmpMM:History,
-//     xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain map's description (hdrgm:*) and
-//     the pointer to extended XMP (xmpNote:HasExtendedXMP).
+// The packet made fit for an upright copy of width x height pixels, changing and removing what
+// the metadata policy says (cleaned() in metadata.h), or nothing when it does not parse as one
+// UTF-8 XML document (a DOCTYPE included: XMP has none), when its root element would go, or when
+// it cannot be made to fit kMaxXmpPacket. Properties are known by their namespace's URI, whatever
+// the prefix (a location by its name alone), written as attributes of their rdf:Description or as
+// elements alike, an element going with all it holds; everything else stays byte for byte.
 // Cleaning a cleaned packet again with the same size gives the same bytes.
 std::optional<std::string> cleanXmp(std::string_view packet, std::uint32_t width, std::uint32_t height);
 

@@ -52,9 +52,9 @@ PhotoFootprint footprintOf(const QByteArray &file, qint32 rate)
         footprint.kept = scaledSide(header.width, rate) * scaledSide(header.height, rate) * 3;
     footprint.held += footprint.decoded + (rate != 100 ? footprint.kept : 0);
     // A scan of fewer components than the frame has means several scans: the decoder then keeps
-    // every coefficient too, 128 bytes a block.
+    // every coefficient too.
     if (header.progressive || (frame->firstScanComponents > 0 && frame->firstScanComponents < header.count))
-        footprint.held += header.blocks() * 64 * 2;
+        footprint.held += header.coefficientBytes();
     return footprint;
 }
 

@@ -14,8 +14,7 @@ struct PhotoFootprint {
     // What a read and scaling ahead hold until the window takes the photo: its bytes twice (the
     // read-ahead's copy, to compare, and the library's), the pixels at full size, the scaled copy
     // when `rate` is not 100, and for a progressive or multi-scan file the coefficients of the
-    // whole image that libjpeg-turbo keeps while it decodes (128 bytes per 8 x 8 block of every
-    // component).
+    // whole image that libjpeg-turbo keeps while it decodes (JpegFrame::coefficientBytes()).
     std::uint64_t held = 0;
     // What stays of it once the window has it: the scaled copy, or when `rate` is 100 the pixels
     // and the library's copy of the file, which it keeps with an image just read.

@@ -1,3 +1,5 @@
+// The short-path routine: the folders and the last name of a path cut to short form, and long
+// names numbered from the record of those made before.
 #include "phase2/shortpath.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
-#pragma once
 // Short path form of a Windows-style path for the converter's command line.
 //
 // chemcourt() turns a path such as C:\Program Files\Photo album\vacances ete.jpg into
 // C:\PROGRA~1\PHOTOA~1\VACANC~1.JPG: upper case, no blanks, no folder name longer than
 // 8 characters, long file names numbered from the record of the short names made so far.
 // It is a pure string routine: it never looks at the disk.
+#pragma once
 
 #include <QString>
 #include <QStringList>

@@ -82,8 +82,7 @@ TEST_P(ReadsBitmap, GivesEveryPixelTopRowFirst)
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, ReadsBitmap, testing::ValuesIn(goodCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, ReadsBitmap, testing::ValuesIn(goodCases), testing::PrintToStringParamName());
 
 struct BadCase {
     const char* name;
@@ -176,8 +175,7 @@ TEST_P(RefusesBitmap, WithItsReason)
     EXPECT_EQ(bitmap.height, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Damage, RefusesBitmap, testing::ValuesIn(badCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Damage, RefusesBitmap, testing::ValuesIn(badCases), testing::PrintToStringParamName());
 
 // Run-length-encoded files: codes written by hand (bottom row first), and the palette indexes a
 // reader should give, top row first, or the reason it should refuse them.
@@ -303,8 +301,7 @@ TEST_P(ReadsRunLength, PixelForPixelOrRefused)
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, ReadsRunLength, testing::ValuesIn(rleCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Codes, ReadsRunLength, testing::ValuesIn(rleCases), testing::PrintToStringParamName());
 
 // A good run-length file cut anywhere in its codes has lost its end-of-bitmap code.
 TEST(BmpReader, RefusesEveryCutOfRunLengthCodes)

@@ -204,8 +204,7 @@ TEST_P(ConvertsLayout, IntoAFaithfulJpeg)
     EXPECT_EQ(filesIn(dir), (std::set<std::string>{"image.bmp", "image.jpg"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, ConvertsLayout, testing::ValuesIn(layoutCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, ConvertsLayout, testing::ValuesIn(layoutCases), testing::PrintToStringParamName());
 
 TEST_F(ConverterTest, KeepsTheBitmapResolutionAsDensity)
 {

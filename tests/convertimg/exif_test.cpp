@@ -1,4 +1,4 @@
-// A photo's EXIF through both phases, as the program runs them: the image library reads, scales
+// A photo's metadata through both phases, as the program runs them: the image library reads, scales
 // and writes the bitmap, the converter makes the JPEG.  And bitmaps from elsewhere, whose end
 // the converter must not take for a block of ours.
 #include "convertimg/bmp_reader.h"
@@ -82,7 +82,7 @@ struct TaggedCase {
     int orientation;
     bool bigEndian;
     int width, height;  // of the scaled, upright image
-    friend void PrintTo(const TaggedCase& c, std::ostream* os) { *os << "orientation " << c.orientation; }
+    friend void PrintTo(const TaggedCase& c, std::ostream* os) { *os << "Orientation" << c.orientation; }
 };
 
 class TaggedPhoto : public testing::TestWithParam<TaggedCase> {};
@@ -141,7 +141,7 @@ TEST_P(TaggedPhoto, KeepsChangesAndRemovesWhatItShould)
 }
 
 INSTANTIATE_TEST_SUITE_P(Exif, TaggedPhoto, testing::Values(TaggedCase{1, false, 32, 24}, TaggedCase{6, true, 24, 32}),
-                         [](const auto& info) { return "Orientation" + std::to_string(info.param.orientation); });
+                         testing::PrintToStringParamName());
 
 // The location never reaches the new JPEG, wherever its directory hangs, and a directory found
 // where it does not belong goes with all it leads to; the rest of the EXIF stays.

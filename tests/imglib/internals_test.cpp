@@ -14,9 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numeric>
 #include <random>
 #include <thread>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -358,6 +361,43 @@ TEST(JpegFile, EndsWithTheImage)
         return std::span<std::uint8_t>(room);
     }));
     EXPECT_LE(room.size(), std::size_t{3} << 20);
+}
+
+// The coefficient buffer counted for a frame is the one libjpeg-turbo allocates for it: each
+// component's blocks, as its header gives them, rounded up to whole MCUs on both sides.
+TEST(JpegFrame, CountsTheCoefficientBufferLibjpegAllocates)
+{
+    using namespace testimages;
+    const auto roundUp = [](std::uint64_t n, int factor) { return (n + factor - 1) / factor * factor; };
+    std::vector<JpegOptions> kinds(7);
+    const Subsampling samplings[] = {Subsampling::S444, Subsampling::S420, Subsampling::S422,
+                                     Subsampling::S440, Subsampling::S411, Subsampling::Unusual};
+    for (std::size_t i = 0; i < std::size(samplings); ++i)
+        kinds[i].subsampling = samplings[i];
+    kinds.back().colour = ColourModel::Gray;
+    for (JpegOptions &options : kinds) {
+        options.progressive = true;
+        for (const auto &[width, height] : {std::pair{67, 45}, {1, 1}, {17, 33}}) {
+            const auto jpeg = encodeJpeg(gradient(width, height), options);
+            jpeg_decompress_struct cinfo;
+            jpeg_error_mgr errors;
+            cinfo.err = jpeg_std_error(&errors);
+            jpeg_create_decompress(&cinfo);
+            jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+            jpeg_read_header(&cinfo, TRUE);
+            std::uint64_t allocated = 0;
+            for (int c = 0; c < cinfo.num_components; ++c) {
+                const jpeg_component_info &component = cinfo.comp_info[c];
+                allocated += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                             roundUp(component.height_in_blocks, component.v_samp_factor) * sizeof(JBLOCK);
+            }
+            jpeg_destroy_decompress(&cinfo);
+            common::JpegWalk walk;
+            walk.advance(jpeg);
+            ASSERT_TRUE(walk.frame());
+            EXPECT_EQ(walk.frame()->coefficientBytes(), allocated) << width << "x" << height;
+        }
+    }
 }
 
 // ---- Handles --------------------------------------------------------------------------------

@@ -66,6 +66,7 @@ struct FileCase {
     const char *name;
     int width, height;
     JpegOptions options;
+    friend void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
 };
 
 JpegOptions with(void (*change)(JpegOptions &))
@@ -114,8 +115,7 @@ TEST_P(PreparedScaling, GivesWhatAnUnpreparedReadGivesWhateverTheGuess)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, PreparedScaling, ::testing::ValuesIn(kFiles),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, PreparedScaling, ::testing::ValuesIn(kFiles), ::testing::PrintToStringParamName());
 
 // Damaged files fail at ReadFileIntoDIB, as they must for the program to log them, whether or
 // not a reduced decode was prepared: every decode reads the whole file.

@@ -23,6 +23,7 @@ struct EncodingCase {
     const char *name;
     JpegOptions options;
     int maxError;  // per channel, anywhere
+    friend void PrintTo(const EncodingCase &c, std::ostream *os) { *os << c.name; }
 };
 
 JpegOptions with(void (*change)(JpegOptions &))
@@ -99,8 +100,7 @@ TEST_P(Encodings, DecodeToTheOriginalPixels)
     EXPECT_LE(worst, c.maxError);
 }
 
-INSTANTIATE_TEST_SUITE_P(Jpeg, Encodings, ::testing::ValuesIn(kEncodings),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Jpeg, Encodings, ::testing::ValuesIn(kEncodings), ::testing::PrintToStringParamName());
 
 TEST(Read, GrayscaleComesOutAsEqualChannelsOfTheLuma)
 {
@@ -173,6 +173,10 @@ struct OrientationCase {
     int orientation;
     bool bigEndian = false;
     bool progressive = false;  // with 4:2:0, so the turn also meets subsampled chroma
+    friend void PrintTo(const OrientationCase &c, std::ostream *os)
+    {
+        *os << c.orientation << (c.bigEndian ? "Motorola" : "Intel") << (c.progressive ? "Progressive" : "");
+    }
 };
 
 class Orientations : public ::testing::TestWithParam<OrientationCase> {};
@@ -203,11 +207,7 @@ INSTANTIATE_TEST_SUITE_P(Exif, Orientations,
                                            OrientationCase{6, true}, OrientationCase{8, true},
                                            OrientationCase{3, false, true}, OrientationCase{6, false, true},
                                            OrientationCase{7, false, true}),
-                         [](const auto &info) {
-                             return std::to_string(info.param.orientation) +
-                                    (info.param.bigEndian ? "Motorola" : "Intel") +
-                                    (info.param.progressive ? "Progressive" : "");
-                         });
+                         ::testing::PrintToStringParamName());
 
 // Large images are converted and turned band by band on a second thread; blocks of distinct
 // flat colours show any band that lands in the wrong place or is converted twice or not at all.
@@ -498,6 +498,7 @@ std::vector<std::uint8_t> withSize(std::vector<std::uint8_t> jpeg, unsigned widt
 struct BadFile {
     const char *name;
     std::vector<std::uint8_t> (*make)();
+    friend void PrintTo(const BadFile &c, std::ostream *os) { *os << c.name; }
 };
 
 const BadFile kBadFiles[] = {
@@ -634,8 +635,7 @@ TEST_P(BadFiles, AreRefusedSilently)
     EXPECT_EQ(printed, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Jpeg, BadFiles, ::testing::ValuesIn(kBadFiles),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Jpeg, BadFiles, ::testing::ValuesIn(kBadFiles), ::testing::PrintToStringParamName());
 
 // ---- Files every viewer shows, odd only outside the image data ------------------------------
 
@@ -687,8 +687,7 @@ TEST_P(OddFiles, AreReadAsTheirCleanSelves)
     EXPECT_TRUE(odd->bgr == clean->bgr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Jpeg, OddFiles, ::testing::ValuesIn(kOddFiles),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Jpeg, OddFiles, ::testing::ValuesIn(kOddFiles), ::testing::PrintToStringParamName());
 
 // Some phones write a baseline scan's band and approximation (Ss, Se, Ah, Al) as zeros, which
 // libjpeg decodes as the usual 0, 63, 0, 0 with a warning. Other values say the scan was coded

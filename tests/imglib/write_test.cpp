@@ -52,6 +52,10 @@ struct ExactCase {
     std::uint8_t grey;
     int dpi;
     std::uint32_t perMetre;
+    friend void PrintTo(const ExactCase &c, std::ostream *os)
+    {
+        *os << c.width << "x" << c.height << "At" << c.dpi << "Dpi";
+    }
 };
 
 class ExactBitmaps : public ::testing::TestWithParam<ExactCase> {};
@@ -82,10 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Bmp, ExactBitmaps,
                                            ExactCase{6, 1, 128, 72, 2835},    // 2 bytes
                                            ExactCase{7, 4, 255, 300, 11811},  // 3 bytes
                                            ExactCase{1, 1, 128, 0, 3780}),
-                         [](const auto &info) {
-                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height) + "At" +
-                                    std::to_string(info.param.dpi) + "Dpi";
-                         });
+                         ::testing::PrintToStringParamName());
 
 TEST(Write, RowsGoBottomUpInBgrOrder)
 {

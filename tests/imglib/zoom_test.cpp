@@ -20,6 +20,7 @@ std::uint32_t readJpeg(const TempDir &dir, const RgbImage &image, const JpegOpti
 struct SizeCase {
     int width, height, rate;
     int expectedWidth, expectedHeight;
+    friend void PrintTo(const SizeCase &c, std::ostream *os) { *os << c.width << "x" << c.height << "At" << c.rate; }
 };
 
 class ZoomSizes : public ::testing::TestWithParam<SizeCase> {};
@@ -39,18 +40,16 @@ TEST_P(ZoomSizes, AreTheRoundedProducts)
     EXPECT_EQ(bmp->height, c.expectedHeight);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, ZoomSizes,
-    ::testing::Values(SizeCase{640, 427, 10, 64, 43}, SizeCase{640, 427, 37, 237, 158},
-                      SizeCase{640, 427, 50, 320, 214}, SizeCase{640, 427, 100, 640, 427},
-                      SizeCase{640, 427, 150, 960, 641}, SizeCase{640, 427, 200, 1280, 854}, SizeCase{37, 23, 10, 4, 2},
-                      SizeCase{37, 23, 37, 14, 9}, SizeCase{37, 23, 50, 19, 12}, SizeCase{37, 23, 150, 56, 35},
-                      SizeCase{37, 23, 200, 74, 46}, SizeCase{4, 3, 1, 1, 1}, SizeCase{9, 5, 10, 1, 1},
-                      SizeCase{5, 4, 1000, 50, 40}, SizeCase{1, 1, 200, 2, 2}),
-    [](const auto &info) {
-        const SizeCase &c = info.param;
-        return std::to_string(c.width) + "x" + std::to_string(c.height) + "At" + std::to_string(c.rate);
-    });
+INSTANTIATE_TEST_SUITE_P(Rates, ZoomSizes,
+                         ::testing::Values(SizeCase{640, 427, 10, 64, 43}, SizeCase{640, 427, 37, 237, 158},
+                                           SizeCase{640, 427, 50, 320, 214}, SizeCase{640, 427, 100, 640, 427},
+                                           SizeCase{640, 427, 150, 960, 641}, SizeCase{640, 427, 200, 1280, 854},
+                                           SizeCase{37, 23, 10, 4, 2}, SizeCase{37, 23, 37, 14, 9},
+                                           SizeCase{37, 23, 50, 19, 12}, SizeCase{37, 23, 150, 56, 35},
+                                           SizeCase{37, 23, 200, 74, 46}, SizeCase{4, 3, 1, 1, 1},
+                                           SizeCase{9, 5, 10, 1, 1}, SizeCase{5, 4, 1000, 50, 40},
+                                           SizeCase{1, 1, 200, 2, 2}),
+                         ::testing::PrintToStringParamName());
 
 TEST(Zoom, DifferentRatesAcrossAndDown)
 {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 // Readable QString values in failure messages.
@@ -17,6 +19,19 @@ void PrintTo(const QString& s, std::ostream* os)
 namespace {
 
 using redim::ShortPaths;
+
+// A case's description as gtest and CTest name it: its words run together, each capitalised
+// ("the same long name twice" prints as TheSameLongNameTwice).
+void printAsName(std::string_view what, std::ostream* os)
+{
+    bool wordStarts = true;
+    for (const char c : what) {
+        const bool kept = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (kept)
+            *os << (wordStarts ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c);
+        wordStarts = !kept;
+    }
+}
 
 struct Outcome {
     QString path;
@@ -48,6 +63,7 @@ struct SingleCase {
     int result;
     int entries;       // nbcourt afterwards
     QString longName;  // tablong(1) when an entry was made
+    friend void PrintTo(const SingleCase& c, std::ostream* os) { printAsName(c.what, os); }
 };
 
 class SingleCall : public ::testing::TestWithParam<SingleCase> {};
@@ -115,7 +131,7 @@ const SingleCase singleCases[] = {
     {"name shorter than 4 starting with a dot", R"(C:\.ab)", R"(C:\.AB)", 1, 0, {}},
 };
 
-INSTANTIATE_TEST_SUITE_P(ShortPath, SingleCall, ::testing::ValuesIn(singleCases));
+INSTANTIATE_TEST_SUITE_P(ShortPath, SingleCall, ::testing::ValuesIn(singleCases), ::testing::PrintToStringParamName());
 
 // ---- Sequences on one record ----------------------------------------------------------------
 
@@ -128,6 +144,7 @@ struct Step {
 struct SequenceCase {
     const char* what;
     std::vector<Step> steps;
+    friend void PrintTo(const SequenceCase& c, std::ostream* os) { printAsName(c.what, os); }
 };
 
 class Sequence : public ::testing::TestWithParam<SequenceCase> {};
@@ -201,7 +218,7 @@ const SequenceCase sequenceCases[] = {
       {R"(C:\Long folder two\a.jpg)", R"(C:\LONGFO~1\A.JPG)", 1}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(ShortPath, Sequence, ::testing::ValuesIn(sequenceCases));
+INSTANTIATE_TEST_SUITE_P(ShortPath, Sequence, ::testing::ValuesIn(sequenceCases), ::testing::PrintToStringParamName());
 
 TEST(ShortPathRecord, KeepsLongNamesAndLeavesItAloneOnFailure)
 {
@@ -282,6 +299,7 @@ TEST(ShortPathRecord, ProcessInstanceStartsEmpty)
 struct OddCase {
     const char* what;
     QString input;
+    friend void PrintTo(const OddCase& c, std::ostream* os) { printAsName(c.what, os); }
 };
 
 class OddInput : public ::testing::TestWithParam<OddCase> {};
@@ -340,6 +358,6 @@ const OddCase oddCases[] = {
                                                                 "e lang.jpg")},
 };
 
-INSTANTIATE_TEST_SUITE_P(ShortPath, OddInput, ::testing::ValuesIn(oddCases));
+INSTANTIATE_TEST_SUITE_P(ShortPath, OddInput, ::testing::ValuesIn(oddCases), ::testing::PrintToStringParamName());
 
 }  // namespace

@@ -1,5 +1,5 @@
-// EXIF blocks for the tests: one like a camera's, written directory by directory, and a reader
-// for what the program makes of it.
+// Metadata for the tests: EXIF like a camera's, written directory by directory, a photo editor's
+// XMP, IPTC and comments, and readers for what the program makes of them.
 #include "tests/support/testimages.h"
 
 #include "metadata/iptc.h"

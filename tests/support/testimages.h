@@ -1,5 +1,6 @@
 // Test images for Redim Jpeg's tests: real JPEG files made with libjpeg-turbo from generated
-// pixels, EXIF blocks like a camera's, and a reader for the 24-bit bitmaps the program writes.
+// pixels, metadata like a camera's and a photo editor's, and a reader for the 24-bit bitmaps the
+// program writes.
 // No test framework inside; failures to make or write a file throw std::runtime_error with the
 // reason.
 #pragma once
@@ -268,7 +269,7 @@ struct Bitmap {
 };
 
 // Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
-// larger header), bottom-up or top-down, and the EXIF block the image library may put after
+// larger header), bottom-up or top-down, and the metadata blocks the image library may put after
 // its pixels.  Strict on purpose, so that a test notices a bitmap other programs might refuse:
 // nothing when the bytes are not such a file, are truncated, the sizes in the headers (file
 // size included, which counts the headers and pixels only) disagree with each other or with
