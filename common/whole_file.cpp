@@ -76,25 +76,33 @@ WholeFile::WholeFile(const std::string &destination, Writer writer, TemporaryRec
     const std::string prefix = temporaryPrefix(writer, ::getpid());
     const bool fits = prefix.size() + name.size() + 7 <= NAME_MAX;
     const std::string stem = std::string(folder) + prefix + (fits ? std::string(name) + "." : std::string());
-    for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         path_ = stem + randomLetters();
-        std::multiset<std::string>::iterator recorded;
-        std::unique_lock<std::mutex> lock;
-        if (record_) {
-            lock = std::unique_lock(record_->lock_);
-            recorded = record_->paths_.insert(path_);  // before the file exists: a signal finds it
-        }
-        // 0666: the umask decides, as for any file a user's program makes.
-        fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-        const int error = errno;
-        if (!fd_ && record_)
-            record_->paths_.erase(recorded);
-        errno = error;
-        if (!fd_ && errno != EEXIST)
+        if (create())
+            return;
+        if (errno != EEXIST)
             break;
     }
-    if (!fd_)
-        path_.clear();
+    path_.clear();
+}
+
+bool WholeFile::create()
+{
+    // 0666: the umask decides, as for any file a user's program makes.
+    const auto open = [this] {
+        fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        return static_cast<bool>(fd_);
+    };
+    if (!record_)
+        return open();
+    const std::lock_guard lock(record_->lock_);
+    const auto recorded = record_->paths_.insert(path_);  // before the file exists: a signal finds it
+    if (open())
+        return true;
+    const int error = errno;
+    record_->paths_.erase(recorded);
+    errno = error;
+    return false;
 }
 
 WholeFile::~WholeFile()
@@ -113,7 +121,8 @@ void WholeFile::forget()
     if (!record_)
         return;
     const std::lock_guard lock(record_->lock_);
-    record_->paths_.erase(record_->paths_.find(path_));
+    if (const auto at = record_->paths_.find(path_); at != record_->paths_.end())
+        record_->paths_.erase(at);
 }
 
 bool WholeFile::write(std::span<const std::uint8_t> bytes)

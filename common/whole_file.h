@@ -77,6 +77,9 @@ public:
     Published publish(Replace replace);
 
 private:
+    // Creates the temporary `path_`, recorded first when there is a record; false, with errno
+    // set, when it cannot.
+    bool create();
     void forget();
 
     std::string destination_;
