@@ -9,23 +9,18 @@
 #include "metadata/carrier.h"
 
 #include "common/regular_file.h"
-#include "common/temporaries.h"
+#include "common/whole_file.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
-#include <set>
 #include <system_error>
 #include <thread>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,44 +41,19 @@ std::string systemError(const char* what, int error = errno)
     return std::string(what) + ": " + std::strerror(error);
 }
 
-// The temporaries of the conversions in progress. A temporary is created and recorded under one
-// lock, which the sweep on a signal takes and never gives back: every temporary on disk is
-// recorded when the sweep looks, and none is created after it.
-std::mutex temporariesLock;
-std::set<std::string>& temporaries()
+// The same about `whose`, with errno as it was when the call came.
+std::string systemError(const char* what, const std::string& whose)
 {
-    static auto* const paths = new std::set<std::string>; // never destroyed: a signal may come during exit
-    return *paths;
+    const int error = errno;
+    return systemError((what + whose).c_str(), error);
 }
 
-// A temporary JPEG beside its target, created and recorded at once, forgotten when it goes.
-class Temporary {
-public:
-    // `path` ends in "XXXXXX", which mkostemp fills in.
-    explicit Temporary(std::string path) : path_(std::move(path))
-    {
-        const std::lock_guard lock(temporariesLock);
-        fd.reset(mkostemp(path_.data(), O_CLOEXEC));
-        if (fd)
-            recorded_ = temporaries().insert(path_).second;
-    }
-    ~Temporary()
-    {
-        if (!recorded_)
-            return;
-        const std::lock_guard lock(temporariesLock);
-        temporaries().erase(path_);
-    }
-    Temporary(const Temporary&) = delete;
-    Temporary& operator=(const Temporary&) = delete;
-
-    const std::string& path() const { return path_; }
-    common::unique_fd fd; // open for writing, or none when the temporary could not be created
-
-private:
-    std::string path_;
-    bool recorded_ = false;
-};
+// The temporaries of the conversions in progress, which a signal removes.
+common::TemporaryRecord& temporaries()
+{
+    static auto* const record = new common::TemporaryRecord; // never destroyed: a signal may come during exit
+    return *record;
+}
 
 // Waits for the signals in `signals` (blocked in every thread), removes the temporaries, and lets
 // the signal end the process as it would have.
@@ -92,9 +62,7 @@ void sweepOnSignal(sigset_t signals)
     int sig = 0;
     while (sigwait(&signals, &sig) != 0) {
     }
-    temporariesLock.lock(); // kept: no temporary is created from here on
-    for (const std::string& path : temporaries())
-        unlink(path.c_str());
+    temporaries().removeAllForGood();
     sigset_t only;
     sigemptyset(&only);
     sigaddset(&only, sig);
@@ -151,6 +119,11 @@ std::span<const std::uint8_t> readHead(int fd, std::array<std::uint8_t, 64>& hea
     return {head.data(), n > 0 ? static_cast<std::size_t>(n) : 0};
 }
 
+std::string alreadyThere(const std::string& target)
+{
+    return target + " already exists, kept (use /R to replace it)";
+}
+
 // The message for a bitmap that openRegularFile refused.
 std::string whyRefused(const common::RegularFile& refused)
 {
@@ -201,29 +174,6 @@ bool readWholeFile(const std::string& path, FileBytes& file, std::string& error,
     return true;
 }
 
-// Moves the finished temporary onto the JPEG's name. Without `replace`, a JPEG that appeared
-// since we checked is kept: the result is then Skipped.
-FileResult publish(const std::string& temporary, const std::string& target, bool replace)
-{
-    if (replace) {
-        if (rename(temporary.c_str(), target.c_str()) == 0)
-            return {Outcome::Converted, {}};
-        return {Outcome::Failed, systemError(("cannot rename the JPEG into " + target).c_str())};
-    }
-    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return {Outcome::Converted, {}};
-    if (errno == EINVAL || errno == ENOSYS) {
-        // A file system without the no-replace rename: a hard link fails just as well on an existing name.
-        if (link(temporary.c_str(), target.c_str()) == 0) {
-            unlink(temporary.c_str());
-            return {Outcome::Converted, {}};
-        }
-    }
-    if (errno == EEXIST)
-        return {Outcome::Skipped, target + " already exists, kept (use /R to replace it)"};
-    return {Outcome::Failed, systemError(("cannot rename the JPEG into " + target).c_str())};
-}
-
 } // namespace
 
 FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings,
@@ -232,7 +182,7 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     const std::string target = joinPath(settings.outDir, jpegName);
     struct stat st {};
     if (!settings.replace && lstat(target.c_str(), &st) == 0)
-        return {Outcome::Skipped, target + " already exists, kept (use /R to replace it)"};
+        return {Outcome::Skipped, alreadyThere(target)};
 
     FileBytes file;
     if (std::string error; !readWholeFile(bitmapPath, file, error, admit))
@@ -244,32 +194,25 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     if (!jpeg)
         return {Outcome::Failed, jpeg.error()};
 
-    // Hidden, and not ending in ".jpg": never taken for a finished JPEG, never matched as input.
-    const std::string prefix = common::temporaryPrefix(common::Writer::Convertimg, getpid());
-    const std::string temporaryName = prefix + jpegName + ".XXXXXX";
-    Temporary temporary(joinPath(settings.outDir, temporaryName.size() > NAME_MAX ? prefix + "XXXXXX" : temporaryName));
-    common::unique_fd& fd = temporary.fd;
-    if (!fd)
-        return {Outcome::Failed, systemError(("cannot create a file in " + settings.outDir).c_str())};
-
-    const std::string writeFailure = "cannot write " + target;
-    bool written = fchmod(fd.get(), settings.fileMode) == 0 && common::writeFully(fd.get(), jpeg.bytes());
+    common::WholeFile jpegFile(target, common::Writer::Convertimg, &temporaries());
+    if (!jpegFile)
+        return {Outcome::Failed, systemError("cannot create a file in ", settings.outDir)};
+    bool written = jpegFile.write(jpeg.bytes());
     // The JPEG bears its bitmap's modification time: the proof, which survives a copy that keeps
     // times, that it was made from that very bitmap and not from an earlier one of the same name.
     if (written && file.modified) {
         const timespec times[2] = {{0, UTIME_OMIT}, *file.modified};
-        written = futimens(fd.get(), times) == 0;
+        written = futimens(jpegFile.fd(), times) == 0;
     }
-    std::string error = written ? std::string() : systemError(writeFailure.c_str());
-    if (!fd.close() && written) { // delayed write errors (full disk, quota) show up here
-        written = false;
-        error = systemError(writeFailure.c_str());
+    if (!written)
+        return {Outcome::Failed, systemError("cannot write ", target)};
+    switch (jpegFile.publish(settings.replace ? common::Replace::Yes : common::Replace::No)) {
+    case common::Published::Done: return {Outcome::Converted, {}};
+    case common::Published::Kept: return {Outcome::Skipped, alreadyThere(target)};
+    case common::Published::CannotWrite: return {Outcome::Failed, systemError("cannot write ", target)};
+    case common::Published::CannotPlace: break;
     }
-    FileResult result =
-        written ? publish(temporary.path(), target, settings.replace) : FileResult{Outcome::Failed, error};
-    if (result.outcome != Outcome::Converted)
-        unlink(temporary.path().c_str());
-    return result;
+    return {Outcome::Failed, systemError("cannot rename the JPEG into ", target)};
 }
 
 void removeTemporariesOnSignals()

@@ -8,14 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include <sys/types.h>
-
 namespace convertimg {
 
 struct ConvertSettings {
     std::string outDir;
-    bool replace = false;   // replace a JPEG that already exists instead of keeping it
-    mode_t fileMode = 0644; // permissions of the JPEGs (the caller applies its umask)
+    bool replace = false; // replace a JPEG that already exists instead of keeping it
 };
 
 enum class Outcome { Converted, Skipped, Failed };
@@ -30,12 +27,12 @@ struct FileResult {
 // this bitmap, `unit` for an ordinary bitmap of its size.
 using Admission = std::function<void(std::uint64_t bytes, std::uint64_t unit)>;
 
-// Reads the bitmap at `bitmapPath` and writes `jpegName` in settings.outDir. The JPEG is written
-// under a hidden temporary name in the same folder and renamed into place, so it is either absent
-// or complete; the temporary is removed on every failure. The JPEG takes the bitmap's
-// modification time, unless the bitmap changed while it was read. Without settings.replace an existing
-// JPEG is kept and the result is Skipped. Safe to call from several threads at once.
-// `admit`, when given, is called once the file is open and before it is read.
+// Reads the bitmap at `bitmapPath` and writes `jpegName` in settings.outDir, whole
+// (common/whole_file.h): the JPEG is either absent or complete, and no temporary is left on any
+// failure. The JPEG takes the bitmap's modification time, unless the bitmap changed while it was
+// read. Without settings.replace an existing JPEG is kept and the result is Skipped. Safe to call
+// from several threads at once. `admit`, when given, is called once the file is open and before
+// it is read.
 FileResult convertFile(const std::string& bitmapPath, const std::string& jpegName, const ConvertSettings& settings,
                        const Admission& admit = {});
 

@@ -38,13 +38,6 @@ void report(std::string line)
     std::fputs(("ConvertImg: " + line + "\n").c_str(), stderr);
 }
 
-mode_t currentUmask()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
 using namespace convertimg;
 
 // One bitmap to convert, and the name of its JPEG.
@@ -160,7 +153,6 @@ int run(int argc, char** argv)
     ConvertSettings settings;
     settings.outDir = options.outDir;
     settings.replace = options.replace;
-    settings.fileMode = 0666 & ~currentUmask();
     removeTemporariesOnSignals();
     const bool anyFailed = convertAll(jobs, settings);
     return failed || anyFailed ? exitFailed : exitConverted;

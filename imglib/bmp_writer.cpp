@@ -1,25 +1,17 @@
-// BMP layout (BITMAPFILEHEADER + BITMAPINFOHEADER, bottom-up BGR rows padded to 4 bytes) and
-// the temporary-file-and-rename dance that keeps the destination whole.
+// BMP layout (BITMAPFILEHEADER + BITMAPINFOHEADER, bottom-up BGR rows padded to 4 bytes), written
+// whole (common/whole_file.h) straight from the image's rows.
 #include "imglib/bmp_writer.h"
 
 #include "metadata/carrier.h"
 #include "metadata/exif.h"
 
 #include "common/bmp_layout.h"
-#include "common/temporaries.h"
-#include "common/unique_fd.h"
+#include "common/whole_file.h"
 
-#include <atomic>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
-#include <random>
-#include <string>
 
-#include <fcntl.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 namespace imglib {
 namespace {
@@ -58,55 +50,6 @@ void writeHeaders(const Image &image, std::size_t paddedRow, std::size_t after, 
     // Colours used and important colours stay 0: no palette.
 }
 
-// A file created under a fresh name next to the destination, removed again unless kept.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string &folder)
-    {
-        // mkstemp would create the file readable by its owner only; opening it ourselves with
-        // 0666 lets the umask decide, as for any file the program writes.
-        static std::atomic<unsigned> counter{0};
-        std::random_device random;
-        for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
-            char name[32];
-            std::snprintf(name, sizeof name, "%u-%08x.tmp", counter.fetch_add(1), static_cast<unsigned>(random()));
-            path_ = folder + common::temporaryPrefix(common::Writer::Imglib, ::getpid()) + name;
-            fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-            if (!fd_ && errno != EEXIST)
-                break;
-        }
-        if (!fd_)
-            path_.clear();
-    }
-    ~TemporaryFile()
-    {
-        fd_.reset();
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
-
-    int fd() const { return fd_.get(); }
-
-    // Closes the file, reporting what close() says: on some file systems a failed write only
-    // shows there.
-    bool close() { return fd_.close(); }
-
-    // Renames the file over `destination`; from then on it is no longer ours to remove.
-    bool renameTo(const char *destination)
-    {
-        if (::rename(path_.c_str(), destination) != 0)
-            return false;
-        path_.clear();
-        return true;
-    }
-
-private:
-    common::unique_fd fd_;
-    std::string path_;
-};
-
 // Rows go out straight from the image, bottom row first, gathered by writev() into calls of
 // about this many bytes.  Moderate calls cost the kernel far less than huge ones: writing a
 // 22 MB bitmap in 128 KiB calls takes a fraction of the time of 16 MiB calls (the copy into
@@ -122,44 +65,12 @@ constexpr int kMaxVectors = 512;
 static_assert(kMaxVectors <= IOV_MAX, "writev() takes at most IOV_MAX vectors");
 static_assert(1 + kVectorsPerRow <= kMaxVectors, "the header and a row must fit one call");
 
-// Writes every byte the vectors describe, however the kernel splits the work.
-bool writeVectors(int fd, iovec *vectors, int count)
-{
-    while (count > 0) {
-        const ssize_t n = ::writev(fd, vectors, count);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        auto left = static_cast<std::size_t>(n);
-        while (count > 0 && left >= vectors->iov_len) {
-            left -= vectors->iov_len;
-            ++vectors;
-            --count;
-        }
-        if (count > 0) {
-            vectors->iov_base = static_cast<std::uint8_t *>(vectors->iov_base) + left;
-            vectors->iov_len -= left;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> carried)
 {
     if (path == nullptr || *path == '\0')
         return false;
-    const std::string destination(path);
-    const std::size_t slash = destination.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string("./") : destination.substr(0, slash + 1);
-    if (slash == destination.size() - 1)
-        return false;  // names a folder
-
     const std::size_t rowBytes = image.stride();
     const std::size_t paddedRow = (rowBytes + 3) & ~std::size_t{3};
     // The metadata blocks go out with the last rows, in the same writes.
@@ -170,8 +81,8 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
     if (total > 0xFFFFFFFFu)
         return false;  // the header's 32-bit sizes could not say it
 
-    TemporaryFile temporary(folder);
-    if (temporary.fd() < 0)
+    common::WholeFile file(path, common::Writer::Imglib);
+    if (!file)
         return false;
 
     std::uint8_t header[kHeaderSize];
@@ -192,15 +103,13 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
         if (y == 0 && !carried.empty())
             vectors[count++] = {const_cast<std::uint8_t *>(carried.data()), carried.size()};
         if (gathered >= kBytesPerCall || count + kVectorsPerRow > kMaxVectors || y == 0) {
-            if (!writeVectors(temporary.fd(), vectors, count))
+            if (!file.write(std::span(vectors, static_cast<std::size_t>(count))))
                 return false;
             count = 0;
             gathered = 0;
         }
     }
-    if (!temporary.close())
-        return false;
-    return temporary.renameTo(path);
+    return file.publish(common::Replace::Yes) == common::Published::Done;
 }
 
 }  // namespace imglib

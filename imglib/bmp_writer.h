@@ -8,10 +8,9 @@
 
 namespace imglib {
 
-// Writes `image` to `path` through a temporary file in the same folder, renamed over `path`
-// once complete, with `carried` (the blocks of metadata/carrier.h, at most kMaxCarriedBytes) after
-// the pixels.  False on any failure, after removing the temporary file; the destination is then
-// left as it was.
+// Writes `image` to `path` whole (common/whole_file.h), replacing what was there, with `carried`
+// (the blocks of metadata/carrier.h, at most kMaxCarriedBytes) after the pixels.  False on any
+// failure, after removing the temporary file; the destination is then left as it was.
 bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> carried = {});
 
 }  // namespace imglib

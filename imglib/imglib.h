@@ -133,7 +133,8 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  * from, or 96 dpi when that file gave none.  The bitmap is written to a temporary file in
  * the destination folder and renamed over the destination at the end, so the destination is
  * always either the old file or the complete new one.  When the destination is a symbolic
- * link, the link itself is replaced.
+ * link, the link itself is replaced.  The file takes the permissions 0666 less the process's
+ * umask, as any file a program creates.
  *
  * When the JPEG file had metadata, the bitmap carries it, made to describe this image, in blocks
  * of our own after the pixel array, one block per segment:

@@ -1,5 +1,5 @@
 // File-system operations on POSIX: directory listing in the file system's own order, one-shot
-// writes, and atomic placement of finished files. Names go through pathcodec, so a file whose
+// writes, and placing finished files in one step. Names go through pathcodec, so a file whose
 // name is not valid UTF-8 is still found, read, written and deleted.
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"
@@ -9,16 +9,15 @@
 #include "common/regular_file.h"
 #include "common/temporaries.h"
 #include "common/unique_fd.h"
+#include "common/whole_file.h"
 
 #include <QCoreApplication>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <initializer_list>
 #include <memory>
-#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -117,41 +116,6 @@ bool makeLaterThan(int fd, const std::optional<timespec> &floor)
     return false;
 }
 
-// Copies `source` beside `destination` under a temporary name and renames it into place, later
-// than `floor`.
-bool copyIntoPlace(const QByteArray &source, const QByteArray &destination, const std::optional<timespec> &floor)
-{
-    const common::RegularFile in = common::openRegularFile(source.constData(), common::kNoLimit);
-    if (!in)
-        return false;
-    const qsizetype slash = destination.lastIndexOf('/');
-    QByteArray temporary = destination.left(slash + 1) +
-                           QByteArray::fromStdString(common::temporaryPrefix(common::Writer::Redim, ::getpid())) +
-                           destination.mid(slash + 1) + ".XXXXXX";
-    common::unique_fd out(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!out)
-        return false;
-    std::vector<std::uint8_t> buffer(1 << 20);
-    bool copied = true;
-    for (;;) {
-        const ssize_t got = common::readSome(in.fd.get(), buffer);
-        if (got <= 0) {
-            copied = got == 0;
-            break;
-        }
-        if (!common::writeFully(out.get(), {buffer.data(), static_cast<std::size_t>(got)})) {
-            copied = false;
-            break;
-        }
-    }
-    copied = ::fchmod(out.get(), 0644) == 0 && makeLaterThan(out.get(), floor) && out.close() && copied;
-    if (!copied || ::rename(temporary.constData(), destination.constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<QStringList> listFiles(const QString &folder, const QString &extension, Links links)
@@ -227,7 +191,7 @@ bool createFolder(const QString &path)
 bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append)
 {
     const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
-    common::unique_fd file(::open(encodePath(path).constData(), mode, 0644));
+    common::unique_fd file(::open(encodePath(path).constData(), mode, 0666));
     if (!file)
         return false;
     const bool written = common::writeFully(file.get(), {reinterpret_cast<const std::uint8_t *>(bytes.constData()),
@@ -239,16 +203,9 @@ bool placeFile(const QString &source, const QString &destination, const QString 
 {
     const QByteArray from = encodePath(source);
     const QByteArray to = encodePath(destination);
-    const std::optional<timespec> floor = latestTime({to, encodePath(derived)});
     const common::unique_fd placed(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!placed || !makeLaterThan(placed.get(), floor))
-        return false;
-    if (::rename(from.constData(), to.constData()) == 0)
-        return true;
-    if (errno != EXDEV || !copyIntoPlace(from, to, floor))
-        return false;
-    ::unlink(from.constData());
-    return true;
+    return placed && makeLaterThan(placed.get(), latestTime({to, encodePath(derived)})) &&
+           common::moveIntoPlace(from.constData(), to.constData(), common::Replace::Yes) == common::Published::Done;
 }
 
 QString executableFolder()

@@ -29,14 +29,16 @@ std::optional<QStringList> listFiles(const QString &folder, const QString &exten
 // deleted does not stop the others; returns how many could not be deleted.
 int deleteFiles(const QString &folder, const QString &extension);
 
-// Opens `path`, writes `bytes` and closes it again, truncating or appending. False on any
-// failure (the file cannot be opened, written or closed, or `path` is a symbolic link).
+// Opens `path`, writes `bytes` and closes it again, truncating or appending; a file it creates
+// takes 0666 less the umask, as every file the programs write. False on any failure (the file
+// cannot be opened, written or closed, or `path` is a symbolic link).
 bool writeFileAtOnce(const QString &path, const QByteArray &bytes, bool append);
 
-// Moves the finished file `source` to `destination` so that `destination` is replaced in one
-// step: a reader sees either the old file or the complete new one. Renames when both lie on one
-// file system; otherwise copies to a temporary name beside `destination` and renames that. The
-// source is gone on success. False, with `destination` untouched, on any failure.
+// Moves the finished file `source` onto `destination` in one step, replacing it (as
+// common::moveIntoPlace): a reader sees either the old file or the complete new one. Both lie on
+// one file system (the intermediate bitmap and the result folder share the private folder); across
+// file systems the move fails. The source is gone on success. False, with `destination`
+// untouched and `source` still there, on any failure.
 // The file placed bears a modification time later than those of the file it replaces and of
 // `derived` (a file made from an earlier `destination`, which bears that one's time), as its file
 // system counts time: given one if it has none such, later by the step the file system counts

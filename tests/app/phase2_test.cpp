@@ -190,6 +190,32 @@ TEST_F(PhaseTwo, APhotoNamedWithALeadingDotGoesThroughBothPhases)
     EXPECT_EQ(form.ctr, 0.0f);
 }
 
+// The bitmap, its JPEG and the log take what every file a user's programs make takes: 0666 less
+// the umask.
+TEST_F(PhaseTwo, EveryFileOfASessionTakesThePermissionsOfTheUmask)
+{
+    struct Umask {
+        mode_t before;
+        explicit Umask(mode_t mask) : before(::umask(mask)) {}
+        ~Umask() { ::umask(before); }
+    };
+    SpawnProcessStarter real;
+    for (const mode_t mask : {mode_t{022}, mode_t{002}, mode_t{077}}) {
+        ASSERT_TRUE(QDir(tempFolder()).removeRecursively());  // every file made anew
+        const Umask umask(mask);
+        Form1 form(withRealConverter(real));
+        makeBitmaps(form, 1);
+        form.Command5->click();
+        ASSERT_TRUE(real.waitForAll(std::chrono::seconds(60)));
+        for (const char *name : {"photo 0.bmp", "photo 0.jpg", "Log.txt"}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(resultFolder() + '/' + QLatin1String(name)).constData(), &st), 0)
+                << name;
+            EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << name << " under umask " << std::oct << mask;
+        }
+    }
+}
+
 TEST_F(PhaseTwo, TwoConvertersOnOneFolderLeaveOneCompleteJpegPerBitmap)
 {
     SpawnProcessStarter real;
