@@ -1,16 +1,18 @@
-// Memory for the library's large blocks: pixels and the bytes of JPEG files.
+// Memory kept for the next photo: the one block cache of a process, for its large blocks (the image
+// library's pixels, the bytes of the files it reads and libjpeg-turbo's coefficients; the bytes of
+// the bitmaps the converter reads).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace imglib {
+namespace budget {
 
 // A block of uninitialised bytes. Blocks of several megabytes are mapped on their own, in 2 MiB
 // pages, and kept for the next blocks when released (see buffer.cpp): a photo needs blocks of tens
 // of megabytes, and a block mapped afresh costs a page fault and a page cleared by the kernel for
-// every page the decoder first writes, a good part of a decode on a virtual machine. Smaller
-// blocks come from the usual heap.
+// every page first written, a good part of a decode on a virtual machine and a fifth of a
+// conversion. Smaller blocks come from the usual heap, which keeps what is freed itself.
 class Buffer {
 public:
     Buffer() = default;
@@ -34,4 +36,4 @@ private:
     bool mapped_ = false;
 };
 
-}  // namespace imglib
+}  // namespace budget
