@@ -19,8 +19,12 @@ namespace budget {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// Below this a block is not worth a mapping of its own: the heap keeps freed memory itself.
-constexpr std::size_t kMappedFrom = std::size_t{4} << 20;
+// Below this a block comes from the heap: a few dozen pages, which it keeps itself when freed.
+// Larger ones the heap maps afresh (glibc, from 128 KiB until it has freed larger ones) or hands
+// back when it trims, and a run would fault in its photos' pixels and file bytes photo after
+// photo. A block kept here is rounded up to 2 MiB: at this size, eight times what it holds, for
+// the few small images and files a run has in flight at once.
+constexpr std::size_t kMappedFrom = std::size_t{256} << 10;
 
 std::size_t roundUp(std::size_t bytes, std::size_t unit)
 {

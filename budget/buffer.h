@@ -8,11 +8,11 @@
 
 namespace budget {
 
-// A block of uninitialised bytes. Blocks of several megabytes are mapped on their own, in 2 MiB
-// pages, and kept for the next blocks when released (see buffer.cpp): a photo needs blocks of tens
-// of megabytes, and a block mapped afresh costs a page fault and a page cleared by the kernel for
-// every page first written, a good part of a decode on a virtual machine and a fifth of a
-// conversion. Smaller blocks come from the usual heap, which keeps what is freed itself.
+// A block of uninitialised bytes. Blocks of 256 KiB or more are mapped on their own, in 2 MiB
+// pages, and kept for the next blocks when released (see buffer.cpp): a photo needs blocks of up
+// to tens of megabytes, and a block mapped afresh costs a page fault and a page cleared by the
+// kernel for every page first written, a good part of a decode on a virtual machine and a fifth
+// of a conversion. Smaller blocks come from the usual heap, which keeps what is freed itself.
 class Buffer {
 public:
     Buffer() = default;
