@@ -1,7 +1,6 @@
 // Redim Jpeg: resizes JPEG photos through a bitmap stage, in a French desktop window.
 #include "app/form1.h"
 #include "app/look.h"
-#include "platform/memory.h"
 #include "platform/oneinstance.h"
 #include "platform/paths.h"
 
@@ -57,7 +56,6 @@ QSocketNotifier *closeWindowsAtLogout(QApplication &app)
 
 int main(int argc, char *argv[])
 {
-    redim::keepFreedMemoryForTheNextPhoto();
     QApplication app(argc, argv);
     redim::applyLook(app);
     // The window speaks French, and so do Qt's own dialogs (the open-file dialog).

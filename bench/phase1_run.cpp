@@ -5,7 +5,6 @@
 #include "app/form1.h"
 #include "app/look.h"
 #include "platform/filedialog.h"
-#include "platform/memory.h"
 #include "platform/process.h"
 
 #include <QApplication>
@@ -41,7 +40,6 @@ public:
 
 int main(int argc, char *argv[])
 {
-    redim::keepFreedMemoryForTheNextPhoto();  // as the program does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

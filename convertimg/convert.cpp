@@ -8,6 +8,7 @@
 
 #include "metadata/carrier.h"
 
+#include "budget/buffer.h"
 #include "common/regular_file.h"
 #include "common/whole_file.h"
 
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -73,19 +75,14 @@ void sweepOnSignal(sigset_t signals)
 
 // The whole file in memory, read in as few calls as the system allows. A file that shrinks while
 // we read it leaves a shorter buffer, which the bitmap reader then calls truncated. The bytes
-// live in a buffer of the thread's own, kept for its next file: a fresh buffer of tens of
-// megabytes costs a page fault and a page cleared by the kernel for every 4 KiB the read fills,
-// a fifth of the time of a conversion. It stays as large as the largest file the thread read.
-struct ReadBuffer {
-    std::unique_ptr<std::uint8_t[]> data;
-    std::size_t capacity = 0;
-};
-thread_local ReadBuffer readBuffer;
-
+// live in a block of the process's block cache, which serves the next files from the same pages
+// (budget/buffer.h).
 struct FileBytes {
-    std::uint8_t* data = nullptr;
+    budget::Buffer block;
     std::size_t size = 0;
     std::optional<timespec> modified; // the file's time, when it did not change while we read it
+
+    std::span<const std::uint8_t> bytes() const { return {block.data(), size}; }
 };
 
 bool sameTime(const timespec& a, const timespec& b)
@@ -150,18 +147,12 @@ bool readWholeFile(const std::string& path, FileBytes& file, std::string& error,
         admitConversion(admit, readHead(fd, head), wanted);
     }
     try {
-        if (readBuffer.capacity < wanted + 1) {
-            readBuffer.data.reset(); // the old buffer goes before the new one comes
-            readBuffer.capacity = 0;
-            readBuffer.data = std::make_unique_for_overwrite<std::uint8_t[]>(wanted + 1);
-            readBuffer.capacity = wanted + 1;
-        }
-        file.data = readBuffer.data.get();
+        file.block = budget::Buffer(wanted);
     } catch (const std::bad_alloc&) {
         error = "not enough memory to read the file";
         return false;
     }
-    const ssize_t got = common::readFully(fd, {file.data, wanted});
+    const ssize_t got = common::readFully(fd, {file.block.data(), wanted});
     if (got < 0) {
         error = systemError("cannot read");
         return false;
@@ -188,9 +179,9 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     if (std::string error; !readWholeFile(bitmapPath, file, error, admit))
         return {Outcome::Failed, error};
     Bitmap bitmap;
-    if (const BmpError e = readBitmap({file.data, file.size}, bitmap); e != BmpError::None)
+    if (const BmpError e = readBitmap(file.bytes(), bitmap); e != BmpError::None)
         return {Outcome::Failed, std::string(describe(e))};
-    const JpegData jpeg = encodeJpeg(bitmap, carriedMetadataFor({file.data, file.size}, bitmap));
+    const JpegData jpeg = encodeJpeg(bitmap, carriedMetadataFor(file.bytes(), bitmap));
     if (!jpeg)
         return {Outcome::Failed, jpeg.error()};
 
@@ -228,6 +219,8 @@ void removeTemporariesOnSignals()
     }
     sigset_t before;
     pthread_sigmask(SIG_BLOCK, &signals, &before);
+    // A thread of its own rather than one of the pool's (budget/helpers.h): it waits for ever
+    // when no signal comes, so the pool could neither give it other work nor join it at the end.
     try {
         std::thread(sweepOnSignal, signals).detach();
     } catch (const std::system_error&) {

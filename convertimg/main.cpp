@@ -1,5 +1,6 @@
 // ConvertImg: converts the bitmaps matching a pattern into JPEGs, on every core.
 #include "budget/cores.h"
+#include "budget/helpers.h"
 #include "budget/memory_budget.h"
 #include "convertimg/convert.h"
 #include "convertimg/options.h"
@@ -14,8 +15,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -83,10 +82,10 @@ void largestFirst(std::vector<Job>& jobs)
     jobs = std::move(ordered);
 }
 
-// Converts every job on a thread per core the process may use, reporting each file that fails or
-// is skipped. The bitmaps converted at once fit a memory budget of (threads + 1) ordinary bitmaps
-// of the largest size met and 32 MiB; one that needs more is converted alone. True when at least
-// one failed.
+// Converts every job on a thread per core the process may use (this one and helpers of the pool,
+// budget/helpers.h), reporting each file that fails or is skipped. The bitmaps converted at once
+// fit a memory budget of (threads + 1) ordinary bitmaps of the largest size met and 32 MiB; one
+// that needs more is converted alone. True when at least one failed.
 bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
 {
     const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(budget::usableCores()), jobs.size());
@@ -114,16 +113,18 @@ bool convertAll(const std::vector<Job>& jobs, const ConvertSettings& settings)
             }
         }
     };
-    std::vector<std::thread> pool;
-    try {
-        for (std::size_t i = 1; i < workers; ++i)
-            pool.emplace_back(worker);
-    } catch (const std::system_error&) {
-        // Fewer threads than cores (a process or memory limit): the ones started share the work.
+    const budget::Computing mainThread; // the main thread is a worker too
+    std::vector<budget::Helper> helpers;
+    helpers.reserve(workers);
+    while (helpers.size() + 1 < workers) {
+        budget::Helper helper = budget::Helper::start(worker);
+        if (!helper)
+            break; // fewer threads than cores (a process or memory limit): the ones started share the work
+        helpers.push_back(std::move(helper));
     }
-    worker(); // the main thread is a worker too
-    for (std::thread& t : pool)
-        t.join();
+    worker();
+    for (budget::Helper& helper : helpers)
+        helper.wait();
     return anyFailed;
 }
 

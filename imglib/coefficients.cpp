@@ -1,5 +1,5 @@
 // The three methods of libjpeg-turbo's memory manager that make and reach its coefficient arrays,
-// over Buffer.
+// over the block cache.
 #include "imglib/coefficients.h"
 
 #include <algorithm>
@@ -20,7 +20,7 @@ struct CoefficientArray {
     JDIMENSION mostRowsAtOnce = 0;
     bool cleared = false;          // rows read or written first must be zero
     JDIMENSION firstUnsetRow = 0;  // rows from here on were never written
-    Buffer blocks;                 // empty until realised
+    budget::Buffer blocks;         // empty until realised
     std::vector<JBLOCKROW> rows;
 };
 
@@ -56,7 +56,7 @@ struct CoefficientAccess {
                 if (array->blocks)
                     continue;
                 const std::size_t rowBytes = std::size_t{array->blocksPerRow} * sizeof(JBLOCK);
-                array->blocks = Buffer(rowBytes * array->rowCount);
+                array->blocks = budget::Buffer(rowBytes * array->rowCount);
                 array->rows.resize(array->rowCount);
                 for (JDIMENSION r = 0; r < array->rowCount; ++r)
                     array->rows[r] = reinterpret_cast<JBLOCKROW>(array->blocks.data() + rowBytes * r);

@@ -1,7 +1,7 @@
 // libjpeg-turbo's whole-image coefficient buffers, kept in the library's own blocks.
 #pragma once
 
-#include "imglib/buffer.h"
+#include "budget/buffer.h"
 
 #include <memory>
 #include <vector>
@@ -16,7 +16,7 @@ struct CoefficientArray;
 // A progressive or multi-scan file is decoded through a buffer of every DCT coefficient of the
 // image, twice the size of its pixels for a 4:4:4 photo. libjpeg-turbo takes it from the heap,
 // where blocks that large are mapped afresh for every photo and every page of them faulted in
-// and cleared by the kernel; served from Buffer, the blocks are those the photos before it
+// and cleared by the kernel; served from the block cache (budget/buffer.h), the blocks are those the photos before it
 // used, and the memory a folder run keeps is one set of blocks for pixels and coefficients both.
 // Rows are cleared before first use, as libjpeg-turbo clears its own.
 class CoefficientBuffers {

@@ -22,7 +22,7 @@ Image::Image(int width, int height) : width_(width), height_(height)
     const auto bytes = imageBytes(width, height);
     if (!bytes)
         throw std::length_error("image too large");
-    pixels_ = Buffer(*bytes);
+    pixels_ = budget::Buffer(*bytes);
 }
 
 }  // namespace imglib

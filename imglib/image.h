@@ -2,8 +2,9 @@
 // in the bitmap.
 #pragma once
 
-#include "imglib/buffer.h"
 #include "imglib/imglib.h"
+
+#include "budget/buffer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +30,7 @@ class Image {
 public:
     // Allocates without clearing: untouched pages cost no memory until a decoder fills them,
     // so a file that fails early never commits the whole buffer.  Large buffers are taken
-    // from those of images released before when one is big enough (see buffer.cpp).  Throws
+    // from those of images released before when one is big enough (budget/buffer.h).  Throws
     // std::bad_alloc, or std::length_error for sizes imageBytes() refuses.
     Image(int width, int height);
     Image(Image &&) noexcept = default;
@@ -49,7 +50,7 @@ public:
 private:
     int width_;
     int height_;
-    Buffer pixels_;  // at least sizeBytes()
+    budget::Buffer pixels_;  // at least sizeBytes()
 };
 
 }  // namespace imglib

@@ -1,13 +1,14 @@
 // The four exported functions: argument checks, the handle table, and one catch-all each so
 // that no exception ever reaches the caller.  Each call that computes counts itself among the
-// library's computing threads (helpers.h).
+// library's computing threads (budget/helpers.h).
 #include "imglib/imglib.h"
 
 #include "imglib/bmp_writer.h"
 #include "imglib/handle_table.h"
-#include "imglib/helpers.h"
 #include "imglib/picture.h"
 #include "metadata/carrier.h"
+
+#include "budget/helpers.h"
 
 #include <optional>
 #include <span>
@@ -24,7 +25,7 @@ extern "C" {
 
 IMGLIB_API uint32_t ReadFileIntoDIB(const char *path)
 {
-    const imglib::Computing computing;
+    const budget::Computing computing;
     try {
         if (path == nullptr || *path == '\0')
             return 0;
@@ -39,7 +40,7 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path)
 
 IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY)
 {
-    const imglib::Computing computing;
+    const budget::Computing computing;
     try {
         if (scaleX < kMinScale || scaleX > kMaxScale || scaleY < kMinScale || scaleY > kMaxScale)
             return 0;
@@ -69,7 +70,7 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY)
 
 IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t option)
 {
-    const imglib::Computing computing;
+    const budget::Computing computing;
     try {
         if (option != 0 || path == nullptr || *path == '\0')
             return 0;

@@ -2,12 +2,12 @@
 #include "imglib/jpeg_reader.h"
 
 #include "common/jpeg_walk.h"
-#include "imglib/band_worker.h"
 #include "imglib/coefficients.h"
 #include "imglib/colour.h"
 #include "metadata/carrier.h"
 #include "metadata/exif.h"
 
+#include "budget/helpers.h"
 #include "common/regular_file.h"
 
 #include <algorithm>
@@ -538,10 +538,9 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
 {
     j_decompress_ptr cinfo = &d.cinfo;
     const int height = static_cast<int>(cinfo->output_height);
-    // Declared after the bands it finishes, so it is gone before they are.
-    std::optional<BandWorker> worker;
-    if (bands.pipelined())
-        worker.emplace([&bands](int slot, int first, int rows) { bands.finish(slot, first, rows); });
+    // A thread of the pool's finishes every band it is free for (budget/helpers.h). Declared after
+    // the bands it finishes, so it is gone before they are.
+    budget::Helper helper = bands.pipelined() ? budget::Helper::hire() : budget::Helper();
     listener.started(image);
 
     JSAMPROW rows[kBand];
@@ -554,8 +553,8 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
             return false;
         if (got != static_cast<JDIMENSION>(want))
             return false;
-        // The thread is free only once it has finished the other slot, which is then free too.
-        if (worker && worker->offer(slot, y, want))
+        // The helper is free only once it has finished the other slot, which is then free too.
+        if (helper.offer([&bands, slot, y, want] { bands.finish(slot, y, want); }))
             slot = 1 - slot;
         else if (!bands.direct())
             bands.finish(slot, y, want);
@@ -563,8 +562,7 @@ bool readBands(Decoder &d, BandPipeline &bands, const std::shared_ptr<Image> &im
         if (bands.direct() && y < height)
             listener.rowsDone(y);
     }
-    if (worker)
-        worker->wait();
+    helper.wait();
     return true;
 }
 
@@ -574,12 +572,12 @@ constexpr std::size_t kFirstBuffer = std::size_t{64} << 20;
 
 // Reads the image at the start of `fd`, a file of `size` bytes, into `bytes` (common::readJpegImage
 // says how far): the size of the image, or nothing when the file holds no whole image.
-std::optional<std::size_t> readJpegImage(int fd, std::size_t size, Buffer &bytes)
+std::optional<std::size_t> readJpegImage(int fd, std::size_t size, budget::Buffer &bytes)
 {
     std::size_t asked = 0;  // the most of the file the block holds so far
     return common::readJpegImage(fd, size, [&](std::size_t wanted) {
         if (wanted > bytes.size()) {
-            Buffer larger(std::min(size, std::max({wanted, 2 * bytes.size(), kFirstBuffer})));
+            budget::Buffer larger(std::min(size, std::max({wanted, 2 * bytes.size(), kFirstBuffer})));
             if (asked > 0)
                 std::memcpy(larger.data(), bytes.data(), asked);
             bytes = std::move(larger);

@@ -18,7 +18,7 @@ inline constexpr int kMaxScans = 500;
 // The bytes of a JPEG file, read once so that the image can be decoded again at another size
 // without going back to a file that may have changed since.
 struct JpegFile {
-    Buffer bytes;
+    budget::Buffer bytes;
     std::size_t size = 0;  // up to the image's end-of-image marker
 };
 

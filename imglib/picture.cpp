@@ -1,9 +1,10 @@
 // Reading with the expected scaling prepared on a second core, and scaling that uses it.
 #include "imglib/picture.h"
 
-#include "imglib/helpers.h"
 #include "imglib/imglib.h"
 #include "imglib/resample.h"
+
+#include "budget/helpers.h"
 
 #include <atomic>
 #include <optional>
@@ -62,7 +63,7 @@ public:
         resizer_.emplace(*image, width, height);
         // Without a helper, finish() does it all.
         if (resizer_->worthSharing())
-            helper_ = Helper::start([this] { resizer_->work(1, &progress_); });
+            helper_ = budget::Helper::start([this] { resizer_->work(1, &progress_); });
     }
 
     void rowsDone(int rows) override { progress_.publish(rows); }
@@ -90,7 +91,7 @@ private:
     std::shared_ptr<const Image> decoded_;  // kept alive until the helper has stopped
     RowProgress progress_;
     std::optional<Resizer> resizer_;
-    Helper helper_;  // last: stopped and waited for before anything it uses goes
+    budget::Helper helper_;  // last: stopped and waited for before anything it uses goes
 };
 
 // Decodes at full size, telling nobody.

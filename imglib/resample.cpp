@@ -2,7 +2,8 @@
 #include "imglib/resample.h"
 
 #include "imglib/blend.h"
-#include "imglib/helpers.h"
+
+#include "budget/helpers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -320,9 +321,9 @@ std::unique_ptr<Image> filter(const Image &in, int outWidth, int outHeight, doub
     // Large jobs are shared with a helper thread when a core is free for one; each reads the
     // shared input and writes its own rows.  Without a helper the work is all done here.
     Resizer resizer(in, outWidth, outHeight, scaleX, scaleY);
-    Helper helper;
+    budget::Helper helper;
     if (resizer.worthSharing())
-        helper = Helper::start([&resizer] { resizer.work(1, nullptr); });
+        helper = budget::Helper::start([&resizer] { resizer.work(1, nullptr); });
     resizer.work(0, nullptr);
     helper.wait();
     return resizer.take();

@@ -2,13 +2,11 @@
 #include "app/form1.h"
 #include "app/messages.h"
 #include "platform/filedialog.h"
-#include "platform/memory.h"
 
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QRadioButton>
-#include <QScopeGuard>
 
 namespace redim {
 
@@ -24,7 +22,6 @@ void Form1::filtrebmp()
 
 void Form1::Command1_Click()
 {
-    const auto giveMemoryBack = qScopeGuard(releaseKeptMemory);  // whichever way the run ends
     setStatus(QString());
     aigan = 0;
     Frame7->hide();

@@ -1,5 +1,5 @@
-// The resampler's weights and pixels and the handle table: the parts whose faults the four
-// exported functions would only show indirectly.
+// The resampler's weights and pixels, the handle table and the pool of threads: the parts whose
+// faults the four exported functions would only show indirectly.
 #include "imglib/blend.h"
 #include "imglib/handle_table.h"
 #include "imglib/jpeg_reader.h"
@@ -8,18 +8,24 @@
 
 #include "tests/support/testimages.h"
 
+#include "budget/cores.h"
+#include "budget/helpers.h"
 #include "common/jpeg_walk.h"
 #include "common/regular_file.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <numeric>
 #include <random>
 #include <thread>
 
 #include <jpeglib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -452,6 +458,40 @@ TEST(ExpectedScaling, OnlyRatesUpTo200PercentArePreparedForTheNextRead)
         EXPECT_EQ(next->prepared != nullptr, c.prepared) << c.scaleX << " x " << c.scaleY;
     }
     imglib::forgetExpectedScaling();
+}
+
+// ---- The pool of threads ----------------------------------------------------------------------
+
+// A thread leaves after a second without work, even while a helper still holds it (its job done
+// and not yet waited for): the pool must keep what that helper reaches until it lets go.
+TEST(Helpers, AThreadThatLeftIsKeptUntilItsHelperLetsGo)
+{
+    std::atomic<pid_t> thread{0};
+    budget::Helper held = budget::Helper::startWaiting([&thread] { thread = gettid(); });
+    ASSERT_TRUE(held);
+    held.wait();
+    const auto task = std::filesystem::path("/proc/self/task") / std::to_string(thread.load());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::filesystem::exists(task)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the thread never left";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const budget::Helper next = budget::Helper::startWaiting([] {});  // the pool tidies its threads here
+    EXPECT_FALSE(held.offer([] {}));                                  // gone: the caller does the job
+    held.wait();
+}
+
+// The block cache hands its blocks back from a job that waits: it must run while the library's
+// calls fill every core, or a folder run would keep no memory for its next photos.
+TEST(Helpers, AJobThatWaitsTakesNoCore)
+{
+    const auto everyCore = std::make_unique<budget::Computing[]>(static_cast<std::size_t>(budget::usableCores()));
+    EXPECT_FALSE(budget::Helper::hire());
+    std::atomic<bool> ran{false};
+    budget::Helper waiting = budget::Helper::startWaiting([&ran] { ran = true; });
+    ASSERT_TRUE(waiting);
+    waiting.wait();
+    EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// Large blocks mapped in 2 MiB pages and kept for reuse while the library is busy, small ones from
+// Large blocks mapped in 2 MiB pages and kept for reuse while the process is busy, small ones from
 // the heap.
-#include "imglib/buffer.h"
+#include "budget/buffer.h"
+
+#include "budget/helpers.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,19 +10,21 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <sys/mman.h>
 
-namespace imglib {
+namespace budget {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// Below this a block is not worth a mapping of its own: the heap keeps freed memory itself.
-constexpr std::size_t kMappedFrom = std::size_t{4} << 20;
+// Below this a block comes from the heap: a few dozen pages, which it keeps itself when freed.
+// Larger ones the heap maps afresh (glibc, from 128 KiB until it has freed larger ones) or hands
+// back when it trims, and a run would fault in its photos' pixels and file bytes photo after
+// photo. A block kept here is rounded up to 2 MiB: at this size, eight times what it holds, for
+// the few small images and files a run has in flight at once.
+constexpr std::size_t kMappedFrom = std::size_t{256} << 10;
 
 std::size_t roundUp(std::size_t bytes, std::size_t unit)
 {
@@ -75,7 +79,7 @@ std::uint8_t *grow(Block block, std::size_t bytes)
     return target;
 }
 
-// A block of `bytes` made from `block`, which the pool no longer holds: cut down, grown, or
+// A block of `bytes` made from `block`, which the cache no longer holds: cut down, grown, or
 // mapped anew when there is none.
 std::uint8_t *reshape(Block block, std::size_t bytes)
 {
@@ -92,21 +96,23 @@ void unmapAll(const std::vector<Block> &blocks)
         ::munmap(block.data, block.size);
 }
 
-// The mapped blocks released, kept for the blocks asked for next. A folder run asks for the same
-// few sizes photo after photo, on several threads at once, so the blocks of one photo serve the
-// next ones and the run maps its blocks once instead of once per photo; unmapping a block in a
-// process whose threads run on several cores also makes every core drop its address translations.
+// The mapped blocks released, kept for the blocks asked for next. A folder run (or a conversion)
+// asks for the same few sizes photo after photo, on several threads at once, so the blocks of one
+// photo serve the next ones and the run maps its blocks once instead of once per photo; unmapping a
+// block in a process whose threads run on several cores also makes every core drop its address
+// translations.
 //
 // A kept block serves a block of its size, or a little smaller; when none is of about the size,
 // the nearest larger one is cut down to it, or else the largest one grown, so that photos of
-// other sizes still reuse the pages the last ones had. What is kept never makes the library hold
+// other sizes still reuse the pages the last ones had. What is kept never makes the process hold
 // more than it held in use at its busiest since it was last idle: when a block takes new pages,
 // kept blocks are unmapped, the smallest first, until the blocks in use and those kept fit
-// within that peak. A second after the last block was asked for or released, a thread of the
-// pool's hands every kept block back: the end of a run, or a program that waits for its user.
-class BlockPool {
+// within that peak. A second after the last block was asked for or released, a job on the pool of
+// threads (helpers.h) hands every kept block back: the end of a run, or a program that waits for
+// its user.
+class BlockCache {
 public:
-    ~BlockPool()
+    ~BlockCache()
     {
         std::vector<Block> kept;
         {
@@ -115,8 +121,7 @@ public:
             kept = takeKept();
         }
         wake_.notify_all();
-        if (keeper_.joinable())
-            keeper_.join();
+        keeper_.wait();
         unmapAll(kept);
     }
 
@@ -195,20 +200,14 @@ private:
     // only while a keeper will hand it back.
     bool keeperRunning() noexcept
     {
-        if (keeperAwake_)
-            return true;
-        try {
-            if (keeper_.joinable())
-                keeper_.join();  // ended already
-            keeper_ = std::thread([this] { keep(); });
-            keeperAwake_ = true;
-        } catch (...) {
-            return false;
+        if (!keeperAwake_) {
+            keeper_ = Helper::startWaiting([this] { keep(); });  // the last one has ended
+            keeperAwake_ = static_cast<bool>(keeper_);
         }
-        return true;
+        return keeperAwake_;
     }
 
-    // Hands every kept block back once the pool has been idle for a second, then ends.
+    // Hands every kept block back once the cache has been idle for a second, then ends.
     void keep()
     {
         std::unique_lock lock(mutex_);
@@ -241,23 +240,23 @@ private:
     std::multimap<std::size_t, std::uint8_t *> kept_;  // by size
     std::size_t keptBytes_ = 0;
     std::size_t inUse_ = 0;  // bytes of the mapped blocks handed out and not given back
-    std::size_t peak_ = 0;   // the most inUse_ has been since the pool was last idle
+    std::size_t peak_ = 0;   // the most inUse_ has been since the cache was last idle
     Clock::time_point lastUse_;
     bool keeperAwake_ = false;
     bool quitting_ = false;
-    std::thread keeper_;
+    Helper keeper_;  // last: its job uses everything above
 };
 
-// Made when the library is loaded, before the handle table, so it is still there when the table
-// releases its images at unloading.
-BlockPool pool;
+// Made when the library or the program is loaded, before the image library's handle table, so it
+// is still there when the table releases its images at unloading.
+BlockCache cache;
 
 }  // namespace
 
 Buffer::Buffer(std::size_t bytes)
 {
     if (bytes >= kMappedFrom) {
-        const Block block = pool.take(roundUp(bytes, kHugePage));
+        const Block block = cache.take(roundUp(bytes, kHugePage));
         data_ = block.data;
         size_ = block.size;
         mapped_ = true;
@@ -293,10 +292,10 @@ void Buffer::release() noexcept
     if (data_ == nullptr)
         return;
     if (mapped_)
-        pool.give({data_, size_});
+        cache.give({data_, size_});
     else
         delete[] data_;
     data_ = nullptr;
 }
 
-}  // namespace imglib
+}  // namespace budget
