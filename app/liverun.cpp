@@ -329,24 +329,24 @@ void LiveRun::serve()
     }
 }
 
-std::optional<quint32> LiveLibrary::readFileIntoDIB(const QByteArray &path)
+quint32 LiveLibrary::readFileIntoDIB(const QByteArray &path)
 {
     return run_.await([&] { return library_.readFileIntoDIB(path); });
 }
 
-std::optional<quint32> LiveLibrary::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
+quint32 LiveLibrary::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
 {
     return run_.await([&] { return library_.zoomDIB(image, scaleX, scaleY); });
 }
 
-std::optional<qint16> LiveLibrary::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
+qint16 LiveLibrary::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
 {
     return run_.await([&] { return library_.writeDIBToFile(image, path, option); });
 }
 
-bool LiveLibrary::dibFree(quint32 image)
+void LiveLibrary::dibFree(quint32 image)
 {
-    return run_.await([&] { return library_.dibFree(image); });
+    run_.await([&] { library_.dibFree(image); });
 }
 
 }  // namespace redim

@@ -140,10 +140,10 @@ class LiveLibrary final : public ImageLibrary {
 public:
     LiveLibrary(ImageLibrary &library, LiveRun &run) : library_(library), run_(run) {}
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override;
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
-    bool dibFree(quint32 image) override;
+    quint32 readFileIntoDIB(const QByteArray &path) override;
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
+    void dibFree(quint32 image) override;
 
 private:
     ImageLibrary &library_;

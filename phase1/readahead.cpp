@@ -146,12 +146,12 @@ bool ReadAhead::prepare(int index)
             return false;
         if (!atItsTurn) {
             photo.read = library_.readFileIntoDIB(path);
-            if (rate_ != 100 && photo.read.value_or(0) != 0)
-                photo.scaled = library_.zoomDIB(*photo.read, rate_, rate_);
+            if (rate_ != 100 && photo.read != 0)
+                photo.scaled = library_.zoomDIB(photo.read, rate_, rate_);
             photo.usable = stillHolds(path, photo.bytes);
             // Read and scaled, the photo holds only what the window will keep of it and the bytes
             // it was read from: its coefficients and its pixels at full size are gone.
-            if (rate_ == 100 || photo.scaled.value_or(0) != 0)
+            if (rate_ == 100 || photo.scaled != 0)
                 memory_.keepOnly(ticket,
                                  photo.kept + static_cast<std::uint64_t>(photo.bytes ? photo.bytes->size() : 0));
         }
@@ -178,7 +178,7 @@ bool ReadAhead::prepare(int index)
 
 // The photo at `index` as the window's read of it: the one read early if its file still holds
 // the same bytes, or a read made now.
-std::optional<quint32> ReadAhead::takeAtTurn(int index)
+quint32 ReadAhead::takeAtTurn(int index)
 {
     // The window released its last photo before asking for this one, and its room must be free
     // before the wait: this photo may be waiting for it to be admitted.
@@ -200,14 +200,14 @@ std::optional<quint32> ReadAhead::takeAtTurn(int index)
     memory_.keepOnly(static_cast<std::size_t>(index), photo.kept);
     const QByteArray &path = paths_[static_cast<std::size_t>(index)];
     if (photo.usable && stillHolds(path, photo.bytes)) {
-        handed_ = {index, photo.read.value_or(0), photo.scaled};
+        handed_ = {index, photo.read, photo.scaled};
         return photo.read;
     }
     release(photo.read, photo.scaled);
     return library_.readFileIntoDIB(path);
 }
 
-std::optional<quint32> ReadAhead::readFileIntoDIB(const QByteArray &path)
+quint32 ReadAhead::readFileIntoDIB(const QByteArray &path)
 {
     releaseHanded();
     const auto turn = static_cast<std::size_t>(taken_);
@@ -216,9 +216,9 @@ std::optional<quint32> ReadAhead::readFileIntoDIB(const QByteArray &path)
     return library_.readFileIntoDIB(path);
 }
 
-std::optional<quint32> ReadAhead::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
+quint32 ReadAhead::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
 {
-    if (handed_.index < 0 || image != handed_.read || handed_.scaled.value_or(0) == 0) {
+    if (handed_.index < 0 || image != handed_.read || handed_.scaled == 0) {
         releaseHanded();
         return library_.zoomDIB(image, scaleX, scaleY);
     }
@@ -227,46 +227,46 @@ std::optional<quint32> ReadAhead::zoomDIB(quint32 image, qint32 scaleX, qint32 s
         return handed.scaled;
     // Another scale than the one prepared: the prepared scaling released the image it was made
     // from, so the file is read again for it.
-    library_.dibFree(*handed.scaled);
-    const std::optional<quint32> again = library_.readFileIntoDIB(paths_[static_cast<std::size_t>(handed.index)]);
-    if (again.value_or(0) == 0)
+    library_.dibFree(handed.scaled);
+    const quint32 again = library_.readFileIntoDIB(paths_[static_cast<std::size_t>(handed.index)]);
+    if (again == 0)
         return again;
-    const std::optional<quint32> scaled = library_.zoomDIB(*again, scaleX, scaleY);
-    if (scaled.value_or(0) == 0)
-        library_.dibFree(*again);
+    const quint32 scaled = library_.zoomDIB(again, scaleX, scaleY);
+    if (scaled == 0)
+        library_.dibFree(again);
     return scaled;
 }
 
-std::optional<qint16> ReadAhead::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
+qint16 ReadAhead::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
 {
     return library_.writeDIBToFile(image, path, option);
 }
 
-bool ReadAhead::dibFree(quint32 image)
+void ReadAhead::dibFree(quint32 image)
 {
-    if (image == handed_.read && handed_.scaled.value_or(0) != 0) {
+    if (image == handed_.read && handed_.scaled != 0) {
         releaseHanded();  // the image as read went with its scaling already
-        return true;
+        return;
     }
-    return library_.dibFree(image);
+    library_.dibFree(image);
 }
 
 // Releases what reading a photo ahead left behind: its scaled image, or the image as read when
 // it was not scaled (a scaling that succeeded released that one already).
-void ReadAhead::release(std::optional<quint32> read, std::optional<quint32> scaled)
+void ReadAhead::release(quint32 read, quint32 scaled)
 {
-    if (scaled.value_or(0) != 0)
-        library_.dibFree(*scaled);
-    else if (read.value_or(0) != 0)
-        library_.dibFree(*read);
+    if (scaled != 0)
+        library_.dibFree(scaled);
+    else if (read != 0)
+        library_.dibFree(read);
 }
 
 // Releases the scaling prepared for the photo last handed to the window, which it did not ask
 // for. The image as read is the window's to release, unless that scaling released it already.
 void ReadAhead::releaseHanded()
 {
-    if (handed_.scaled.value_or(0) != 0)
-        library_.dibFree(*handed_.scaled);
+    if (handed_.scaled != 0)
+        library_.dibFree(handed_.scaled);
     handed_ = Handed();
 }
 

@@ -49,32 +49,32 @@ public:
     ReadAhead(const ReadAhead &) = delete;
     ReadAhead &operator=(const ReadAhead &) = delete;
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override;
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
-    bool dibFree(quint32 image) override;
+    quint32 readFileIntoDIB(const QByteArray &path) override;
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
+    void dibFree(quint32 image) override;
 
 private:
     struct Photo {
         bool ready = false;
         bool usable = false;              // read early from bytes that did not change
         std::optional<QByteArray> bytes;  // the file as it was read early
-        std::optional<quint32> read;      // what the early read returned
-        std::optional<quint32> scaled;    // what the early scaling returned, if one was made
+        quint32 read = 0;                 // what the early read returned
+        quint32 scaled = 0;               // what the early scaling returned, if one was made
         std::uint64_t kept = 0;           // the bytes the window keeps of it, for the budget
     };
     // The photo handed to the window by its last read, while its scaling is still to be asked.
     struct Handed {
         int index = -1;
         quint32 read = 0;
-        std::optional<quint32> scaled;
+        quint32 scaled = 0;
     };
 
     void work();
     int ahead() const;
     bool prepare(int index);
-    std::optional<quint32> takeAtTurn(int index);
-    void release(std::optional<quint32> read, std::optional<quint32> scaled);
+    quint32 takeAtTurn(int index);
+    void release(quint32 read, quint32 scaled);
     void releaseHanded();
 
     ImageLibrary &library_;

@@ -27,39 +27,39 @@ class CountingLibrary final : public ImageLibrary {
 public:
     explicit CountingLibrary(ImageLibrary &inner) : inner_(inner) {}
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    quint32 readFileIntoDIB(const QByteArray &path) override
     {
         {
             const std::lock_guard lock(mutex_);
             ++reads_[path];  // counted as it starts
         }
-        const auto image = inner_.readFileIntoDIB(path);
+        const quint32 image = inner_.readFileIntoDIB(path);
         const std::lock_guard lock(mutex_);
-        if (image.value_or(0) != 0)
-            live_.insert(*image);
+        if (image != 0)
+            live_.insert(image);
         return image;
     }
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
     {
-        const auto scaled = inner_.zoomDIB(image, scaleX, scaleY);
+        const quint32 scaled = inner_.zoomDIB(image, scaleX, scaleY);
         const std::lock_guard lock(mutex_);
-        if (scaled.value_or(0) != 0) {
+        if (scaled != 0) {
             live_.erase(image);  // the library releases the image it scaled
-            live_.insert(*scaled);
+            live_.insert(scaled);
         }
         return scaled;
     }
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
     {
         return inner_.writeDIBToFile(image, path, option);
     }
-    bool dibFree(quint32 image) override
+    void dibFree(quint32 image) override
     {
         {
             const std::lock_guard lock(mutex_);
             live_.erase(image);
         }
-        return inner_.dibFree(image);
+        inner_.dibFree(image);
     }
 
     int reads(const QByteArray &path)
@@ -109,26 +109,26 @@ class ConcurrentReads final : public ImageLibrary {
 public:
     explicit ConcurrentReads(ImageLibrary &inner) : inner_(inner) {}
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    quint32 readFileIntoDIB(const QByteArray &path) override
     {
         {
             const std::lock_guard lock(mutex_);
             most_ = std::max(most_, ++reading_);
         }
-        const auto image = inner_.readFileIntoDIB(path);
+        const quint32 image = inner_.readFileIntoDIB(path);
         const std::lock_guard lock(mutex_);
         --reading_;
         return image;
     }
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
     {
         return inner_.zoomDIB(image, scaleX, scaleY);
     }
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
     {
         return inner_.writeDIBToFile(image, path, option);
     }
-    bool dibFree(quint32 image) override { return inner_.dibFree(image); }
+    void dibFree(quint32 image) override { inner_.dibFree(image); }
 
     int most()
     {
@@ -174,13 +174,13 @@ protected:
         std::vector<std::string> outcomes;
         const fs::path bitmap = folder / "out.bmp";
         for (const QByteArray &path : paths) {
-            quint32 image = images.readFileIntoDIB(path).value_or(0);
+            quint32 image = images.readFileIntoDIB(path);
             if (image == 0) {
                 outcomes.push_back("read failed");
                 continue;
             }
             if (rate != 100) {
-                const quint32 scaled = images.zoomDIB(image, rate, rate).value_or(0);
+                const quint32 scaled = images.zoomDIB(image, rate, rate);
                 if (scaled == 0) {
                     images.dibFree(image);
                     outcomes.push_back("zoom failed");
@@ -188,7 +188,7 @@ protected:
                 }
                 image = scaled;
             }
-            const bool written = images.writeDIBToFile(image, pathBytes(bitmap), 0).value_or(0) != 0;
+            const bool written = images.writeDIBToFile(image, pathBytes(bitmap), 0) != 0;
             images.dibFree(image);
             const auto bytes = written ? testimages::readFile(bitmap) : std::vector<std::uint8_t>();
             outcomes.push_back(written ? std::string(bytes.begin(), bytes.end()) : "write failed");
@@ -333,9 +333,9 @@ TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
     options.workers = 2;
     ReadAhead readAhead(watched, paths, 50, options);
     for (const QByteArray &path : paths) {
-        const quint32 image = readAhead.readFileIntoDIB(path).value_or(0);
+        const quint32 image = readAhead.readFileIntoDIB(path);
         ASSERT_NE(image, 0u);
-        const quint32 scaled = readAhead.zoomDIB(image, 50, 50).value_or(0);
+        const quint32 scaled = readAhead.zoomDIB(image, 50, 50);
         ASSERT_NE(scaled, 0u);
         readAhead.dibFree(scaled);
     }
