@@ -27,6 +27,7 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 // The window's icon is a resource of the static library the window is built in, which the linker
@@ -138,6 +139,10 @@ Form1::Form1(Environment environment) : env_(std::move(environment))
         env_.paths = sessionPaths();
     CommonDialog1 = env_.dialog;
     stackImageLibrary();
+    // The jobs here wait for one another (a step of the run for the photo a worker is reading):
+    // none may wait for a thread. Their number is bounded by the work itself, one step of the run
+    // at a time and one worker per photo read ahead; the pool only keeps their threads.
+    threads_.setMaxThreadCount(std::numeric_limits<int>::max());
 
     buildControls();
     Form_Load();
@@ -302,7 +307,7 @@ void Form1::runLive(const std::function<void()> &work)
     }
     bool closing = false;
     {
-        LiveRun run;
+        LiveRun run(threads_);
         liveRun_ = &run;
         stackImageLibrary();
         const auto restore = qScopeGuard([&] {

@@ -7,6 +7,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <QWidget>
 
 #include <chrono>
@@ -156,7 +157,8 @@ private:
     bool stopRequested() const { return liveRun_ && liveRun_->stopRequested(); }
 
     Environment env_;
-    std::unique_ptr<ImageLibrary> ownImages_;
+    // The window's work away from its thread: the steps of a run, the read-ahead's workers.
+    QThreadPool threads_;
     std::unique_ptr<FileDialog> ownDialog_;
     std::unique_ptr<ProcessStarter> ownProcesses_;
     LiveRun *liveRun_ = nullptr;      // the handler's run in progress, if any

@@ -34,7 +34,7 @@ bool Form1::dosim(const QString &folder)
     ReadAhead::Options options;
     options.workers = env_.readAheadWorkers;
     std::optional<ReadAhead> readAhead;
-    readAhead.emplace(*env_.images, std::move(paths), Slider2->value(), options);
+    readAhead.emplace(*env_.images, std::move(paths), Slider2->value(), threads_, options);
     readAhead_ = &*readAhead;
     stackImageLibrary();
     // Abandoning the read-ahead waits for the photos its workers are reading; so does a program

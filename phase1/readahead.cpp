@@ -8,10 +8,11 @@
 #include "common/jpeg_walk.h"
 #include "common/regular_file.h"
 
+#include <QThreadPool>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <system_error>
 #include <utility>
 
 namespace redim {
@@ -71,19 +72,15 @@ bool stillHolds(const QByteArray &path, const Content &expected)
 
 }  // namespace
 
-ReadAhead::ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options)
+ReadAhead::ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, QThreadPool &threads,
+                     Options options)
     : library_(library), paths_(std::move(paths)), rate_(rate),
       inFlight_(options.workers > 0 ? options.workers : budget::usableCores()), prepared_(std::move(options.prepared)),
       memory_(inFlight_ + 2), photos_(paths_.size())
 {
-    const int workers = std::min<int>(inFlight_, static_cast<int>(paths_.size()));
-    try {
-        for (int i = 0; i < workers; ++i)
-            workers_.emplace_back([this] { work(); });
-    } catch (const std::system_error &) {
-        // Fewer threads than asked for (a process limit): those started share the work, and
-        // with none at all every read is made at its turn.
-    }
+    working_ = std::min<int>(inFlight_, static_cast<int>(paths_.size()));
+    for (int i = 0; i < working_; ++i)
+        threads.start([this] { work(); });
 }
 
 ReadAhead::~ReadAhead()
@@ -94,8 +91,10 @@ ReadAhead::~ReadAhead()
     }
     changed_.notify_all();
     memory_.stop();
-    for (std::thread &worker : workers_)
-        worker.join();
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return working_ == 0; });
+    }
     for (const Photo &photo : photos_)
         release(photo.read, photo.scaled);
     releaseHanded();
@@ -111,14 +110,18 @@ void ReadAhead::work()
                 return stopping_ || (next_ < static_cast<int>(paths_.size()) && next_ < taken_ + ahead());
             });
             if (stopping_)
-                return;
+                break;
             index = next_++;
         }
         if (!prepare(index))
-            return;
+            break;
         if (prepared_)
             prepared_(index);
     }
+    // Told under the lock: once it is released, the read-ahead may go.
+    const std::lock_guard lock(mutex_);
+    --working_;
+    changed_.notify_all();
 }
 
 // How many photos the workers may read ahead of the window's: `inFlight`, or twice that while the
@@ -211,7 +214,7 @@ quint32 ReadAhead::readFileIntoDIB(const QByteArray &path)
 {
     releaseHanded();
     const auto turn = static_cast<std::size_t>(taken_);
-    if (!workers_.empty() && turn < paths_.size() && paths_[turn] == path)
+    if (turn < paths_.size() && paths_[turn] == path)
         return takeAtTurn(taken_);
     return library_.readFileIntoDIB(path);
 }

@@ -9,8 +9,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
+
+class QThreadPool;
 
 namespace redim {
 
@@ -33,8 +34,9 @@ namespace redim {
 //    says what a photo holds): a progressive photo, whose coefficients take twice its pixels
 //    while it decodes, takes the room of three; one that needs more than the whole budget is
 //    read alone;
-// Destroying it abandons what is still queued, lets the workers finish the library call they are
-// in, releases every image nobody took and joins the workers: no thread outlives the run.
+// Its workers run on `threads`, which must give each a thread at once. Destroying it abandons what
+// is still queued, lets the workers finish the library call they are in, releases every image
+// nobody took and waits for the workers to end.
 class ReadAhead final : public ImageLibrary {
 public:
     struct Options {
@@ -44,7 +46,7 @@ public:
 
     // `paths` are the photos of the run in the order the window will read them; `rate` is the
     // scale in percent the window will ask for (100: none).
-    ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, Options options);
+    ReadAhead(ImageLibrary &library, std::vector<QByteArray> paths, qint32 rate, QThreadPool &threads, Options options);
     ~ReadAhead() override;
     ReadAhead(const ReadAhead &) = delete;
     ReadAhead &operator=(const ReadAhead &) = delete;
@@ -91,10 +93,10 @@ private:
     int taken_ = 0;              // photos the window has asked for
     bool windowWaits_ = false;   // for a photo a worker is still reading
     bool stopping_ = false;
+    int working_ = 0;  // workers started and not ended
 
-    Handed handed_;                     // the window's thread only
-    int windowPhoto_ = -1;              // the photo the window took last; the window's thread only
-    std::vector<std::thread> workers_;  // last: started once everything they use exists
+    Handed handed_;         // the window's thread only
+    int windowPhoto_ = -1;  // the photo the window took last; the window's thread only
 };
 
 }  // namespace redim

@@ -7,6 +7,8 @@
 
 #include "tests/support/testimages.h"
 
+#include <QThreadPool>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -150,9 +152,12 @@ QByteArray pathBytes(const fs::path &path)
 
 class ReadAheadTest : public ::testing::Test {
 protected:
+    ReadAheadTest() { threads.setMaxThreadCount(16); }  // a thread at once for every worker
+
     testimages::TempDir folder;
     DynamicImageLibrary real{REDIM_IMGLIB_PATH};
     CountingLibrary library{real};
+    QThreadPool threads;
 
     QByteArray photo(const std::string &name, int width, int height, testimages::JpegOptions options = {})
     {
@@ -222,7 +227,7 @@ TEST_F(ReadAheadTest, GivesWhatReadingEachPhotoAtItsTurnGives)
                          << "rate " << c.prepared << "/" << c.asked << ", " << workers << " workers");
             ReadAhead::Options options;
             options.workers = workers;
-            ReadAhead readAhead(library, paths, c.prepared, options);
+            ReadAhead readAhead(library, paths, c.prepared, threads, options);
             EXPECT_TRUE(convert(readAhead, paths, c.asked) == expected);
         }
     }
@@ -238,7 +243,7 @@ TEST_F(ReadAheadTest, FilesChangedAfterBeingReadAheadGiveWhatTheyHoldAtTheirTurn
     ReadAhead::Options options;
     options.workers = static_cast<int>(paths.size());
     options.prepared = prepared.callback();
-    ReadAhead readAhead(library, paths, 50, options);
+    ReadAhead readAhead(library, paths, 50, threads, options);
     ASSERT_TRUE(prepared.waitFor(static_cast<int>(paths.size())));
 
     photo("replaced.jpg", 120, 40);
@@ -275,7 +280,7 @@ TEST_F(ReadAheadTest, ReadsAheadUpToTheEndOfEachPhotoOnly)
     ReadAhead::Options options;
     options.workers = 2;
     options.prepared = prepared.callback();
-    ReadAhead readAhead(library, paths, 50, options);
+    ReadAhead readAhead(library, paths, 50, threads, options);
     ASSERT_TRUE(prepared.waitFor(2));
     EXPECT_EQ(library.reads(paths[0]), 1);
     const auto outcomes = convert(readAhead, paths, 50);
@@ -298,7 +303,7 @@ TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
             ReadAhead::Options options;
             options.workers = 2;
             options.prepared = prepared.callback();
-            ReadAhead readAhead(counted, paths, 50, options);
+            ReadAhead readAhead(counted, paths, 50, threads, options);
             ASSERT_TRUE(prepared.waitFor(2));
             EXPECT_EQ(counted.reads(paths[2]), 0);
             convert(readAhead, {paths[0]}, 50);  // lets one more photo start
@@ -331,7 +336,7 @@ TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
     ConcurrentReads watched(real);
     ReadAhead::Options options;
     options.workers = 2;
-    ReadAhead readAhead(watched, paths, 50, options);
+    ReadAhead readAhead(watched, paths, 50, threads, options);
     for (const QByteArray &path : paths) {
         const quint32 image = readAhead.readFileIntoDIB(path);
         ASSERT_NE(image, 0u);
@@ -351,7 +356,7 @@ TEST_F(ReadAheadTest, ReadsAPhotoThatNeedsMoreThanTheRoomTheWindowLeaves)
     const std::vector<QByteArray> paths = {photo("a.jpg", 2400, 1600), photo("b.jpg", 2400, 1600)};
     ReadAhead::Options options;
     options.workers = 2;
-    ReadAhead readAhead(library, paths, 200, options);
+    ReadAhead readAhead(library, paths, 200, threads, options);
     EXPECT_TRUE(convert(readAhead, paths, 200) == convert(real, paths, 200));
 }
 // A photo's footprint comes from its headers as libjpeg reads them: bytes a writer left between
