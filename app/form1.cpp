@@ -143,6 +143,7 @@ Form1::Form1(Environment environment) : env_(std::move(environment))
     // none may wait for a thread. Their number is bounded by the work itself, one step of the run
     // at a time and one worker per photo read ahead; the pool only keeps their threads.
     threads_.setMaxThreadCount(std::numeric_limits<int>::max());
+    threads_.setObjectName(QStringLiteral("redim work"));
 
     buildControls();
     Form_Load();
