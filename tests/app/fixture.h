@@ -55,7 +55,6 @@ public:
         started.emplace_back(program, arguments);
         return canStart;
     }
-    bool anyRunning() const override { return false; }
     bool waitForAll(std::chrono::milliseconds) override { return true; }
 };
 
