@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "imglib/imglib.h"
 #include "imglib_client/imagelibrary.h"
+#include "phase1/readahead.h"
 #include "platform/filedialog.h"
 #include "platform/filesystem.h"
 #include "platform/pathcodec.h"
@@ -26,6 +27,7 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 // The window's icon is a resource of the static library the window is built in, which the linker
@@ -136,7 +138,12 @@ Form1::Form1(Environment environment) : env_(std::move(environment))
     if (env_.paths.tempFolder.isEmpty())
         env_.paths = sessionPaths();
     CommonDialog1 = env_.dialog;
-    images_ = env_.images;
+    stackImageLibrary();
+    // The jobs here wait for one another (a step of the run for the photo a worker is reading):
+    // none may wait for a thread. Their number is bounded by the work itself, one step of the run
+    // at a time and one worker per photo read ahead; the pool only keeps their threads.
+    threads_.setMaxThreadCount(std::numeric_limits<int>::max());
+    threads_.setObjectName(QStringLiteral("redim work"));
 
     buildControls();
     Form_Load();
@@ -301,19 +308,31 @@ void Form1::runLive(const std::function<void()> &work)
     }
     bool closing = false;
     {
-        LiveRun run;
-        LiveLibrary library(*env_.images, run);
+        LiveRun run(threads_);
         liveRun_ = &run;
-        images_ = &library;
+        stackImageLibrary();
         const auto restore = qScopeGuard([&] {
             liveRun_ = nullptr;
-            images_ = env_.images;
+            stackImageLibrary();
             closing = run.stopRequested();
         });
         work();
     }
     if (closing)
         close();
+}
+
+// What answers the steps' calls to the image library, from the bottom up: the library itself;
+// during a folder run, the run's read-ahead, which hands over the photos it has read and scaled
+// already and passes every other call on to the library; during any run, the run itself
+// (LiveLibrary), which makes each call on the run's thread while the window stays alive.
+void Form1::stackImageLibrary()
+{
+    ImageLibrary *const below = readAhead_ ? static_cast<ImageLibrary *>(readAhead_) : env_.images;
+    liveLibrary_.reset();
+    if (liveRun_)
+        liveLibrary_.emplace(*below, *liveRun_);
+    images_ = liveLibrary_ ? &*liveLibrary_ : below;
 }
 
 void Form1::comeForward(const QString &activationToken)

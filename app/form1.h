@@ -7,11 +7,13 @@
 
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <QWidget>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QGroupBox;
 class QLineEdit;
@@ -26,6 +28,7 @@ namespace redim {
 class FileDialog;
 class ImageLibrary;
 class ProcessStarter;
+class ReadAhead;
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -143,6 +146,8 @@ private:
     // the steps reach the library through the run meanwhile. A close asked for during the run
     // stops it at its next stopping point and closes the window once it has ended.
     void runLive(const std::function<void()> &work);
+    // Points images_ at what answers the steps, after a run or a read-ahead began or ended.
+    void stackImageLibrary();
     // `work` done through the current run, if any, so that the window stays alive meanwhile.
     template <typename Work>
     auto keepingAlive(Work &&work)
@@ -152,11 +157,14 @@ private:
     bool stopRequested() const { return liveRun_ && liveRun_->stopRequested(); }
 
     Environment env_;
-    std::unique_ptr<ImageLibrary> ownImages_;
+    // The window's work away from its thread: the steps of a run, the read-ahead's workers.
+    QThreadPool threads_;
     std::unique_ptr<FileDialog> ownDialog_;
     std::unique_ptr<ProcessStarter> ownProcesses_;
-    ImageLibrary *images_ = nullptr;  // what the steps call: the library, or the run's way to it
     LiveRun *liveRun_ = nullptr;      // the handler's run in progress, if any
+    ReadAhead *readAhead_ = nullptr;  // the folder run's read-ahead, if any
+    std::optional<LiveLibrary> liveLibrary_;
+    ImageLibrary *images_ = nullptr;  // what the steps call (stackImageLibrary() says what answers)
     bool loaded_ = false;             // between start-up and unloading
     QSet<QString> bitmapsOfRun_;      // the bitmaps the current Phase 1 run has written
     QSet<QString> keptInLog_;         // the bitmaps "Effacer Bmp" kept that the log names already

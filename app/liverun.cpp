@@ -7,11 +7,11 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QThreadPool>
 #include <QWidget>
 #include <QWindow>
 
 #include <algorithm>
-#include <system_error>
 
 namespace redim {
 
@@ -249,21 +249,14 @@ EndBeforeExit::~EndBeforeExit()
     std::erase(endsAtExit.ends, this);
 }
 
-LiveRun::LiveRun() : dispatcher_(QAbstractEventDispatcher::instance())
+LiveRun::LiveRun(QThreadPool &threads) : threads_(threads), dispatcher_(QAbstractEventDispatcher::instance())
 {
     HeldInput::instance().hold();
-    if (dispatcher_ == nullptr)
-        return;  // no event loop to keep alive: the work is done where it is asked for
-    try {
-        thread_ = std::thread([this] { serve(); });
-    } catch (const std::system_error &) {
-        // No thread to be had (a process limit): the work is done on the window's thread.
-    }
 }
 
 LiveRun::~LiveRun()
 {
-    endThread();
+    threads_.waitForDone();  // and the pool's threads end: none outlives the run
     // Input given to a window that was closed meanwhile has nothing left to act on.
     if (stopRequested_)
         HeldInput::instance().drop();
@@ -271,33 +264,32 @@ LiveRun::~LiveRun()
         HeldInput::instance().release();
 }
 
-void LiveRun::endThread()
+void LiveRun::waitForJob()
 {
-    if (!thread_.joinable())
-        return;
-    {
-        const std::lock_guard lock(mutex_);
-        ending_ = true;
-    }
-    jobReady_.notify_one();
-    thread_.join();
+    if (awaiting_)
+        jobDone_.wait(false, std::memory_order_acquire);
 }
 
 void LiveRun::awaitJob(const std::function<void()> &job)
 {
-    // Without a thread, and for work asked for by an event handled while waiting, the work is
-    // done here and now.
-    if (!thread_.joinable() || awaiting_) {
+    // Without an event loop to keep alive, and for work asked for by an event handled while
+    // waiting, the work is done here and now.
+    if (dispatcher_ == nullptr || awaiting_) {
         job();
         return;
     }
     awaiting_ = true;
     jobDone_.store(false, std::memory_order_relaxed);
-    {
-        const std::lock_guard lock(mutex_);
-        job_ = &job;
-    }
-    jobReady_.notify_one();
+    threads_.start([this, &job, dispatcher = dispatcher_] {
+        try {
+            job();
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        jobDone_.store(true, std::memory_order_release);
+        jobDone_.notify_all();
+        dispatcher->wakeUp();
+    });
     while (!jobDone_.load(std::memory_order_acquire))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // Once more, however quickly the job ended: what came meanwhile (the close box among it) is
@@ -308,45 +300,24 @@ void LiveRun::awaitJob(const std::function<void()> &job)
         std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
-void LiveRun::serve()
-{
-    for (;;) {
-        const std::function<void()> *job = nullptr;
-        {
-            std::unique_lock lock(mutex_);
-            jobReady_.wait(lock, [this] { return ending_ || job_ != nullptr; });
-            if (job_ == nullptr)
-                return;
-            job = std::exchange(job_, nullptr);
-        }
-        try {
-            (*job)();
-        } catch (...) {
-            failure_ = std::current_exception();
-        }
-        jobDone_.store(true, std::memory_order_release);
-        dispatcher_->wakeUp();
-    }
-}
-
-std::optional<quint32> LiveLibrary::readFileIntoDIB(const QByteArray &path)
+quint32 LiveLibrary::readFileIntoDIB(const QByteArray &path)
 {
     return run_.await([&] { return library_.readFileIntoDIB(path); });
 }
 
-std::optional<quint32> LiveLibrary::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
+quint32 LiveLibrary::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
 {
     return run_.await([&] { return library_.zoomDIB(image, scaleX, scaleY); });
 }
 
-std::optional<qint16> LiveLibrary::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
+qint16 LiveLibrary::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
 {
     return run_.await([&] { return library_.writeDIBToFile(image, path, option); });
 }
 
-bool LiveLibrary::dibFree(quint32 image)
+void LiveLibrary::dibFree(quint32 image)
 {
-    return run_.await([&] { return library_.dibFree(image); });
+    run_.await([&] { library_.dibFree(image); });
 }
 
 }  // namespace redim

@@ -9,20 +9,18 @@
 #include <QPointer>
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 class QAbstractEventDispatcher;
 class QEvent;
+class QThreadPool;
 class QWidget;
 
 namespace redim {
@@ -85,13 +83,13 @@ private:
 };
 
 // One run of a handler. The slow parts of the run (library calls, file work, waits) are handed
-// to `await`, which does them on a thread of the run's own while the window's thread handles
+// to `await`, which does them on a thread of the window's pool while the window's thread handles
 // what is not the user's input: painting, the desktop's pings, timers, and the close box, which
 // asks the run to stop. Everything the user did meanwhile reaches the window after the run, unless
-// the window was closed.
+// the window was closed. The pool's threads end with the run.
 class LiveRun {
 public:
-    LiveRun();
+    explicit LiveRun(QThreadPool &threads);
     ~LiveRun();
     LiveRun(const LiveRun &) = delete;
     LiveRun &operator=(const LiveRun &) = delete;
@@ -117,22 +115,17 @@ public:
 
 private:
     void awaitJob(const std::function<void()> &job);
-    void serve();
-    // Lets the run's thread finish the job it is doing, and ends it.
-    void endThread();
+    // Lets the job in progress, if any, finish.
+    void waitForJob();
 
+    QThreadPool &threads_;
     QAbstractEventDispatcher *const dispatcher_;  // the window's thread's, woken when a job is done
     bool stopRequested_ = false;
-    bool awaiting_ = false;
+    bool awaiting_ = false;  // a job is in progress
 
-    std::mutex mutex_;
-    std::condition_variable jobReady_;
-    const std::function<void()> *job_ = nullptr;  // guarded by mutex_
-    std::exception_ptr failure_;                  // what the last job threw, handed over with jobDone_
+    std::exception_ptr failure_;  // what the last job threw, handed over with jobDone_
     std::atomic<bool> jobDone_ = false;
-    bool ending_ = false;  // guarded by mutex_
-    std::thread thread_;   // started once everything it uses exists
-    EndBeforeExit endAtExit_{[this] { endThread(); }};
+    EndBeforeExit endAtExit_{[this] { waitForJob(); }};
 };
 
 // The image library reached through a run: each call is made on the run's thread.
@@ -140,10 +133,10 @@ class LiveLibrary final : public ImageLibrary {
 public:
     LiveLibrary(ImageLibrary &library, LiveRun &run) : library_(library), run_(run) {}
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override;
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
-    bool dibFree(quint32 image) override;
+    quint32 readFileIntoDIB(const QByteArray &path) override;
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
+    void dibFree(quint32 image) override;
 
 private:
     ImageLibrary &library_;

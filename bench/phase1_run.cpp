@@ -32,7 +32,6 @@ private:
 class NoProcesses final : public redim::ProcessStarter {
 public:
     bool start(const QString &, const QStringList &) override { return false; }
-    bool anyRunning() const override { return false; }
     bool waitForAll(std::chrono::milliseconds) override { return true; }
 };
 

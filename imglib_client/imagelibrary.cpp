@@ -23,48 +23,42 @@ DynamicImageLibrary::~DynamicImageLibrary()
         ::dlclose(handle_);
 }
 
-void *DynamicImageLibrary::function(const char *name, void *&cache)
+// The function `name` of the library, loaded at the first call of any; null when either cannot
+// be loaded.
+template <typename Function>
+Function DynamicImageLibrary::function(const char *name, std::atomic<void *> &cache)
 {
-    const std::lock_guard lock(mutex_);
-    if (cache)
-        return cache;
-    if (!triedToLoad_) {
-        triedToLoad_ = true;
-        handle_ = ::dlopen(fileName_, RTLD_NOW | RTLD_LOCAL);
+    void *found = cache.load(std::memory_order_acquire);
+    if (!found) {
+        std::call_once(loading_, [this] { handle_ = ::dlopen(fileName_, RTLD_NOW | RTLD_LOCAL); });
+        found = handle_ ? ::dlsym(handle_, name) : nullptr;
+        cache.store(found, std::memory_order_release);
     }
-    if (handle_)
-        cache = ::dlsym(handle_, name);
-    return cache;
+    return reinterpret_cast<Function>(found);
 }
 
-std::optional<quint32> DynamicImageLibrary::readFileIntoDIB(const QByteArray &path)
+quint32 DynamicImageLibrary::readFileIntoDIB(const QByteArray &path)
 {
-    if (auto read = reinterpret_cast<ReadFn>(function("ReadFileIntoDIB", read_)))
-        return read(path.constData());
-    return std::nullopt;
+    const auto read = function<ReadFn>("ReadFileIntoDIB", read_);
+    return read ? read(path.constData()) : 0;
 }
 
-std::optional<quint32> DynamicImageLibrary::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
+quint32 DynamicImageLibrary::zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY)
 {
-    if (auto zoom = reinterpret_cast<ZoomFn>(function("ZoomDIB", zoom_)))
-        return zoom(image, scaleX, scaleY);
-    return std::nullopt;
+    const auto zoom = function<ZoomFn>("ZoomDIB", zoom_);
+    return zoom ? zoom(image, scaleX, scaleY) : 0;
 }
 
-std::optional<qint16> DynamicImageLibrary::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
+qint16 DynamicImageLibrary::writeDIBToFile(quint32 image, const QByteArray &path, qint16 option)
 {
-    if (auto write = reinterpret_cast<WriteFn>(function("WriteDIBToFile", write_)))
-        return write(image, path.constData(), option);
-    return std::nullopt;
+    const auto write = function<WriteFn>("WriteDIBToFile", write_);
+    return write ? write(image, path.constData(), option) : 0;
 }
 
-bool DynamicImageLibrary::dibFree(quint32 image)
+void DynamicImageLibrary::dibFree(quint32 image)
 {
-    if (auto release = reinterpret_cast<FreeFn>(function("DIBFree", free_))) {
+    if (const auto release = function<FreeFn>("DIBFree", free_))
         release(image);
-        return true;
-    }
-    return false;
 }
 
 ImageLibrary &imageLibrary()

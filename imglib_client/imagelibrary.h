@@ -5,25 +5,26 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <atomic>
 #include <mutex>
-#include <optional>
 
 namespace redim {
 
-// The four calls the program makes of the image library. Each returns std::nullopt when the
-// library or that function cannot be loaded, so that the caller can end its run cleanly.
+// The four calls the program makes of the image library, with the library's own contract
+// (imglib/imglib.h): 0 is failure. A library or a function that cannot be loaded fails the same
+// way, so that the caller ends its run as it ends it for a photo that cannot be read.
 class ImageLibrary {
 public:
     virtual ~ImageLibrary() = default;
 
     // A new image read from the JPEG file `path`; 0 when it cannot be read.
-    virtual std::optional<quint32> readFileIntoDIB(const QByteArray &path) = 0;
+    virtual quint32 readFileIntoDIB(const QByteArray &path) = 0;
     // A new image scaled by `scaleX` and `scaleY` percent; 0 on failure.
-    virtual std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) = 0;
+    virtual quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) = 0;
     // Writes `image` to the bitmap file `path`; 0 when writing failed.
-    virtual std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) = 0;
-    // Releases `image`; false when the function cannot be loaded.
-    virtual bool dibFree(quint32 image) = 0;
+    virtual qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) = 0;
+    // Releases `image`.
+    virtual void dibFree(quint32 image) = 0;
 };
 
 // libimglib.so, found by the platform's usual library search (the program's run path puts its
@@ -36,22 +37,24 @@ public:
     DynamicImageLibrary(const DynamicImageLibrary &) = delete;
     DynamicImageLibrary &operator=(const DynamicImageLibrary &) = delete;
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override;
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
-    bool dibFree(quint32 image) override;
+    quint32 readFileIntoDIB(const QByteArray &path) override;
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override;
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
+    void dibFree(quint32 image) override;
 
 private:
-    void *function(const char *name, void *&cache);
+    template <typename Function>
+    Function function(const char *name, std::atomic<void *> &cache);
 
     const char *fileName_;
-    std::mutex mutex_;  // over the loading and the looking up, which happen once
-    void *handle_ = nullptr;
-    bool triedToLoad_ = false;
-    void *read_ = nullptr;
-    void *zoom_ = nullptr;
-    void *write_ = nullptr;
-    void *free_ = nullptr;
+    std::once_flag loading_;
+    void *handle_ = nullptr;  // set once, by the first call
+    // Each function as looked up, or null until it is found. Two first calls at once may both
+    // look it up: they find the same address.
+    std::atomic<void *> read_ = nullptr;
+    std::atomic<void *> zoom_ = nullptr;
+    std::atomic<void *> write_ = nullptr;
+    std::atomic<void *> free_ = nullptr;
 };
 
 // The process-wide loader the main window uses unless a test gives it another library.

@@ -33,7 +33,7 @@ void Form1::libim()
 
 void Form1::lirim()
 {
-    hdib = images_->readFileIntoDIB(encodePath(nomfi)).value_or(0);
+    hdib = images_->readFileIntoDIB(encodePath(nomfi));
     if (hdib == 0) {
         setStatus(messages::readOrResizeFailed);
         aigan = 1;
@@ -46,7 +46,7 @@ void Form1::zoomim()
         return;
     taux1 = Slider2->value();
     taux2 = taux1;
-    const quint32 scaled = images_->zoomDIB(hdib, taux1, taux2).value_or(0);
+    const quint32 scaled = images_->zoomDIB(hdib, taux1, taux2);
     if (scaled == 0) {
         setStatus(messages::readOrResizeFailed);
         aigan = 1;
@@ -69,7 +69,7 @@ Form1::WriteOutcome Form1::ecrimAttempt()
     // first one keeps it, the second is not written over it.
     if (!tempFolderTrusted() || bitmapsOfRun_.contains(nomsor))
         return WriteOutcome::Failed;
-    if (images_->writeDIBToFile(hdib, encodePath(cible), optecr).value_or(0) == 0)
+    if (images_->writeDIBToFile(hdib, encodePath(cible), optecr) == 0)
         return WriteOutcome::Failed;
     if (nomsor.size() < kShortestPath)
         return WriteOutcome::Failed;

@@ -34,17 +34,15 @@ bool Form1::dosim(const QString &folder)
     ReadAhead::Options options;
     options.workers = env_.readAheadWorkers;
     std::optional<ReadAhead> readAhead;
-    readAhead.emplace(*env_.images, std::move(paths), Slider2->value(), options);
-    ImageLibrary *const steps = images_;
-    std::optional<LiveLibrary> live;
-    if (liveRun_)
-        live.emplace(*readAhead, *liveRun_);
-    images_ = live ? static_cast<ImageLibrary *>(&*live) : &*readAhead;
+    readAhead.emplace(*env_.images, std::move(paths), Slider2->value(), threads_, options);
+    readAhead_ = &*readAhead;
+    stackImageLibrary();
     // Abandoning the read-ahead waits for the photos its workers are reading; so does a program
     // that ends in the middle of the run.
     const EndBeforeExit endAtExit([&] { readAhead.reset(); });
     const auto endReadAhead = qScopeGuard([&] {
-        images_ = steps;
+        readAhead_ = nullptr;
+        stackImageLibrary();
         keepingAlive([&] { readAhead.reset(); });
     });
 

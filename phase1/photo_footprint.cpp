@@ -2,10 +2,11 @@
 #include "phase1/photo_footprint.h"
 
 #include "common/jpeg_walk.h"
+#include "common/regular_file.h"
 
 #include <algorithm>
 #include <optional>
-#include <span>
+#include <vector>
 
 namespace redim {
 namespace {
@@ -15,20 +16,29 @@ struct Frame {
     int firstScanComponents = 0;  // 0 when the header ends before the first scan
 };
 
-// The frame header and the first scan's component count, walked to as libjpeg walks a file;
-// nothing when the file has no usable frame header before its first scan.
-std::optional<Frame> readFrame(const QByteArray &bytes)
+// What the walk through a file's first bytes found: its frame header, the first scan's component
+// count, and the bytes the library reads besides the image's data.
+struct Head {
+    std::optional<Frame> frame;
+    std::uint64_t headers = 0;  // up to the first scan's data, or all of the bytes walked
+};
+
+// The frame header and the first scan's component count, walked to as libjpeg walks a file.
+Head walkHead(std::span<const std::uint8_t> bytes)
 {
-    int firstScanComponents = 0;
     common::JpegWalk walk;
+    Head head;
+    head.headers = bytes.size();
+    int firstScanComponents = 0;
     walk.onScan = [&](std::span<const std::uint8_t> header) {
         firstScanComponents = header.empty() ? 0 : header[0];
+        head.headers = static_cast<std::uint64_t>(header.data() + header.size() - bytes.data());
         walk.stop();
     };
-    walk.advance({reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size())});
-    if (!walk.frame())
-        return std::nullopt;
-    return Frame{*walk.frame(), firstScanComponents};
+    walk.advance(bytes);
+    if (walk.frame())
+        head.frame = Frame{*walk.frame(), firstScanComponents};
+    return head;
 }
 
 std::uint64_t scaledSide(std::uint64_t side, qint32 rate)
@@ -38,22 +48,49 @@ std::uint64_t scaledSide(std::uint64_t side, qint32 rate)
 
 }  // namespace
 
-PhotoFootprint footprintOf(const QByteArray &file, qint32 rate)
+PhotoFootprint footprintOf(int fd, std::uint64_t size, qint32 rate)
 {
+    // A piece at a time, twice as large as the last, until the walk reaches the first scan.
+    constexpr std::size_t kFirstPiece = std::size_t{64} << 10;
+    std::vector<std::uint8_t> head;
+    common::JpegWalk walk;
+    bool scanned = false;
+    walk.onScan = [&](std::span<const std::uint8_t>) {
+        scanned = true;
+        walk.stop();
+    };
+    while (head.size() < size && !scanned && !walk.notJpeg() && !walk.ended() && !walk.outgrown()) {
+        const std::size_t done = head.size();
+        head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, done + std::max(kFirstPiece, done))));
+        const ssize_t got = common::readSome(fd, {head.data() + done, head.size() - done});
+        head.resize(done + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        if (got <= 0)
+            break;
+        walk.advance(head);
+    }
+    return footprintOf(head, size, rate);
+}
+
+PhotoFootprint footprintOf(std::span<const std::uint8_t> head, std::uint64_t size, qint32 rate)
+{
+    const Head found = walkHead(head);
+    const std::uint64_t blocks = found.frame ? found.frame->header.blocks() : 0;
+    const std::uint64_t copy = std::min(size, found.headers + common::JpegWalk::kLooseBytesBesides +
+                                                  blocks * common::JpegWalk::kLooseBytesPerBlock);
     PhotoFootprint footprint;
-    footprint.held = 2 * static_cast<std::uint64_t>(file.size());
-    const std::optional<Frame> frame = readFrame(file);
-    if (!frame)
+    footprint.held = copy;
+    if (!found.frame)
         return footprint;
-    const common::JpegFrame &header = frame->header;
+    const common::JpegFrame &header = found.frame->header;
     footprint.decoded = header.width * header.height * 3;
-    footprint.kept = footprint.decoded + static_cast<std::uint64_t>(file.size());
+    footprint.kept = footprint.decoded + copy;
     if (rate != 100 && rate > 0)
         footprint.kept = scaledSide(header.width, rate) * scaledSide(header.height, rate) * 3;
     footprint.held += footprint.decoded + (rate != 100 ? footprint.kept : 0);
     // A scan of fewer components than the frame has means several scans: the decoder then keeps
     // every coefficient too.
-    if (header.progressive || (frame->firstScanComponents > 0 && frame->firstScanComponents < header.count))
+    const int firstScanComponents = found.frame->firstScanComponents;
+    if (header.progressive || (firstScanComponents > 0 && firstScanComponents < header.count))
         footprint.held += header.coefficientBytes();
     return footprint;
 }

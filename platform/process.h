@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace redim {
 
@@ -18,26 +20,31 @@ public:
     // executable).
     virtual bool start(const QString &program, const QStringList &arguments) = 0;
 
-    // True while a program started here is still running.
-    virtual bool anyRunning() const = 0;
-
     // Blocks until every program started here has ended, or `timeout` has passed: true when
     // none is running any more.
     virtual bool waitForAll(std::chrono::milliseconds timeout) = 0;
 };
 
-// Starts real processes. Each child is reaped by a small waiting thread as soon as it ends, so
-// no zombie is left whether or not anybody waits for it.
+// Starts real processes. Each child is reaped as soon as it ends by the event loop of the thread
+// that started it, which watches a descriptor of the child (a pidfd) for its end: no zombie is
+// left, whether or not anybody waits for it. waitForAll() may be called from any thread.
 class SpawnProcessStarter final : public ProcessStarter {
 public:
     SpawnProcessStarter();
+    ~SpawnProcessStarter() override;
+    SpawnProcessStarter(const SpawnProcessStarter &) = delete;
+    SpawnProcessStarter &operator=(const SpawnProcessStarter &) = delete;
+
     bool start(const QString &program, const QStringList &arguments) override;
-    bool anyRunning() const override;
     bool waitForAll(std::chrono::milliseconds timeout) override;
 
 private:
-    struct Children;
-    std::shared_ptr<Children> children_;  // shared with the waiting threads, which may outlive us
+    struct Child;
+    void reap();
+    void reapAndStopWatching();
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Child>> children_;  // guarded by mutex_; ended ones until the next start
 };
 
 }  // namespace redim

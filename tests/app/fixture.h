@@ -55,7 +55,6 @@ public:
         started.emplace_back(program, arguments);
         return canStart;
     }
-    bool anyRunning() const override { return false; }
     bool waitForAll(std::chrono::milliseconds) override { return true; }
 };
 
@@ -68,21 +67,21 @@ public:
     Hook beforeRead;
     Hook beforeWrite;
     std::function<void(const QByteArray &path)> afterWrite;
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    quint32 readFileIntoDIB(const QByteArray &path) override
     {
         runHook(beforeRead, reads_, path);
         return imageLibrary().readFileIntoDIB(path);
     }
-    std::optional<quint32> zoomDIB(quint32 h, qint32 x, qint32 y) override { return imageLibrary().zoomDIB(h, x, y); }
-    std::optional<qint16> writeDIBToFile(quint32 h, const QByteArray &path, qint16 option) override
+    quint32 zoomDIB(quint32 h, qint32 x, qint32 y) override { return imageLibrary().zoomDIB(h, x, y); }
+    qint16 writeDIBToFile(quint32 h, const QByteArray &path, qint16 option) override
     {
         runHook(beforeWrite, writes_, path);
-        const std::optional<qint16> written = imageLibrary().writeDIBToFile(h, path, option);
+        const qint16 written = imageLibrary().writeDIBToFile(h, path, option);
         if (afterWrite)
             afterWrite(path);  // bitmaps are written on the window's thread alone
         return written;
     }
-    bool dibFree(quint32 h) override { return imageLibrary().dibFree(h); }
+    void dibFree(quint32 h) override { imageLibrary().dibFree(h); }
 
 private:
     void runHook(const Hook &hook, int &calls, const QByteArray &path)

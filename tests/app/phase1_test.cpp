@@ -33,25 +33,25 @@ public:
     std::atomic<bool> failZoom = false;
     std::atomic<bool> failWrite = false;
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    quint32 readFileIntoDIB(const QByteArray &path) override
     {
         record(QStringLiteral("read"));
         return inner_.readFileIntoDIB(path);
     }
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
     {
         record(QStringLiteral("zoom %1 %2").arg(scaleX).arg(scaleY));
         return failZoom ? 0 : inner_.zoomDIB(image, scaleX, scaleY);
     }
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
     {
         record(QStringLiteral("write %1").arg(option));
         return failWrite ? 0 : inner_.writeDIBToFile(image, path, option);
     }
-    bool dibFree(quint32 image) override
+    void dibFree(quint32 image) override
     {
         record(QStringLiteral("free"));
-        return inner_.dibFree(image);
+        inner_.dibFree(image);
     }
 
 private:

@@ -7,6 +7,8 @@
 
 #include "tests/support/testimages.h"
 
+#include <QThreadPool>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +18,9 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
+
+#include <sys/stat.h>
 
 namespace redim {
 namespace {
@@ -27,39 +32,39 @@ class CountingLibrary final : public ImageLibrary {
 public:
     explicit CountingLibrary(ImageLibrary &inner) : inner_(inner) {}
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    quint32 readFileIntoDIB(const QByteArray &path) override
     {
         {
             const std::lock_guard lock(mutex_);
             ++reads_[path];  // counted as it starts
         }
-        const auto image = inner_.readFileIntoDIB(path);
+        const quint32 image = inner_.readFileIntoDIB(path);
         const std::lock_guard lock(mutex_);
-        if (image.value_or(0) != 0)
-            live_.insert(*image);
+        if (image != 0)
+            live_.insert(image);
         return image;
     }
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
     {
-        const auto scaled = inner_.zoomDIB(image, scaleX, scaleY);
+        const quint32 scaled = inner_.zoomDIB(image, scaleX, scaleY);
         const std::lock_guard lock(mutex_);
-        if (scaled.value_or(0) != 0) {
+        if (scaled != 0) {
             live_.erase(image);  // the library releases the image it scaled
-            live_.insert(*scaled);
+            live_.insert(scaled);
         }
         return scaled;
     }
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
     {
         return inner_.writeDIBToFile(image, path, option);
     }
-    bool dibFree(quint32 image) override
+    void dibFree(quint32 image) override
     {
         {
             const std::lock_guard lock(mutex_);
             live_.erase(image);
         }
-        return inner_.dibFree(image);
+        inner_.dibFree(image);
     }
 
     int reads(const QByteArray &path)
@@ -109,26 +114,26 @@ class ConcurrentReads final : public ImageLibrary {
 public:
     explicit ConcurrentReads(ImageLibrary &inner) : inner_(inner) {}
 
-    std::optional<quint32> readFileIntoDIB(const QByteArray &path) override
+    quint32 readFileIntoDIB(const QByteArray &path) override
     {
         {
             const std::lock_guard lock(mutex_);
             most_ = std::max(most_, ++reading_);
         }
-        const auto image = inner_.readFileIntoDIB(path);
+        const quint32 image = inner_.readFileIntoDIB(path);
         const std::lock_guard lock(mutex_);
         --reading_;
         return image;
     }
-    std::optional<quint32> zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
+    quint32 zoomDIB(quint32 image, qint32 scaleX, qint32 scaleY) override
     {
         return inner_.zoomDIB(image, scaleX, scaleY);
     }
-    std::optional<qint16> writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
+    qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override
     {
         return inner_.writeDIBToFile(image, path, option);
     }
-    bool dibFree(quint32 image) override { return inner_.dibFree(image); }
+    void dibFree(quint32 image) override { inner_.dibFree(image); }
 
     int most()
     {
@@ -150,9 +155,12 @@ QByteArray pathBytes(const fs::path &path)
 
 class ReadAheadTest : public ::testing::Test {
 protected:
+    ReadAheadTest() { threads.setMaxThreadCount(16); }  // a thread at once for every worker
+
     testimages::TempDir folder;
     DynamicImageLibrary real{REDIM_IMGLIB_PATH};
     CountingLibrary library{real};
+    QThreadPool threads;
 
     QByteArray photo(const std::string &name, int width, int height, testimages::JpegOptions options = {})
     {
@@ -174,13 +182,13 @@ protected:
         std::vector<std::string> outcomes;
         const fs::path bitmap = folder / "out.bmp";
         for (const QByteArray &path : paths) {
-            quint32 image = images.readFileIntoDIB(path).value_or(0);
+            quint32 image = images.readFileIntoDIB(path);
             if (image == 0) {
                 outcomes.push_back("read failed");
                 continue;
             }
             if (rate != 100) {
-                const quint32 scaled = images.zoomDIB(image, rate, rate).value_or(0);
+                const quint32 scaled = images.zoomDIB(image, rate, rate);
                 if (scaled == 0) {
                     images.dibFree(image);
                     outcomes.push_back("zoom failed");
@@ -188,7 +196,7 @@ protected:
                 }
                 image = scaled;
             }
-            const bool written = images.writeDIBToFile(image, pathBytes(bitmap), 0).value_or(0) != 0;
+            const bool written = images.writeDIBToFile(image, pathBytes(bitmap), 0) != 0;
             images.dibFree(image);
             const auto bytes = written ? testimages::readFile(bitmap) : std::vector<std::uint8_t>();
             outcomes.push_back(written ? std::string(bytes.begin(), bytes.end()) : "write failed");
@@ -211,42 +219,62 @@ TEST_F(ReadAheadTest, GivesWhatReadingEachPhotoAtItsTurnGives)
         photo("e.jpg", 300, 500, turned),
         photo("f.jpg", 33, 17),
     };
-    struct Case {
-        int prepared;  // the rate the read-ahead scales at
-        int asked;     // the rate the window asks for
-    };
-    for (const Case c : {Case{50, 50}, Case{25, 25}, Case{100, 100}, Case{200, 200}, Case{50, 25}}) {
-        const auto expected = convert(real, paths, c.asked);
+    for (const int rate : {50, 25, 100, 200}) {
+        const auto expected = convert(real, paths, rate);
         for (const int workers : {1, 3}) {
-            SCOPED_TRACE(testing::Message()
-                         << "rate " << c.prepared << "/" << c.asked << ", " << workers << " workers");
+            SCOPED_TRACE(testing::Message() << "rate " << rate << ", " << workers << " workers");
             ReadAhead::Options options;
             options.workers = workers;
-            ReadAhead readAhead(library, paths, c.prepared, options);
-            EXPECT_TRUE(convert(readAhead, paths, c.asked) == expected);
+            ReadAhead readAhead(library, paths, rate, threads, options);
+            EXPECT_TRUE(convert(readAhead, paths, rate) == expected);
         }
     }
     EXPECT_TRUE(library.live().empty());
 }
 
+// Writes a file's own bytes over it and puts its modification time back, once the clock has
+// moved on from its last change: only its change time tells.
+void rewriteInPlace(const fs::path &file)
+{
+    const auto changeTime = [&] {
+        struct stat status {};
+        EXPECT_EQ(::stat(file.c_str(), &status), 0);
+        return std::pair(status.st_ctim.tv_sec, status.st_ctim.tv_nsec);
+    };
+    const auto bytes = testimages::readFile(file);
+    const auto modified = fs::last_write_time(file);
+    const auto changed = changeTime();
+    do {
+        testimages::writeFile(file, bytes);
+        fs::last_write_time(file, modified);
+    } while (changeTime() == changed);
+}
+
 TEST_F(ReadAheadTest, FilesChangedAfterBeingReadAheadGiveWhatTheyHoldAtTheirTurn)
 {
-    const std::vector<QByteArray> paths = {photo("same.jpg", 80, 60), photo("replaced.jpg", 80, 60),
-                                           photo("removed.jpg", 80, 60), photo("cut.jpg", 80, 60),
-                                           photo("touched.jpg", 80, 60)};
+    const std::vector<QByteArray> paths = {photo("same.jpg", 80, 60),     photo("replaced.jpg", 80, 60),
+                                           photo("removed.jpg", 80, 60),  photo("cut.jpg", 80, 60),
+                                           photo("copied.jpg", 80, 60),   photo("swapped.jpg", 80, 60),
+                                           photo("rewritten.jpg", 80, 60)};
     PreparedPhotos prepared;
     ReadAhead::Options options;
     options.workers = static_cast<int>(paths.size());
     options.prepared = prepared.callback();
-    ReadAhead readAhead(library, paths, 50, options);
+    ReadAhead readAhead(library, paths, 50, threads, options);
     ASSERT_TRUE(prepared.waitFor(static_cast<int>(paths.size())));
 
     photo("replaced.jpg", 120, 40);
     fs::remove(folder / "removed.jpg");
     damaged("cut.jpg");
-    const auto touched = testimages::readFile(folder / "touched.jpg");
-    fs::remove(folder / "touched.jpg");
-    testimages::writeFile(folder / "touched.jpg", touched);  // a new file with the same bytes
+    // The same bytes again, each time in a way that could have brought others: a new file; another
+    // file of the same size and modification time put in its place; the file written over.
+    const auto bytes = testimages::readFile(folder / "copied.jpg");
+    fs::remove(folder / "copied.jpg");
+    testimages::writeFile(folder / "copied.jpg", bytes);
+    testimages::writeFile(folder / "other.jpg", bytes);
+    fs::last_write_time(folder / "other.jpg", fs::last_write_time(folder / "swapped.jpg"));
+    fs::rename(folder / "other.jpg", folder / "swapped.jpg");
+    rewriteInPlace(folder / "rewritten.jpg");
 
     const auto outcomes = convert(readAhead, paths, 50);
     const auto expected = convert(real, paths, 50);
@@ -254,10 +282,9 @@ TEST_F(ReadAheadTest, FilesChangedAfterBeingReadAheadGiveWhatTheyHoldAtTheirTurn
     EXPECT_EQ(outcomes[2], "read failed");
     EXPECT_EQ(outcomes[3], "read failed");
     EXPECT_NE(outcomes[1], convert(real, {paths[0]}, 50)[0]);  // the new picture, not the old one
-    // Unchanged bytes are not read a second time, whatever happened to the file's name.
-    EXPECT_EQ(library.reads(paths[0]), 1);
-    EXPECT_EQ(library.reads(paths[4]), 1);
-    EXPECT_EQ(library.reads(paths[1]), 2);
+    // A file left alone is read once, any other again at its turn.
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        EXPECT_EQ(library.reads(paths[i]), i == 0 ? 1 : 2) << paths[i].toStdString();
 }
 
 // A photo followed by gigabytes of nothing is read ahead like any other, up to its end of image;
@@ -275,7 +302,7 @@ TEST_F(ReadAheadTest, ReadsAheadUpToTheEndOfEachPhotoOnly)
     ReadAhead::Options options;
     options.workers = 2;
     options.prepared = prepared.callback();
-    ReadAhead readAhead(library, paths, 50, options);
+    ReadAhead readAhead(library, paths, 50, threads, options);
     ASSERT_TRUE(prepared.waitFor(2));
     EXPECT_EQ(library.reads(paths[0]), 1);
     const auto outcomes = convert(readAhead, paths, 50);
@@ -298,7 +325,7 @@ TEST_F(ReadAheadTest, KeepsAtMostItsWorkersAheadAndLeavesNothingWhenAbandoned)
             ReadAhead::Options options;
             options.workers = 2;
             options.prepared = prepared.callback();
-            ReadAhead readAhead(counted, paths, 50, options);
+            ReadAhead readAhead(counted, paths, 50, threads, options);
             ASSERT_TRUE(prepared.waitFor(2));
             EXPECT_EQ(counted.reads(paths[2]), 0);
             convert(readAhead, {paths[0]}, 50);  // lets one more photo start
@@ -331,11 +358,11 @@ TEST_F(ReadAheadTest, ReadsAheadOnlyTheProgressivePhotosItsMemoryBudgetHolds)
     ConcurrentReads watched(real);
     ReadAhead::Options options;
     options.workers = 2;
-    ReadAhead readAhead(watched, paths, 50, options);
+    ReadAhead readAhead(watched, paths, 50, threads, options);
     for (const QByteArray &path : paths) {
-        const quint32 image = readAhead.readFileIntoDIB(path).value_or(0);
+        const quint32 image = readAhead.readFileIntoDIB(path);
         ASSERT_NE(image, 0u);
-        const quint32 scaled = readAhead.zoomDIB(image, 50, 50).value_or(0);
+        const quint32 scaled = readAhead.zoomDIB(image, 50, 50);
         ASSERT_NE(scaled, 0u);
         readAhead.dibFree(scaled);
     }
@@ -351,7 +378,7 @@ TEST_F(ReadAheadTest, ReadsAPhotoThatNeedsMoreThanTheRoomTheWindowLeaves)
     const std::vector<QByteArray> paths = {photo("a.jpg", 2400, 1600), photo("b.jpg", 2400, 1600)};
     ReadAhead::Options options;
     options.workers = 2;
-    ReadAhead readAhead(library, paths, 200, options);
+    ReadAhead readAhead(library, paths, 200, threads, options);
     EXPECT_TRUE(convert(readAhead, paths, 200) == convert(real, paths, 200));
 }
 // A photo's footprint comes from its headers as libjpeg reads them: bytes a writer left between
@@ -363,13 +390,10 @@ TEST(PhotoFootprint, IsReadFromTheHeadersAsLibjpegReadsThem)
     const std::vector<std::uint8_t> clean = testimages::encodeJpeg(testimages::gradient(64, 48), progressive);
     std::vector<std::uint8_t> stray = clean;
     stray.insert(stray.begin() + 2, {0x00, 0x00});  // after the start of image
-    const auto bytes = [](const std::vector<std::uint8_t> &v) {
-        return QByteArray(reinterpret_cast<const char *>(v.data()), static_cast<qsizetype>(v.size()));
-    };
-    const PhotoFootprint expected = footprintOf(bytes(clean), 50), found = footprintOf(bytes(stray), 50);
+    const PhotoFootprint expected = footprintOf(clean, clean.size(), 50), found = footprintOf(stray, stray.size(), 50);
     EXPECT_EQ(found.decoded, 64u * 48 * 3);
     EXPECT_EQ(found.decoded, expected.decoded);
-    EXPECT_EQ(found.held - 2 * stray.size(), expected.held - 2 * clean.size());
+    EXPECT_EQ(found.held - stray.size(), expected.held - clean.size());
 }
 
 }  // namespace
