@@ -1,0 +1,46 @@
+// A phone's HDR gain map ("Ultra HDR"): the second, small JPEG after the photo that HDR screens
+// use to show its highlights, found through the photo's MPF index and declared in its XMP
+// (hdrgm:, with a GContainer directory) or in ISO 21496-1 form, or both. The library reads it
+// with the photo and carries it, scaled in step with the photo, in a block of the bitmap; the
+// converter writes it back after the new JPEG.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace meta {
+
+// A gain map as the bitmap carries it from the library to the converter: its pixels, upright and
+// scaled like the photo's, and the metadata of its JPEG, unchanged.
+struct GainMap {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint8_t channels = 0;         // 1 (grey) or 3 (red, green, blue)
+    std::vector<std::uint8_t> pixels;  // rows top to bottom, width * channels bytes each
+    // How the photo declared its map, which the new JPEG declares the same way: hdrgm:Version in
+    // the photo's XMP, and the ISO 21496-1 version block (its APP2 payload, identifier included).
+    bool xmpForm = false;
+    std::vector<std::uint8_t> isoVersion;
+    // The map JPEG's own segments, as payloads: its XMP APP1 (kXmpId and the hdrgm: values), its
+    // ISO 21496-1 APP2 (identifier and metadata) and its ICC profile, whole; each empty when absent.
+    std::vector<std::uint8_t> xmp;
+    std::vector<std::uint8_t> iso;
+    std::vector<std::uint8_t> icc;
+
+    bool empty() const { return pixels.empty(); }
+};
+
+// The bitmap block that carries `map`:
+//   [payload: n bytes][n: 32 bits, little-endian]["RedimGmp"]
+// It is written first after the pixel array, before the metadata blocks (carrier.h): readers
+// that walk back from the end through the blocks they know stop at it, as its n may exceed
+// 65533. Empty for an empty map.
+std::vector<std::uint8_t> gainMapBlock(const GainMap &map);
+
+// The gain map carried by `file`, a bitmap whose headers describe data up to `dataEnd`: the
+// block that starts exactly at `dataEnd` and ends where the metadata blocks begin. Empty when
+// there is none or it is damaged in any way (sizes, counts, lengths past the block).
+GainMap carriedGainMap(std::span<const std::uint8_t> file, std::uint64_t dataEnd);
+
+}  // namespace meta
