@@ -23,6 +23,9 @@ ConvertImg wrote before its settings were chosen by measure), ImageMagick and li
 on the same bitmaps.  --reference-tree adds the ConvertImg of another build tree (say main's),
 timed and measured beside ours.
 
+Two variants of the photos show what carrying things costs: the same photos without the metadata
+the program carries, and with a gain map added as a phone saves it (Ultra HDR).
+
 Prints the tables and writes each into its section of docs/performance.md (write_sections()),
 where the prose around them stays as written.  Standard library only.
 """
@@ -161,6 +164,56 @@ def without_metadata(photos, cache):
     return stripped
 
 
+
+def iso_gain_map_segment(payload):
+    """An APP2 segment in ISO 21496-1 form: the identifier, then `payload`."""
+    body = b"urn:iso:std:iso:ts:21496:-1\0" + payload
+    return b"\xff\xe2" + struct.pack(">H", 2 + len(body)) + body
+
+
+def mpf_segment(primary_length, map_length, tiff_at):
+    """An APP2 MPF index of two images, the photo and its gain map right after it; `tiff_at` is the
+    file offset of the index's TIFF header, which its offsets count from."""
+    entries = struct.pack(">IIIHH", 0x030000, primary_length, 0, 0, 0) + \
+        struct.pack(">IIIHH", 0, map_length, primary_length - tiff_at, 0, 0)
+    ifd = struct.pack(">H", 3) + struct.pack(">HHI4s", 0xB000, 7, 4, b"0100") + \
+        struct.pack(">HHII", 0xB001, 4, 1, 2) + struct.pack(">HHII", 0xB002, 7, 32, 8 + 2 + 36 + 4) + \
+        struct.pack(">I", 0)
+    body = b"MPF\0" + b"MM\0\x2a" + struct.pack(">I", 8) + ifd + entries
+    return b"\xff\xe2" + struct.pack(">H", 2 + len(body)) + body
+
+
+def with_gain_map(photos, cache):
+    """The same photos as a phone would save them in Ultra HDR, ISO 21496-1 form: after the photo,
+    a grey gain map JPEG of a quarter of its sides (its own brightness, a plausible map), listed in
+    an MPF index; to measure what carrying a gain map through both phases costs."""
+    hdr = cache / "photos-with-gain-map"
+    done = hdr / ".complete"
+    if done.exists() and done.read_text() == CORPUS_VERSION:
+        return hdr
+    shutil.rmtree(hdr, ignore_errors=True)
+    hdr.mkdir(parents=True)
+    djpeg, cjpeg = find_tool("djpeg"), find_tool("cjpeg")
+    version = iso_gain_map_segment(b"\0\0\0\0")
+    # One channel, in the photo's colour space; headroom 0 to 2; gain map 0 to 2 (log2), gamma 1,
+    # offsets 1/64.
+    values = iso_gain_map_segment(struct.pack(">HHB", 0, 0, 0x40) + struct.pack(">IIII", 0, 1, 2, 1) +
+                                  struct.pack(">iIiIIIiIiI", 0, 1, 2, 1, 1, 1, 1, 64, 1, 64))
+    mpf_bytes = len(mpf_segment(0, 0, 0))
+    for path in sorted(photos.glob("*.jpg")):
+        grey = run([djpeg, "-grayscale", "-scale", "1/4", "-pnm", str(path)], capture_output=True).stdout
+        coded = run([cjpeg, "-quality", "85"], input=grey, capture_output=True).stdout
+        gain_map = coded[:2] + values + coded[2:]
+        data = path.read_bytes()
+        i = 2  # the declarations go after the leading APPn segments, before the tables
+        while i + 4 <= len(data) and data[i] == 0xFF and 0xE0 <= data[i + 1] <= 0xEF:
+            i += 2 + struct.unpack(">H", data[i + 2:i + 4])[0]
+        primary_length = len(data) + len(version) + mpf_bytes
+        mpf = mpf_segment(primary_length, len(gain_map), i + len(version) + 8)
+        (hdr / path.name).write_bytes(data[:i] + version + mpf + data[i:] + gain_map)
+    done.write_text(CORPUS_VERSION)
+    return hdr
+
 # ---- The build --------------------------------------------------------------------------------
 
 def build(tree):
@@ -232,7 +285,8 @@ class Contender:
         self.keep = keep        # folder to keep the first run's results in, for quality checks
         self.slow = slow        # many times slower than ours: fewer runs tell enough
         self.role = role        # "one core" for ours held to one core, "parallel" for a peer on every core,
-                                # "file by file" for the same peer one file at a time
+                                # "file by file" for the same peer one file at a time, "no metadata" and
+                                # "gain map" for ours on the variants of the photos
         self.times, self.peaks, self.cpus = [], [], []
 
 
@@ -263,7 +317,7 @@ def floor_contenders(tree, photos, eighths):
                       lambda out: one_core(command))]
 
 
-def phase1_contenders(tree, photos, rate, keep, bare, scratch):
+def phase1_contenders(tree, photos, rate, keep, bare, hdr, scratch):
     djpeg, vips, convert = find_tool("djpeg"), find_tool("vips"), find_tool("convert")
     jobs = usable_cores()
     m = {50: "4/8", 25: "2/8", 100: "8/8"}.get(rate)
@@ -276,7 +330,10 @@ def phase1_contenders(tree, photos, rate, keep, bare, scratch):
                               lambda out: one_core([runner, str(photos), str(rate), str(out)]), role="one core"),
               Contender("Redim Jpeg (window), photos without metadata", "1", rate,
                         lambda out: [runner, str(bare), str(rate), str(out)], keep=keep / f"bare-{rate}",
-                        role="no metadata")]
+                        role="no metadata"),
+              Contender("Redim Jpeg (window), photos with a gain map", "1", rate,
+                        lambda out: [runner, str(hdr), str(rate), str(out)], keep=keep / f"hdr-{rate}",
+                        role="gain map")]
     if m:
         scale = "" if m == "8/8" else f"-scale {m} "
         body = f'"{djpeg}" {scale}-bmp -outfile "$o.bmp" "$f"'
@@ -311,7 +368,7 @@ def phase1_contenders(tree, photos, rate, keep, bare, scratch):
     return result
 
 
-def phase2_contenders(tree, bitmaps, bare, rate, keep, reference=None):
+def phase2_contenders(tree, bitmaps, bare, hdr, rate, keep, reference=None):
     """The converters on the bitmaps of one rate.  Those whose JPEGs are measured for size and
     distance keep their first run's results in `keep`/p2-<role>-<rate>; `reference` is the
     ConvertImg of another tree (--reference-tree), timed against ours."""
@@ -348,6 +405,9 @@ def phase2_contenders(tree, bitmaps, bare, rate, keep, reference=None):
     if bare.exists():
         result.append(Contender("ConvertImg, bitmaps without metadata", "2", rate,
                                 lambda out: [converter, "/jpg", "/S", "/R", f"{bare}/*.bmp", str(out)], role="no metadata"))
+    if hdr.exists():
+        result.append(Contender("ConvertImg, bitmaps with a gain map", "2", rate,
+                                lambda out: [converter, "/jpg", "/S", "/R", f"{hdr}/*.bmp", str(out)], role="gain map"))
     return result
 
 
@@ -560,6 +620,13 @@ def targets(groups, converter_groups, quality, bound, measured):
             ratio = median(ours) / median(bare)
             row(f"Phase {ours.phase} at {ours.rate} %: carrying the metadata (EXIF, XMP, IPTC, comments) costs "
                 "nothing measurable (at most 2 %)", f"{ratio:.3f} x the time without it", ratio <= 1.02)
+        hdr = find(group, lambda c: c.role == "gain map")
+        if hdr:
+            # A quarter-size map has a sixteenth of the photo's pixels, grey: its decoding, scaling
+            # and coding should cost about as much again.
+            ratio = median(hdr) / median(ours)
+            row(f"Phase {ours.phase} at {ours.rate} %: carrying a gain map of a quarter of the photo's sides costs "
+                "at most 10 %", f"{ratio:.3f} x the time without it", ratio <= 1.10)
     for group in converter_groups:
         scaling_rows(group)
         ours = next(c for c in group if c.ours)
@@ -690,7 +757,8 @@ def main():
         for p in photos.glob("*.jpg"):  # every contender then reads from the page cache
             p.read_bytes()
         bare = without_metadata(photos, cache)
-        groups = [wanted(phase1_contenders(tree, photos, rate, keep, bare, scratch)) for rate in rates]
+        hdr = with_gain_map(photos, cache)
+        groups = [wanted(phase1_contenders(tree, photos, rate, keep, bare, hdr, scratch)) for rate in rates]
         measure(groups, args.reps, args.slow_reps, scratch, timer)
 
         # The converter, on the bitmaps Phase 1 left at each rate.
@@ -698,8 +766,8 @@ def main():
         converter_groups = []
         for rate in rates:
             bitmaps = keep / f"ours-{rate}"
-            converter_groups.append(wanted(phase2_contenders(tree, bitmaps, keep / f"bare-{rate}", rate, keep,
-                                                             reference)))
+            converter_groups.append(wanted(phase2_contenders(tree, bitmaps, keep / f"bare-{rate}",
+                                                             keep / f"hdr-{rate}", rate, keep, reference)))
         measure(converter_groups, args.reps, args.slow_reps, scratch, timer)
 
         # Size and distance of the converters' JPEGs, each against the bitmaps they were made from.
