@@ -5,6 +5,7 @@
 // converter writes it back after the new JPEG.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -31,11 +32,18 @@ struct GainMap {
     bool empty() const { return pixels.empty(); }
 };
 
+// The most a carried map holds: pixels as many bytes as the library's largest image, and an ICC
+// profile as long as the 255 APP2 segments of a JPEG can hold.
+inline constexpr std::uint64_t kMaxGainMapBytes = std::uint64_t{1} << 30;
+inline constexpr std::size_t kMaxGainMapIccBytes = 255 * (0xFFFF - 2 - 14);
+
 // The bitmap block that carries `map`:
 //   [payload: n bytes][n: 32 bits, little-endian]["RedimGmp"]
 // It is written first after the pixel array, before the metadata blocks (carrier.h): readers
 // that walk back from the end through the blocks they know stop at it, as its n may exceed
-// 65533. Empty for an empty map.
+// 65533. The payload holds width and height (32 bits each), channels (8 bits), the forms (8 bits:
+// bit 0 for xmpForm), then isoVersion, xmp, iso and icc, each as a 32-bit length and its bytes,
+// then the pixels; numbers little-endian. Empty for an empty map or one past the limits above.
 std::vector<std::uint8_t> gainMapBlock(const GainMap &map);
 
 // The gain map carried by `file`, a bitmap whose headers describe data up to `dataEnd`: the

@@ -5,6 +5,8 @@
 // reason.
 #pragma once
 
+#include "metadata/gain_map.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -264,12 +266,13 @@ struct Bitmap {
     std::vector<std::uint8_t> xmp;
     std::vector<std::uint8_t> iptc;
     std::vector<std::vector<std::uint8_t>> comments;
+    meta::GainMap gainMap;  // the gain map block, first after the pixels, if any
 
     const std::uint8_t *at(int x, int y) const { return bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
 };
 
 // Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
-// larger header), bottom-up or top-down, and the metadata blocks the image library may put after
+// larger header), bottom-up or top-down, and the gain map and metadata blocks the image library may put after
 // its pixels.  Strict on purpose, so that a test notices a bitmap other programs might refuse:
 // nothing when the bytes are not such a file, are truncated, the sizes in the headers (file
 // size included, which counts the headers and pixels only) disagree with each other or with
