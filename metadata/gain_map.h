@@ -5,9 +5,12 @@
 // converter writes it back after the new JPEG.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace meta {
@@ -50,5 +53,47 @@ std::vector<std::uint8_t> gainMapBlock(const GainMap &map);
 // block that starts exactly at `dataEnd` and ends where the metadata blocks begin. Empty when
 // there is none or it is damaged in any way (sizes, counts, lengths past the block).
 GainMap carriedGainMap(std::span<const std::uint8_t> file, std::uint64_t dataEnd);
+
+// ---- The map's metadata, in either form ------------------------------------------------------
+
+// What an APP2 payload starts with when it holds an ISO 21496-1 block, its final zero included.
+inline constexpr std::string_view kIsoGainMapId{"urn:iso:std:iso:ts:21496:-1\0", 28};
+
+// A map's metadata in the terms of its XMP form (gains and capacities in log2 units), one value
+// per channel (the three alike for a single value).
+struct GainMapValues {
+    std::array<double, 3> gainMapMin{};
+    std::array<double, 3> gainMapMax{};
+    std::array<double, 3> gamma{};
+    std::array<double, 3> offsetSdr{};
+    std::array<double, 3> offsetHdr{};
+    double hdrCapacityMin = 0;
+    double hdrCapacityMax = 0;
+    bool useBaseColourSpace = true;  // false: the map applies in the colours of its own ICC profile
+
+    // Every value finite, gamma above 0, each minimum at most its maximum, offsets and the lower
+    // capacity not negative, and the upper capacity above the lower (an SDR photo).
+    bool valid() const;
+    bool sameOnEveryChannel() const;
+};
+
+// The primary's ISO 21496-1 version block (identifier, minimum_version, writer_version): true when
+// a reader of version 0 may use the form.
+bool isoVersionUsable(std::span<const std::uint8_t> payload);
+
+// The values of a map's ISO 21496-1 APP2 payload: minimum_version 0, no flag but
+// is_multichannel, use_base_colour_space and the reserved bits a common denominator is not
+// among (0x08 lays the block out otherwise), exactly the length its channels take, no
+// denominator of 0, and valid(). Nothing otherwise.
+std::optional<GainMapValues> isoGainMapValues(std::span<const std::uint8_t> payload);
+
+// Whether a photo's XMP APP1 payload declares a gain map (hdrgm:Version).
+bool declaresGainMap(std::span<const std::uint8_t> xmpPayload);
+
+// The hdrgm: values of a map's XMP APP1 payload, as attributes or elements, a channelled value as
+// one number or an rdf:Seq of 1 or 3: Version "1.0", GainMapMax and HDRCapacityMax present, the
+// others defaulting as the format says, BaseRenditionIsHDR not True, and valid(). Nothing
+// otherwise.
+std::optional<GainMapValues> xmpGainMapValues(std::span<const std::uint8_t> xmpPayload);
 
 }  // namespace meta
