@@ -2,6 +2,7 @@
 // declared in the forms the photo had, as an outside reader, exiftool, finds it.
 #include "common/jpeg_walk.h"
 #include "convertimg/convert.h"
+#include "imglib/imglib.h"
 #include "metadata/carrier.h"
 #include "metadata/gain_map.h"
 #include "metadata/xmp.h"
@@ -11,10 +12,15 @@
 #include "tests/support/ultrahdr.h"
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cmath>
+#include <span>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -130,6 +136,135 @@ INSTANTIATE_TEST_SUITE_P(Forms, GainMapBitmap,
                                          FormCase{"IsoColour", false, true, 3, false},
                                          FormCase{"BothGreyWithoutPhotoXmp", true, true, 1, false},
                                          FormCase{"BothColour", true, true, 3, true}),
+                         testing::PrintToStringParamName());
+
+// ---- Both phases ----------------------------------------------------------------------------
+
+// A JPEG's samples, grey or red, green and blue.
+struct Decoded {
+    int width = 0, height = 0, channels = 0;
+    std::vector<std::uint8_t> samples;
+
+    // The mean of channel `c` over a box of an eighth of each side around (u, v), in fractions
+    // of the width and height.
+    double around(double u, double v, int c) const
+    {
+        const int cx = static_cast<int>(u * width), cy = static_cast<int>(v * height);
+        const int rx = std::max(1, width / 16), ry = std::max(1, height / 16);
+        double sum = 0;
+        int n = 0;
+        for (int y = cy - ry; y <= cy + ry; ++y)
+            for (int x = cx - rx; x <= cx + rx; ++x, ++n)
+                sum += samples[(static_cast<std::size_t>(y) * width + x) * channels + c];
+        return sum / n;
+    }
+};
+
+Decoded decode(std::span<const std::uint8_t> jpeg)
+{
+    Decoded d;
+    tjhandle tj = tjInitDecompress();
+    int subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &d.width, &d.height, &subsampling, &colourspace) == 0) {
+        d.channels = colourspace == TJCS_GRAY ? 1 : 3;
+        d.samples.resize(static_cast<std::size_t>(d.width) * d.height * d.channels);
+        if (tjDecompress2(tj, jpeg.data(), jpeg.size(), d.samples.data(), d.width, 0, d.height,
+                          d.channels == 1 ? TJPF_GRAY : TJPF_RGB, 0) != 0)
+            d = {};
+    }
+    tjDestroy(tj);
+    return d;
+}
+
+// The HDR rendition of a photo and its map around (u, v), on a display that shows the map in
+// full, by the format's equations: each channel of the photo in linear light, plus its offset,
+// times 2 to the power of the map's log2 gain, less the HDR offset.
+std::array<double, 3> hdrAround(const Decoded& photo, const Decoded& map, double u, double v, const GainMapValues& g)
+{
+    std::array<double, 3> hdr{};
+    for (int c = 0; c < 3; ++c) {
+        const double s = photo.around(u, v, c) / 255;
+        const double sdr = s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        const int k = g.multichannel ? c : 0;
+        const double recovery = std::pow(map.around(u, v, map.channels == 1 ? 0 : c) / 255, 1 / g.gamma[k]);
+        const double gain = g.gainMapMin[k] + (g.gainMapMax[k] - g.gainMapMin[k]) * recovery;
+        hdr[c] = (sdr + g.offsetSdr[k]) * std::exp2(gain) - g.offsetHdr[k];
+    }
+    return hdr;
+}
+
+struct PhaseCase {
+    const char* name;
+    bool xmp, iso;
+    int channels;
+    int orientation;
+    friend void PrintTo(const PhaseCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class UltraHdrPhoto : public testing::TestWithParam<PhaseCase> {};
+
+// A phone's Ultra HDR photo through both phases at 50 %, as the program runs them: the new file
+// holds the photo and its map at half their sizes, upright, and shows the same HDR highlights.
+TEST_P(UltraHdrPhoto, KeepsItsHdrThroughBothPhases)
+{
+    if (exiftoolMissing())
+        GTEST_SKIP() << "exiftool is not installed (scripts/install-deps installs it)";
+    const PhaseCase& c = GetParam();
+    UltraHdrOptions options;
+    options.width = 128;
+    options.height = 96;
+    options.mapWidth = 32;
+    options.mapHeight = 24;
+    options.mapChannels = c.channels;
+    options.orientation = c.orientation;
+    options.xmpForm = c.xmp;
+    options.isoForm = c.iso;
+    if (c.channels == 3) {
+        options.values.multichannel = true;
+        options.values.gainMapMax = {2, 1.5, 1};
+        for (std::size_t i = 0; i < options.patches.size(); ++i)
+            options.patches[i].code = {std::uint8_t(255 - 60 * i), std::uint8_t(60 * i), std::uint8_t(128 + 40 * i)};
+    }
+    const UltraHdr input = ultraHdrJpeg(options);
+    TempDir dir;
+    writeFile(dir / "in.jpg", input.file);
+    const std::uint32_t read = ReadFileIntoDIB((dir / "in.jpg").c_str());
+    ASSERT_NE(read, 0u);
+    const std::uint32_t scaled = ZoomDIB(read, 50, 50);
+    ASSERT_EQ(WriteDIBToFile(scaled, (dir / "photo.bmp").c_str(), 0), 1);
+    DIBFree(scaled);
+    const convertimg::FileResult result =
+        convertimg::convertFile((dir / "photo.bmp").string(), "photo.jpg", {.outDir = dir.path().string()});
+    ASSERT_EQ(result.outcome, convertimg::Outcome::Converted) << result.message;
+
+    const bool turned = c.orientation == 6;
+    const std::string tags = compact(exiftoolTags({dir / "photo.jpg"}, "-j -ee -G3:1 -n"));
+    for (const std::string& expected : std::vector<std::string>{
+             "\"MPF0:NumberOfImages\":2", "\"Doc2:File:ImageWidth\":" + std::string(turned ? "12" : "16"),
+             "\"Doc2:File:ImageHeight\":" + std::string(turned ? "16" : "12")})
+        EXPECT_NE(tags.find(expected), std::string::npos) << expected << " missing from\n" << tags;
+
+    const std::vector<std::uint8_t> file = readFile(dir / "photo.jpg");
+    common::JpegWalk walk;
+    walk.advance(file);
+    ASSERT_TRUE(walk.ended());
+    const std::span<const std::uint8_t> bytes(file);
+    const Decoded photo = decode(bytes.first(walk.end())), map = decode(bytes.subspan(walk.end()));
+    const Decoded inPhoto = decode(std::span(input.file).first(input.primaryLength)), inMap = decode(input.map);
+    ASSERT_EQ(map.channels, c.channels);
+    // Each patch, at the middle of its quarter of the stored photo: turned a quarter clockwise
+    // by orientation 6, its middle (u, v) stands at (1 - v, u) in the upright copy.
+    for (const auto& [u, v] : {std::pair{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
+        const std::array<double, 3> before = hdrAround(inPhoto, inMap, u, v, options.values);
+        const std::array<double, 3> after = hdrAround(photo, map, turned ? 1 - v : u, turned ? u : v, options.values);
+        for (int ch = 0; ch < 3; ++ch)
+            EXPECT_NEAR(after[ch], before[ch], 0.04 * before[ch] + 0.005) << "patch at " << u << ", " << v;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, UltraHdrPhoto,
+                         testing::Values(PhaseCase{"Xmp", true, false, 1, 0}, PhaseCase{"IsoTurned", false, true, 1, 6},
+                                         PhaseCase{"BothColourTurned", true, true, 3, 6}),
                          testing::PrintToStringParamName());
 
 }  // namespace
