@@ -9,7 +9,6 @@
 #include "metadata/gain_map_xmp.h"
 
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -18,7 +17,6 @@ namespace convertimg {
 
 namespace {
 
-constexpr int app1 = 0xE1;
 constexpr int app2 = 0xE2;
 
 bool fitsSegment(const std::vector<std::uint8_t>& payload)

@@ -456,6 +456,26 @@ void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
         testimages::writeFile(parts / (std::string(name) + ".bin"), bytes);
 }
 
+// A bitmap as Phase 1 writes one of a phone's HDR photo: a gain map declared in both forms, and
+// the story, for the converter to write back.
+void writeGainMapBitmap(const fs::path &dir)
+{
+    const testimages::GainMapValues values;
+    meta::GainMap map;
+    map.width = 4;
+    map.height = 3;
+    map.channels = 1;
+    map.pixels.assign(12, 200);
+    map.xmpForm = true;
+    map.xmp = testimages::bytesOf(std::string(meta::kXmpId) + testimages::gainMapXmpPacket(values));
+    map.isoVersion = testimages::isoVersionPayload();
+    map.iso = testimages::isoGainMapPayload(values);
+    auto bitmap = testbmp::makeBmp({.width = 8, .height = 6});
+    for (const std::vector<std::uint8_t> &block : {meta::gainMapBlock(map), meta::carrierBlocks(story())})
+        bitmap.insert(bitmap.end(), block.begin(), block.end());
+    testimages::writeFile(dir / "ultrahdr.bmp", bitmap);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -475,6 +495,7 @@ int main(int argc, char **argv)
         writeStories(root / "imglib", root / "bmp");
         writeXmpPackets(root / "xmp");
         writeGainMaps(root / "imglib", root / "gainmap");
+        writeGainMapBitmap(root / "bmp");
         writePaths(root / "shortpath");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
