@@ -32,15 +32,18 @@ std::string compact(std::string json)
     return json;
 }
 
-// A phone's packet, its directory already gone with the cleaning: the namespaces of the
-// declaration stay declared on its description.
+// A phone's packet, with the directory of the file it came from: the cleaning removes the
+// directory and hdrgm:Version, and leaves their namespaces declared on the description.
 constexpr std::string_view kPhoneXmp =
     "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
     "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
     "xmlns:Container=\"http://ns.google.com/photos/1.0/container/\" "
     "xmlns:Item=\"http://ns.google.com/photos/1.0/container/item/\" "
     "xmlns:hdrgm=\"http://ns.adobe.com/hdr-gain-map/1.0/\" hdrgm:Version=\"1.0\">"
-    "<dc:creator><rdf:Seq><rdf:li>Ada</rdf:li></rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta>";
+    "<dc:creator><rdf:Seq><rdf:li>Ada</rdf:li></rdf:Seq></dc:creator><Container:Directory><rdf:Seq>"
+    "<rdf:li rdf:parseType=\"Resource\"><Container:Item Item:Semantic=\"Primary\" Item:Mime=\"image/jpeg\"/></rdf:li>"
+    "<rdf:li rdf:parseType=\"Resource\"><Container:Item Item:Semantic=\"GainMap\" Item:Mime=\"image/jpeg\" "
+    "Item:Length=\"3663\"/></rdf:li></rdf:Seq></Container:Directory></rdf:Description></rdf:RDF></x:xmpmeta>";
 
 struct FormCase {
     const char* name;
