@@ -10,8 +10,6 @@
 #include "tests/support/testimages.h"
 #include "tests/support/ultrahdr.h"
 
-#include <lcms2.h>
-
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -24,23 +22,6 @@ using testimages::JpegOptions;
 using testimages::Subsampling;
 
 namespace {
-
-// A small RGB profile that is not sRGB, so the reader has a colour transform to make.
-std::vector<std::uint8_t> wideGamutProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<std::uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 void writeJpegs(const fs::path &dir)
 {
@@ -161,12 +142,12 @@ void writeJpegs(const fs::path &dir)
          },
          &quadrants},
         {"exif_8", [](JpegOptions &o) { o.exifOrientation = 8; }, &quadrants},
-        {"icc_wide_gamut", [](JpegOptions &o) { o.iccProfile = wideGamutProfile(); }, &quadrants},
+        {"icc_wide_gamut", [](JpegOptions &o) { o.iccProfile = testimages::wideGamutProfile(); }, &quadrants},
         {"icc_cmyk_exif",
          [](JpegOptions &o) {
              o.colour = ColourModel::InvertedCmyk;
              o.exifOrientation = 6;
-             o.iccProfile = wideGamutProfile();
+             o.iccProfile = testimages::wideGamutProfile();
          },
          &quadrants},
     };
@@ -419,7 +400,7 @@ void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
     colour.values.multichannel = true;
     colour.values.gainMapMax = {2, 1.5, 1};
     colour.values.useBaseColourSpace = false;
-    colour.primaryIcc = colour.mapIcc = wideGamutProfile();
+    colour.primaryIcc = colour.mapIcc = testimages::wideGamutProfile();
     const std::pair<const char *, UltraHdrOptions> photos[] = {
         {"ultrahdr_xmp", small(true, false, 0)},
         {"ultrahdr_iso_6", small(false, true, 6)},

@@ -5,32 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <lcms2.h>
-
 #include <functional>
 
 using namespace testimages;
 using imglibtest::Handle;
 
 namespace {
-
-// A wide-gamut RGB profile (Display P3's primaries, D65, gamma 2.2): the photo's colours change
-// when they become sRGB.
-std::vector<std::uint8_t> wideProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
-    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<std::uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 // The payload of a JPEG's first segment with `marker` that starts with `id`.
 std::vector<std::uint8_t> segmentOf(const std::vector<std::uint8_t> &jpeg, int marker, std::string_view id)
@@ -52,7 +32,7 @@ const HdrPatch &nearestPatch(const std::vector<HdrPatch> &patches, const std::ui
 TEST(GainMap, FollowsThePhotoTurnedAndScaledOrIsLeftWhenItCannotBeTrusted)
 {
     const std::string_view xmpId("http://ns.adobe.com/xap/1.0/\0", 29);
-    const std::vector<std::uint8_t> wide = wideProfile();
+    const std::vector<std::uint8_t> wide = wideGamutProfile();
     struct Row {
         const char *label;
         bool xmp, iso;

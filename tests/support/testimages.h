@@ -94,6 +94,10 @@ struct JpegOptions {
     int yDensity = 1;
 };
 
+// A small RGB profile that is not sRGB (Adobe RGB (1998)'s primaries, D65, gamma 2.2), so that a
+// reader has a colour transform to make.
+std::vector<std::uint8_t> wideGamutProfile();
+
 // CMYK values the plain CMYK models store for an RGB pixel (K = 255 - max(R, G, B)); the
 // naive conversion back gives the RGB pixel again, to within rounding.
 void rgbToCmyk(const std::uint8_t *rgb, std::uint8_t *cmyk);
