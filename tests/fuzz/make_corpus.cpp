@@ -382,6 +382,20 @@ void writePaths(const fs::path &dir)
         testimages::writeFile(dir / (std::string(name) + ".txt"), std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+// A 4 x 3 grey map in both forms, as the library carries one (without the map's XMP).
+meta::GainMap smallGainMap()
+{
+    meta::GainMap map;
+    map.width = 4;
+    map.height = 3;
+    map.channels = 1;
+    map.pixels.assign(12, 200);
+    map.xmpForm = true;
+    map.isoVersion = testimages::isoVersionPayload();
+    map.iso = testimages::isoGainMapPayload({});
+    return map;
+}
+
 // Phones' HDR photos in both forms of metadata, turned and not, a colour map in its own colours;
 // and the parts of them the gain map target reads: an MPF index, the ISO and XMP metadata, a block.
 void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
@@ -416,14 +430,6 @@ void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
     };
     const auto text = [](const std::string &packet) { return std::vector<std::uint8_t>(packet.begin(), packet.end()); };
     testimages::GainMapValues single;
-    meta::GainMap map;
-    map.width = 4;
-    map.height = 3;
-    map.channels = 1;
-    map.pixels.assign(12, 200);
-    map.xmpForm = true;
-    map.isoVersion = testimages::isoVersionPayload();
-    map.iso = testimages::isoGainMapPayload(single);
     const std::pair<const char *, std::vector<std::uint8_t>> seeds[] = {
         {"mpf", without(testimages::mpfPayload(40000, 3000, 39000), 4)},
         {"iso_single", without(testimages::isoGainMapPayload(single), meta::kIsoGainMapId.size())},
@@ -431,7 +437,7 @@ void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
         {"xmp_attributes", text(testimages::gainMapXmpPacket(single))},
         {"xmp_elements", text(testimages::gainMapXmpPacket(single, true))},
         {"xmp_sequences", text(testimages::gainMapXmpPacket(colour.values))},
-        {"block", meta::gainMapBlock(map)},
+        {"block", meta::gainMapBlock(smallGainMap())},
     };
     for (const auto &[name, bytes] : seeds)
         testimages::writeFile(parts / (std::string(name) + ".bin"), bytes);
@@ -441,16 +447,8 @@ void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
 // the story, for the converter to write back.
 void writeGainMapBitmap(const fs::path &dir)
 {
-    const testimages::GainMapValues values;
-    meta::GainMap map;
-    map.width = 4;
-    map.height = 3;
-    map.channels = 1;
-    map.pixels.assign(12, 200);
-    map.xmpForm = true;
-    map.xmp = testimages::bytesOf(std::string(meta::kXmpId) + testimages::gainMapXmpPacket(values));
-    map.isoVersion = testimages::isoVersionPayload();
-    map.iso = testimages::isoGainMapPayload(values);
+    meta::GainMap map = smallGainMap();
+    map.xmp = testimages::bytesOf(std::string(meta::kXmpId) + testimages::gainMapXmpPacket({}));
     auto bitmap = testbmp::makeBmp({.width = 8, .height = 6});
     for (const std::vector<std::uint8_t> &block : {meta::gainMapBlock(map), meta::carrierBlocks(story())})
         bitmap.insert(bitmap.end(), block.begin(), block.end());
