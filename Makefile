@@ -7,7 +7,7 @@ SAN_BUILD  ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS ?= imglib bmp xmp shortpath
+FUZZ_TARGETS ?= imglib bmp xmp gainmap shortpath
 # Paths are short. The short-path target's records outlive each input by design, which would
 # make libFuzzer scan the whole heap for leaks after every input; the gcc replay checks leaks.
 FUZZ_OPTIONS_shortpath = -max_len=512 -detect_leaks=0

@@ -495,7 +495,10 @@ std::optional<BitmapShape> peekShape(std::span<const std::uint8_t> head)
     const std::uint32_t bits = le16(head, infoAt(info::bitsPerPixel));
     const std::uint32_t compression = le32(head, infoAt(info::compression));
     const bool inPlace = bits == 24 || (bits == 32 && compression == biRgb);
-    return BitmapShape{width, static_cast<int>(rows), !inPlace};
+    const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
+    const std::uint64_t pixelsEnd = le32(head, bmp::file::pixelOffset) +
+                                    std::max<std::uint64_t>(le32(head, infoAt(info::imageSize)), stride * rows);
+    return BitmapShape{width, static_cast<int>(rows), !inPlace, pixelsEnd};
 }
 
 BmpError readBitmap(std::span<const std::uint8_t> file, Bitmap& out)

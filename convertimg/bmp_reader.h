@@ -76,6 +76,7 @@ struct BitmapShape {
     int width = 0;
     int height = 0;
     bool convertsRows = false;
+    std::uint64_t pixelsEnd = 0; // as Bitmap::pixelsEnd: what follows may be blocks of our own
 };
 
 // The shape declared by the first bytes of a bitmap file (the file header and the start of the

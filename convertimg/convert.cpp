@@ -5,8 +5,10 @@
 #include "convertimg/jpeg_writer.h"
 #include "convertimg/metadata_carrier.h"
 #include "convertimg/pattern.h"
+#include "convertimg/ultra_hdr.h"
 
 #include "metadata/carrier.h"
+#include "metadata/gain_map.h"
 
 #include "budget/buffer.h"
 #include "common/regular_file.h"
@@ -25,6 +27,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace convertimg {
@@ -32,10 +35,13 @@ namespace convertimg {
 namespace {
 
 // A bitmap within the decoded limit takes at most 4/3 of it on disk (32 bits per pixel, or rows
-// of one 24-bit pixel padded to 4 bytes), its headers and palette a mebibyte more at most, and
+// of one 24-bit pixel padded to 4 bytes), its headers and palette a mebibyte more at most, its
+// gain map's block (its pixels, its ICC profile, its three other payloads and their lengths) and
 // its metadata blocks a few more; anything far beyond that is not read into memory at all.
-constexpr std::uint64_t maxFileBytes = std::uint64_t{2} << 30;
-static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + meta::kMaxCarriedBytes <= maxFileBytes,
+constexpr std::uint64_t maxGainMapBlockBytes =
+    meta::kMaxGainMapBytes + meta::kMaxGainMapIccBytes + 3 * meta::kMaxPayload + 64;
+constexpr std::uint64_t maxFileBytes = std::uint64_t{3} << 30;
+static_assert(maxDecodedBytes / 3 * 4 + (1u << 20) + maxGainMapBlockBytes + meta::kMaxCarriedBytes <= maxFileBytes,
               "every bitmap within the decoded limit must be read");
 
 std::string systemError(const char* what, int error = errno)
@@ -91,10 +97,12 @@ bool sameTime(const timespec& a, const timespec& b)
 }
 
 // What converting the bitmap whose file holds `fileBytes` and starts with `head` will hold: the
-// file, the rows the reader converts, the encoder's buffers. An ordinary bitmap holds at most four
-// times its file (24-bit rows and the coefficients of their image); as the unit of the budget a
-// bitmap counts for no more than that, so that one declaring far more pixels than its bytes hold
-// (run-length codes that end at once) makes room for itself alone, never for others.
+// file, the rows the reader converts, the encoder's buffers, and for a gain map after the pixels
+// (whose pixels are at most the bytes that follow them), its copy and its encoder's buffers. An
+// ordinary bitmap holds at most four times its file (24-bit rows and the coefficients of their
+// image); as the unit of the budget a bitmap counts for no more than that, so that one declaring
+// far more pixels than its bytes hold (run-length codes that end at once) makes room for itself
+// alone, never for others.
 void admitConversion(const Admission& admit, std::span<const std::uint8_t> head, std::uint64_t fileBytes)
 {
     std::uint64_t bytes = fileBytes;
@@ -102,6 +110,8 @@ void admitConversion(const Admission& admit, std::span<const std::uint8_t> head,
         const std::uint64_t pixels =
             static_cast<std::uint64_t>(shape->width) * static_cast<std::uint64_t>(shape->height);
         bytes += (shape->convertsRows ? pixels * 3 : 0) + encoderBytes(shape->width, shape->height);
+        const std::uint64_t carried = fileBytes > shape->pixelsEnd ? fileBytes - shape->pixelsEnd : 0;
+        bytes += carried + gainMapEncoderBytes(carried);
     }
     admit(bytes, std::min(bytes, 4 * fileBytes));
 }
@@ -181,14 +191,21 @@ FileResult convertFile(const std::string& bitmapPath, const std::string& jpegNam
     Bitmap bitmap;
     if (const BmpError e = readBitmap(file.bytes(), bitmap); e != BmpError::None)
         return {Outcome::Failed, std::string(describe(e))};
-    const JpegData jpeg = encodeJpeg(bitmap, carriedMetadataFor(file.bytes(), bitmap));
-    if (!jpeg)
-        return {Outcome::Failed, jpeg.error()};
+    // A damaged gain map block reads as none: the photo is then written alone.
+    const PhotoJpegs jpeg = encodePhoto(bitmap, carriedMetadataFor(file.bytes(), bitmap),
+                                        meta::carriedGainMap(file.bytes(), bitmap.pixelsEnd));
+    if (!jpeg.photo)
+        return {Outcome::Failed, jpeg.photo.error()};
 
     common::WholeFile jpegFile(target, common::Writer::Convertimg, &temporaries());
     if (!jpegFile)
         return {Outcome::Failed, systemError("cannot create a file in ", settings.outDir)};
-    bool written = jpegFile.write(jpeg.bytes());
+    std::array<iovec, 2> pieces{};
+    std::size_t count = 0;
+    for (const JpegData* part : {&jpeg.photo, &jpeg.gainMap})
+        if (*part)
+            pieces[count++] = {const_cast<std::uint8_t*>(part->bytes().data()), part->bytes().size()};
+    bool written = jpegFile.write(std::span(pieces.data(), count));
     // The JPEG bears its bitmap's modification time: the proof, which survives a copy that keeps
     // times, that it was made from that very bitmap and not from an earlier one of the same name.
     if (written && file.modified) {

@@ -90,7 +90,7 @@ void streamLargeImage(jpeg_compress_struct* cinfo)
     cinfo->num_scans = 0;
 }
 
-void writeSegment(jpeg_compress_struct* cinfo, int marker, const std::vector<std::uint8_t>& payload)
+void writeSegment(jpeg_compress_struct* cinfo, int marker, std::span<const std::uint8_t> payload)
 {
     if (!payload.empty() && payload.size() <= meta::kMaxPayload)
         jpeg_write_marker(cinfo, marker, payload.data(), static_cast<unsigned>(payload.size()));
@@ -105,10 +105,81 @@ void writeMetadata(jpeg_compress_struct* cinfo, const meta::Metadata& metadata)
         writeSegment(cinfo, JPEG_COM, comment);
 }
 
+// A bitmap's picture, with its resolution, its metadata and the segments that follow them.
+struct PhotoSource {
+    const Bitmap* bitmap;
+    const JpegSettings* settings;
+    const meta::Metadata* metadata;
+    std::span<const JpegSegment> extra;
+
+    std::size_t rawBytes() const
+    {
+        return static_cast<std::size_t>(bitmap->width) * static_cast<std::size_t>(bitmap->height) * 3;
+    }
+    // Before jpeg_set_defaults, which goes by the input's colour space.
+    void describe(jpeg_compress_struct* cinfo) const
+    {
+        cinfo->image_width = static_cast<JDIMENSION>(bitmap->width);
+        cinfo->image_height = static_cast<JDIMENSION>(bitmap->height);
+        const bool bgrx = bitmap->layout == PixelLayout::Bgrx;
+        cinfo->input_components = bgrx ? 4 : 3;
+        cinfo->in_color_space = bgrx ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    }
+    void configure(jpeg_compress_struct* cinfo) const
+    {
+        applySettings(cinfo, *settings);
+        const int xDpi = dotsPerInch(bitmap->xPixelsPerMetre);
+        const int yDpi = dotsPerInch(bitmap->yPixelsPerMetre);
+        if (xDpi > 0 || yDpi > 0) {
+            cinfo->density_unit = 1; // dots per inch
+            cinfo->X_density = static_cast<UINT16>(xDpi > 0 ? xDpi : yDpi);
+            cinfo->Y_density = static_cast<UINT16>(yDpi > 0 ? yDpi : xDpi);
+        }
+    }
+    void writeMarkers(jpeg_compress_struct* cinfo) const
+    {
+        writeMetadata(cinfo, *metadata);
+        for (const JpegSegment& segment : extra)
+            writeSegment(cinfo, segment.marker, segment.payload);
+    }
+    const std::uint8_t* row(int y) const { return bitmap->row(y); }
+};
+
+// A gain map's pixels and the segments of its own JPEG.
+struct GainMapSource {
+    const meta::GainMap* map;
+    int quality;
+
+    std::size_t rawBytes() const { return map->pixels.size(); }
+    void describe(jpeg_compress_struct* cinfo) const
+    {
+        cinfo->image_width = static_cast<JDIMENSION>(map->width);
+        cinfo->image_height = static_cast<JDIMENSION>(map->height);
+        cinfo->input_components = map->channels;
+        cinfo->in_color_space = map->channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    }
+    void configure(jpeg_compress_struct* cinfo) const
+    {
+        applySettings(cinfo, {.quality = quality, .fullChroma = true, .fittedHuffmanTables = true});
+        cinfo->write_JFIF_header = FALSE; // the map's own segments come first
+    }
+    void writeMarkers(jpeg_compress_struct* cinfo) const
+    {
+        writeSegment(cinfo, JPEG_APP0 + 1, map->xmp);
+        writeSegment(cinfo, JPEG_APP0 + 2, map->iso);
+        if (!map->icc.empty())
+            jpeg_write_icc_profile(cinfo, map->icc.data(), static_cast<unsigned>(map->icc.size()));
+    }
+    const std::uint8_t* row(int y) const
+    {
+        return map->pixels.data() + static_cast<std::size_t>(y) * map->width * map->channels;
+    }
+};
+
 // Runs the whole compression. Only trivially destructible objects live in this frame, so the
 // longjmp of a libjpeg error skips no destructor. Returns false with err->message filled in.
-bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Bitmap* bitmap,
-              const JpegSettings* settings, const meta::Metadata* metadata)
+template <class Source>
+bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination* dest, const Source* source)
 {
     if (setjmp(err->jump) != 0) {
         jpeg_destroy_compress(cinfo);
@@ -116,32 +187,22 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, MemoryDestination*
     }
     jpeg_create_compress(cinfo);
     cinfo->dest = &dest->pub;
-    cinfo->image_width = static_cast<JDIMENSION>(bitmap->width);
-    cinfo->image_height = static_cast<JDIMENSION>(bitmap->height);
-    const bool bgrx = bitmap->layout == PixelLayout::Bgrx;
-    cinfo->input_components = bgrx ? 4 : 3;
-    cinfo->in_color_space = bgrx ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    source->describe(cinfo);
     jpeg_set_defaults(cinfo);
-    applySettings(cinfo, *settings);
-    const int xDpi = dotsPerInch(bitmap->xPixelsPerMetre);
-    const int yDpi = dotsPerInch(bitmap->yPixelsPerMetre);
-    if (xDpi > 0 || yDpi > 0) {
-        cinfo->density_unit = 1; // dots per inch
-        cinfo->X_density = static_cast<UINT16>(xDpi > 0 ? xDpi : yDpi);
-        cinfo->Y_density = static_cast<UINT16>(yDpi > 0 ? yDpi : xDpi);
-    }
+    source->configure(cinfo);
     streamLargeImage(cinfo);
     jpeg_start_compress(cinfo, TRUE);
-    writeMetadata(cinfo, *metadata);
+    source->writeMarkers(cinfo);
 
-    // Rows go to libjpeg straight from the bitmap, in batches; libjpeg only reads them.
+    // Rows go to libjpeg straight from the source, in batches; libjpeg only reads them.
     constexpr int batch = 16;
     JSAMPROW rows[batch];
+    const int height = static_cast<int>(cinfo->image_height);
     while (cinfo->next_scanline < cinfo->image_height) {
         const int first = static_cast<int>(cinfo->next_scanline);
-        const int count = std::min(batch, bitmap->height - first);
+        const int count = std::min(batch, height - first);
         for (int i = 0; i < count; ++i)
-            rows[i] = const_cast<JSAMPROW>(bitmap->row(first + i));
+            rows[i] = const_cast<JSAMPROW>(source->row(first + i));
         jpeg_write_scanlines(cinfo, rows, static_cast<JDIMENSION>(count));
     }
     jpeg_finish_compress(cinfo);
@@ -167,7 +228,8 @@ int dotsPerInch(std::int32_t pixelsPerMetre)
     return dpi >= 1 && dpi <= 65535 ? static_cast<int>(dpi) : 0;
 }
 
-JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata)
+template <class Source>
+JpegData compressed(const Source& source)
 {
     JpegData result;
     ErrorManager err;
@@ -178,9 +240,8 @@ JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata)
     err.message[0] = '\0';
 
     // A first guess of a tenth of the raw size fits most photos without growing.
-    const std::size_t raw = static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 3;
     MemoryDestination dest{};
-    dest.capacity = std::max<std::size_t>(raw / 10, 16384);
+    dest.capacity = std::max<std::size_t>(source.rawBytes() / 10, 16384);
     dest.buffer = static_cast<unsigned char*>(std::malloc(dest.capacity));
     if (dest.buffer == nullptr) {
         result.error_ = "not enough memory for the JPEG";
@@ -192,8 +253,7 @@ JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata)
     dest.pub.next_output_byte = dest.buffer;
     dest.pub.free_in_buffer = dest.capacity;
 
-    const JpegSettings settings = settingsFor(bitmap);
-    if (!compress(&cinfo, &err, &dest, &bitmap, &settings, &metadata)) {
+    if (!compress(&cinfo, &err, &dest, &source)) {
         std::free(dest.buffer);
         result.error_ = std::string("JPEG encoder: ") + err.message;
         return result;
@@ -201,6 +261,22 @@ JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata)
     result.data_.reset(dest.buffer);
     result.size_ = dest.size;
     return result;
+}
+
+JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata)
+{
+    return encodeJpeg(bitmap, settingsFor(bitmap), metadata, {});
+}
+
+JpegData encodeJpeg(const Bitmap& bitmap, const JpegSettings& settings, const meta::Metadata& metadata,
+                    std::span<const JpegSegment> extra)
+{
+    return compressed(PhotoSource{&bitmap, &settings, &metadata, extra});
+}
+
+JpegData encodeGainMap(const meta::GainMap& map, int quality)
+{
+    return compressed(GainMapSource{&map, quality});
 }
 
 } // namespace convertimg

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "convertimg/bmp_reader.h"
+#include "convertimg/jpeg_settings.h"
+#include "metadata/gain_map.h"
 #include "metadata/metadata.h"
 
 #include <cstddef>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace convertimg {
 
@@ -18,10 +21,12 @@ class JpegData {
 public:
     explicit operator bool() const { return data_ != nullptr; }
     std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+    std::span<std::uint8_t> bytes() { return {data_.get(), size_}; }
     const std::string& error() const { return error_; }
 
 private:
-    friend JpegData encodeJpeg(const Bitmap&, const meta::Metadata&);
+    template <class Source>
+    friend JpegData compressed(const Source&);
     struct Free {
         void operator()(unsigned char* p) const { std::free(p); }
     };
@@ -40,6 +45,23 @@ private:
 // Never exits or throws on a libjpeg error: the result is then empty and error() says why.
 JpegData encodeJpeg(const Bitmap& bitmap, const meta::Metadata& metadata = {});
 
+// A segment written as it is: its marker (0xE2 for APP2...) and its payload.
+struct JpegSegment {
+    int marker = 0;
+    std::vector<std::uint8_t> payload;
+};
+
+// The same with `settings` rather than those settingsFor() picks, and `extra` written after the
+// metadata's segments.
+JpegData encodeJpeg(const Bitmap& bitmap, const JpegSettings& settings, const meta::Metadata& metadata,
+                    std::span<const JpegSegment> extra);
+
+// The JPEG of a gain map's pixels at `quality`: grey in one component, three channels at their
+// full resolution (a map's channels are gains, which chroma subsampling would mix), with fitted
+// Huffman tables. Its own segments follow the start of image at once, byte for byte: its XMP,
+// its ISO 21496-1 block, then its ICC profile; no JFIF header, no density.
+JpegData encodeGainMap(const meta::GainMap& map, int quality);
+
 // Images of more pixels than this are coded in one sequential scan with the standard Huffman
 // tables, which libjpeg-turbo compresses row by row. Optimised tables (and progressive scans)
 // first keep every coefficient of the image, as much memory again as a 4:2:0 image's pixels, for
@@ -53,6 +75,13 @@ inline constexpr std::uint64_t streamedFromPixels = std::uint64_t{1} << 26;
 // (guessed at a tenth of the pixels' bytes), and below streamedFromPixels the coefficients of the
 // whole image, counted at their largest (no chroma subsampling).
 std::uint64_t encoderBytes(int width, int height);
+
+// What encodeGainMap() holds besides the map, for one of `pixelBytes` bytes of pixels: the
+// coefficients of its image (2 bytes a sample, no subsampling) and its JPEG.
+constexpr std::uint64_t gainMapEncoderBytes(std::uint64_t pixelBytes)
+{
+    return pixelBytes * 2 + pixelBytes / 10;
+}
 
 // Pixels per metre to whole dots per inch, 0 when unknown or out of range of a JPEG density.
 int dotsPerInch(std::int32_t pixelsPerMetre);

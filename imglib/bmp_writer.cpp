@@ -4,6 +4,7 @@
 
 #include "metadata/carrier.h"
 #include "metadata/exif.h"
+#include "metadata/gain_map.h"
 
 #include "common/bmp_layout.h"
 #include "common/whole_file.h"
@@ -21,6 +22,12 @@ constexpr std::size_t kHeaderSize = bmp::headersBytes;
 // for 3), the headers and the metadata blocks fit the 32-bit sizes of the headers.
 static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + meta::kMaxCarriedBytes <= 0xFFFFFFFFu,
               "the largest image must fit a bitmap's 32-bit sizes");
+// A gain map is no larger than its image (gain_map_reader.h), so the largest image with the
+// largest map fits too.
+static_assert(kMaxImageBytes / 3 * 4 + kHeaderSize + meta::kMaxCarriedBytes + meta::kMaxGainMapBytes +
+                      meta::kMaxGainMapIccBytes + 4 * meta::kMaxPayload + 64 <=
+                  0xFFFFFFFFu,
+              "the largest image and its gain map must fit a bitmap's 32-bit sizes");
 // 96 dpi, what Windows assumes for a bitmap with no density of its own.
 constexpr std::int32_t kDefaultPerMetre = 3780;
 
@@ -58,7 +65,7 @@ void writeHeaders(const Image &image, std::size_t paddedRow, std::size_t after, 
 constexpr std::size_t kBytesPerCall = 128u << 10;
 
 // A row adds up to this many vectors to a call: its pixels and its padding, and with the last
-// row the metadata blocks.
+// row the gain map's block and the metadata blocks.
 constexpr int kVectorsPerRow = 4;
 // Vectors gathered into one call, within the system's limit.
 constexpr int kMaxVectors = 512;
@@ -67,7 +74,8 @@ static_assert(1 + kVectorsPerRow <= kMaxVectors, "the header and a row must fit 
 
 }  // namespace
 
-bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> carried)
+bool writeBmpFile(const Image &image, const char *path, std::span<const std::uint8_t> carried,
+                  std::span<const std::uint8_t> gainMap)
 {
     if (path == nullptr || *path == '\0')
         return false;
@@ -76,7 +84,7 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
     // The metadata blocks go out with the last rows, in the same writes.
     if (carried.size() > meta::kMaxCarriedBytes)
         return false;
-    const std::size_t after = carried.size();
+    const std::size_t after = gainMap.size() + carried.size();
     const std::size_t total = kHeaderSize + paddedRow * static_cast<std::size_t>(image.height()) + after;
     if (total > 0xFFFFFFFFu)
         return false;  // the header's 32-bit sizes could not say it
@@ -100,6 +108,8 @@ bool writeBmpFile(const Image &image, const char *path, std::span<const std::uin
         if (pad != 0)
             vectors[count++] = {const_cast<std::uint8_t *>(padding), pad};
         gathered += paddedRow;
+        if (y == 0 && !gainMap.empty())
+            vectors[count++] = {const_cast<std::uint8_t *>(gainMap.data()), gainMap.size()};
         if (y == 0 && !carried.empty())
             vectors[count++] = {const_cast<std::uint8_t *>(carried.data()), carried.size()};
         if (gathered >= kBytesPerCall || count + kVectorsPerRow > kMaxVectors || y == 0) {

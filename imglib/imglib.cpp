@@ -7,6 +7,7 @@
 #include "imglib/handle_table.h"
 #include "imglib/picture.h"
 #include "metadata/carrier.h"
+#include "metadata/gain_map.h"
 
 #include "budget/helpers.h"
 
@@ -85,7 +86,9 @@ IMGLIB_API int16_t WriteDIBToFile(uint32_t handle, const char *path, int16_t opt
         if (picture->metadata)
             carried = meta::carrierBlocks(meta::cleaned(*picture->metadata, static_cast<std::uint32_t>(image->width()),
                                                         static_cast<std::uint32_t>(image->height())));
-        return imglib::writeBmpFile(*image, path, carried) ? 1 : 0;
+        const std::vector<std::uint8_t> gainMap =
+            picture->gainMap ? meta::gainMapBlock(*picture->gainMap) : std::vector<std::uint8_t>();
+        return imglib::writeBmpFile(*image, path, carried, gainMap) ? 1 : 0;
     } catch (...) {
         return 0;
     }

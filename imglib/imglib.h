@@ -8,8 +8,8 @@
  * Images are 8-bit BGR, upright (the EXIF orientation of the file is applied when it is read)
  * and in sRGB (an embedded colour profile is applied when it is read), so an image carries no
  * orientation or colour profile of its own.  It keeps the pixel density of the JPEG file, which
- * ends up in the bitmap, and the file's metadata (EXIF, XMP, IPTC, comments), which ends up after
- * the bitmap's pixels, made to describe the image (see #WriteDIBToFile).
+ * ends up in the bitmap, and the file's metadata (EXIF, XMP, IPTC, comments) and HDR gain map,
+ * which end up after the bitmap's pixels, made to describe the image (see #WriteDIBToFile).
  *
  * Every function reports failure by returning 0.  None of them prints, throws, aborts or ends
  * the process, whatever the input.  All of them may be called from several threads at once;
@@ -73,8 +73,24 @@ extern "C" {
  * APP1 segment that starts with "http://ns.adobe.com/xap/1.0/\0"), its IPTC-IIM records (resource
  * 0x0404 of the first APP13 segment that starts with "Photoshop 3.0\0") and its comments (COM
  * segments, up to 32), all before the first scan.  Extended XMP and what follows the end of the
- * image (the gain map or depth image of a phone's photo) describe pixels the copy will not have,
- * and are not kept.
+ * image (a depth image, a camera's second image) describe pixels the copy will not have, and are
+ * not kept, but for an HDR gain map.
+ *
+ * A phone's HDR photo ("Ultra HDR", Android's format, v1.1) is an ordinary JPEG followed by a gain
+ * map: a second, smaller JPEG that HDR screens use to show the photo's highlights.  Its gain map
+ * is kept with the image: the first image the photo's MPF index (APP2 "MPF\0") lists after the
+ * photo whose JPEG holds gain map metadata in a form the photo declares, the XMP form (hdrgm:Version
+ * in the photo's XMP, the hdrgm: values in the map's) or the ISO 21496-1 form (the APP2
+ * "urn:iso:std:iso:ts:21496:-1\0" version block in the photo, its metadata in the map), or both.
+ * The map's bytes are read from where the index says, within the file and after the photo's end
+ * of image; its metadata must be valid, it must decode completely and cleanly as an 8-bit JPEG of
+ * 1 or 3 components, no larger than the photo and of the photo's proportions within 1 %.  Its
+ * values are decoded as they are (no colour profile applies: they are codes, not colours) and
+ * turned by the photo's EXIF orientation.  Because the photo's colours become sRGB, a map whose
+ * gains differ between channels is kept only when the photo had no profile, or an sRGB one, or
+ * when the ISO form applies it in the colours of the map's own profile (then the XMP form, which
+ * cannot say so, is not kept).  A map that fails any of this is left out, and the photo read
+ * without it: a photo is never refused for its gain map.
  *
  * The file must decode completely and cleanly: a libjpeg-turbo warning that means pixels are
  * missing or guessed (damaged or truncated data, for instance) makes the read fail.  Warnings
@@ -105,7 +121,9 @@ IMGLIB_API uint32_t ReadFileIntoDIB(const char *path);
  * Scale an image into a new one and release the original.
  *
  * The new image is round(width * scaleX / 100) by round(height * scaleY / 100) pixels, at
- * least 1 by 1.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor;
+ * least 1 by 1.  An image's HDR gain map is scaled with it by the same resampler, to
+ * round(mapWidth * scaleX / 100) by round(mapHeight * scaleY / 100), at least 1 by 1: a map a
+ * quarter of the photo's size stays a quarter of the new image's.  Reductions are anti-aliased (Lanczos-3 widened by the reduction factor;
  * from a factor of 4 on, blocks of pixels are averaged first and the filter does the last factor
  * of 2 to 4), enlargements use a sharp cubic filter that rings little.  The new image keeps the
  * density and the metadata of the original.  Large images are scaled by the caller's thread
@@ -148,7 +166,32 @@ IMGLIB_API uint32_t ZoomDIB(uint32_t handle, int32_t scaleX, int32_t scaleY);
  * come in that order, the comments in theirs, and the EXIF block, when there is one, always last:
  * a reader that knows only "RedimExf", as the first versions of ConvertImg did, still finds the
  * EXIF at the very end, and takes a file that ends with another block for one without metadata.
- * ConvertImg writes each payload back as its segment.  The headers are those of the same bitmap
+ * ConvertImg writes each payload back as its segment.
+ *
+ * An image with an HDR gain map (see #ReadFileIntoDIB) carries it in one more block, written first,
+ * right after the pixel array and before the metadata blocks:
+ *
+ *     [payload: n bytes]  [n: 4 bytes, little-endian]  ["RedimGmp"]
+ *
+ * Its n is most often above 65533, so a reader that walks back from the end through the blocks
+ * above stops at it, and finds the map's block exactly between the end of the pixel array and
+ * the first metadata block.  The payload, numbers little-endian:
+ *
+ *     width, height          4 bytes each: the map's size, upright, scaled with the image
+ *     channels               1 byte: 1 (grey) or 3 (R, G, B)
+ *     forms                  1 byte: bit 0 set when the photo declared the XMP form; other bits 0
+ *     ISO version block      4-byte length, then the photo's APP2 payload (identifier included),
+ *                            empty when the ISO form is not kept
+ *     map XMP                4-byte length, then the map's APP1 XMP payload, empty without the
+ *                            XMP form
+ *     map ISO metadata       4-byte length, then the map's ISO 21496-1 APP2 payload, empty
+ *                            without the ISO form
+ *     map ICC profile        4-byte length, then the map's whole profile, empty without one
+ *     pixels                 width * height * channels bytes, rows top to bottom
+ *
+ * The segments' payloads are the map JPEG's own, unchanged, so that ConvertImg can write the map
+ * back after the new JPEG with the metadata it had; the photo's own XMP block carries neither
+ * hdrgm: nor its item directory (Container:Directory), which the writer of a map declares again.  The headers are those of the same bitmap
  * without the blocks but for bfSize, the size of the whole file, which counts the blocks as it
  * counts an ICC profile placed after the pixels (biSizeImage counts the pixels only): bitmap
  * readers see the same image either way, and none finds a file longer than it says.  The blocks

@@ -587,7 +587,77 @@ std::optional<std::size_t> readJpegImage(int fd, std::size_t size, budget::Buffe
     });
 }
 
+// Reads the rows of a decode started at full size, as libjpeg gives them, into `pixels`.
+bool readAllRows(Decoder &d, std::uint8_t *pixels, std::size_t stride)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    const auto height = static_cast<JDIMENSION>(cinfo->output_height);
+    JSAMPROW rows[kBand];
+    for (JDIMENSION y = 0; y < height;) {
+        const JDIMENSION want = std::min<JDIMENSION>(kBand, height - y);
+        for (JDIMENSION r = 0; r < want; ++r)
+            rows[r] = pixels + (y + r) * stride;
+        JDIMENSION got = 0;
+        if (!d.run([&] { got = readRows(cinfo, rows, want); }) || got != want)
+            return false;
+        y += want;
+    }
+    return d.run([&] { jpeg_finish_decompress(cinfo); });
+}
+
 }  // namespace
+
+std::optional<DecodedGainMap> decodeGainMap(const JpegFile &file, std::uint64_t mostWidth, std::uint64_t mostHeight)
+{
+    CoefficientBuffers coefficients;  // outlives the decoder, as in decodeJpeg()
+    Decoder d;
+    j_decompress_ptr cinfo = &d.cinfo;
+    if (!readHeader(d, file) || cinfo->data_precision != 8)
+        return std::nullopt;
+    DecodedGainMap map;
+    // Its values are codes, not colours: no profile applies, and three components come out as
+    // their JPEG colour model gives them back.
+    switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        cinfo->out_color_space = JCS_GRAYSCALE;
+        map.channels = 1;
+        break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        cinfo->out_color_space = JCS_RGB;
+        map.channels = 3;
+        break;
+    default: return std::nullopt;
+    }
+    if (cinfo->image_width > mostWidth || cinfo->image_height > mostHeight ||
+        !imageBytes(cinfo->image_width, cinfo->image_height))
+        return std::nullopt;
+    JOCTET *iccData = nullptr;
+    unsigned int iccSize = 0;
+    if (!d.run([&] { jpeg_read_icc_profile(cinfo, &iccData, &iccSize); }))
+        return std::nullopt;
+    const std::unique_ptr<JOCTET, MallocFree> iccOwner(iccData);
+    map.icc.assign(iccData, iccData + (iccData != nullptr ? iccSize : 0));
+    coefficients.serve(*cinfo);
+    cinfo->scale_num = 8;
+    cinfo->scale_denom = 8;
+    if (!limitCoefficients(d, file) || !startDecode(d))
+        return std::nullopt;
+    map.width = cinfo->output_width;
+    map.height = cinfo->output_height;
+    const std::size_t stride = std::size_t{map.width} * map.channels;
+    map.pixels.resize(stride * map.height);
+    if (!readAllRows(d, map.pixels.data(), stride))
+        return std::nullopt;
+    return map;
+}
+
+bool convertsColours(const JpegFile &file)
+{
+    Decoder d;
+    ColourPlan plan;
+    return readHeader(d, file) && chooseColour(d, plan) && plan.icc != nullptr;
+}
 
 // Opens a regular file and reads its image; folders, devices and pipes are refused before
 // anything is read from them (a pipe with no writer would block the read for ever).

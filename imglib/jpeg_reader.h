@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace imglib {
@@ -59,5 +60,24 @@ public:
 // and whatever the listener throws.
 std::shared_ptr<Image> decodeJpeg(const JpegFile &file, DecodeListener &listener, int &width, int &height,
                                   MetadataPayload *metadata = nullptr);
+
+// A gain map's JPEG decoded as it is stored: its values are codes, so no colour profile applies,
+// and neither does an orientation of its own.
+struct DecodedGainMap {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint8_t channels = 0;         // 1, or 3 in the order R, G, B
+    std::vector<std::uint8_t> pixels;  // rows top to bottom, width * channels bytes each
+    std::vector<std::uint8_t> icc;     // its ICC profile, whole; empty without one
+};
+
+// `file` decoded as a gain map: 8-bit, one component or three (YCbCr or RGB), at most mostWidth x
+// mostHeight, decoding completely and cleanly under the limits decodeJpeg() sets. Nothing
+// otherwise.  Throws std::bad_alloc when memory runs out.
+std::optional<DecodedGainMap> decodeGainMap(const JpegFile &file, std::uint64_t mostWidth, std::uint64_t mostHeight);
+
+// True when decoding `file` converts its colours through its ICC profile: a profile other than
+// sRGB that describes them.
+bool convertsColours(const JpegFile &file);
 
 }  // namespace imglib

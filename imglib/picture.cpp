@@ -1,6 +1,7 @@
 // Reading with the expected scaling prepared on a second core, and scaling that uses it.
 #include "imglib/picture.h"
 
+#include "imglib/gain_map_reader.h"
 #include "imglib/imglib.h"
 #include "imglib/resample.h"
 
@@ -153,6 +154,7 @@ std::shared_ptr<const Picture> readPicture(const char *path)
             return nullptr;
     }
     picture->density = decoded->density;
+    picture->gainMap = readGainMap(path, *jpeg, picture->metadata.get(), picture->width, picture->height);
     // A decode at full size is the image itself; a reduced one served only the scaling.
     if (decoded->width() == picture->width && decoded->height() == picture->height)
         picture->pixels = std::move(decoded);
@@ -187,6 +189,8 @@ std::shared_ptr<const Picture> zoomPicture(const Picture &picture, std::int32_t 
     result->height = scaled->height();
     result->density = picture.density;
     result->metadata = picture.metadata;
+    if (picture.gainMap)
+        result->gainMap = scaleGainMap(*picture.gainMap, scaleX, scaleY);
     result->pixels = std::move(scaled);
     return result;
 }

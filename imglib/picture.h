@@ -12,6 +12,7 @@
 
 #include "imglib/image.h"
 #include "imglib/jpeg_reader.h"
+#include "metadata/gain_map.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,8 @@ struct Picture {
     int height = 0;
     Density density;
     MetadataPayload metadata;  // the photo's metadata as read; null without any
+    // Its HDR gain map, upright and at the image's scale; null without one.
+    std::shared_ptr<const meta::GainMap> gainMap;
     // A scaling prepared while reading, for the ZoomDIB call expected next.
     std::int32_t preparedX = 0;
     std::int32_t preparedY = 0;

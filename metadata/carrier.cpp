@@ -32,12 +32,52 @@ std::optional<Segment> kindOf(std::span<const std::uint8_t> signature)
 void append(std::vector<std::uint8_t> &out, std::span<const std::uint8_t> payload, const Signature &signature)
 {
     out.insert(out.end(), payload.begin(), payload.end());
-    for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(payload.size() >> (8 * i)));
-    out.insert(out.end(), signature.begin(), signature.end());
+    appendTrailer(out, payload.size(), signature);
+}
+
+// Walks the blocks that end `file` back from its end (carriedMetadata() says which it takes),
+// noting each in `found` when given; returns where the first one taken begins.
+std::uint64_t walkBack(std::span<const std::uint8_t> file, std::uint64_t dataEnd,
+                       std::vector<std::pair<Segment, std::span<const std::uint8_t>>> *found)
+{
+    std::uint64_t end = file.size();
+    for (std::size_t blocks = 0; blocks < kMaxCarriedBlocks && end >= kCarrierTrailerBytes; ++blocks) {
+        const auto trailer = file.subspan(static_cast<std::size_t>(end - kCarrierTrailerBytes), kCarrierTrailerBytes);
+        const std::optional<Segment> kind = kindOf(trailer.subspan(kCarrierLengthBytes));
+        const std::uint64_t size = trailerLength(trailer);
+        const std::uint64_t blockEnd = end - kCarrierTrailerBytes;
+        if (!kind || size > kMaxPayload || size > blockEnd || blockEnd - size < dataEnd)
+            break;
+        if (found)
+            found->emplace_back(
+                *kind, file.subspan(static_cast<std::size_t>(blockEnd - size), static_cast<std::size_t>(size)));
+        end = blockEnd - size;
+    }
+    return end;
 }
 
 }  // namespace
+
+void appendTrailer(std::vector<std::uint8_t> &out, std::uint64_t payloadSize,
+                   std::span<const std::uint8_t, 8> signature)
+{
+    for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
+        out.push_back(static_cast<std::uint8_t>(payloadSize >> (8 * i)));
+    out.insert(out.end(), signature.begin(), signature.end());
+}
+
+std::uint64_t trailerLength(std::span<const std::uint8_t> trailer)
+{
+    std::uint64_t size = 0;
+    for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
+        size |= std::uint64_t{trailer[i]} << (8 * i);
+    return size;
+}
+
+std::uint64_t carriedBlocksStart(std::span<const std::uint8_t> file, std::uint64_t dataEnd)
+{
+    return walkBack(file, dataEnd, nullptr);
+}
 
 std::vector<std::uint8_t> carrierBlocks(const Metadata &metadata)
 {
@@ -61,20 +101,7 @@ std::vector<std::uint8_t> carrierBlocks(const Metadata &metadata)
 Metadata carriedMetadata(std::span<const std::uint8_t> file, std::uint64_t dataEnd)
 {
     std::vector<std::pair<Segment, std::span<const std::uint8_t>>> found;  // from the end back
-    std::uint64_t end = file.size();
-    while (found.size() < kMaxCarriedBlocks && end >= kCarrierTrailerBytes) {
-        const auto trailer = file.subspan(static_cast<std::size_t>(end - kCarrierTrailerBytes), kCarrierTrailerBytes);
-        const std::optional<Segment> kind = kindOf(trailer.subspan(kCarrierLengthBytes));
-        std::uint64_t size = 0;
-        for (std::size_t i = 0; i < kCarrierLengthBytes; ++i)
-            size |= std::uint64_t{trailer[i]} << (8 * i);
-        const std::uint64_t blockEnd = end - kCarrierTrailerBytes;
-        if (!kind || size > kMaxPayload || size > blockEnd || blockEnd - size < dataEnd)
-            break;
-        found.emplace_back(*kind,
-                           file.subspan(static_cast<std::size_t>(blockEnd - size), static_cast<std::size_t>(size)));
-        end = blockEnd - size;
-    }
+    walkBack(file, dataEnd, &found);
     Metadata metadata;
     for (auto block = found.rbegin(); block != found.rend(); ++block)
         take(metadata, block->first, block->second);

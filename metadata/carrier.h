@@ -41,4 +41,14 @@ std::vector<std::uint8_t> carrierBlocks(const Metadata &metadata);
 // blocks before one that is not so. Not cleaned: the bitmap may come from anywhere.
 Metadata carriedMetadata(std::span<const std::uint8_t> file, std::uint64_t dataEnd);
 
+// Where the blocks carriedMetadata() takes begin: the file's size when there are none.  What lies
+// between `dataEnd` and there is no metadata block (gain_map.h's block goes there).
+std::uint64_t carriedBlocksStart(std::span<const std::uint8_t> file, std::uint64_t dataEnd);
+
+// A block's trailer, shared with the other blocks a bitmap carries: appends the payload's length
+// and the signature; reads the length back from a trailer's first kCarrierLengthBytes.
+void appendTrailer(std::vector<std::uint8_t> &out, std::uint64_t payloadSize,
+                   std::span<const std::uint8_t, 8> signature);
+std::uint64_t trailerLength(std::span<const std::uint8_t> trailer);
+
 }  // namespace meta

@@ -53,15 +53,18 @@ void take(Metadata &metadata, Segment kind, std::span<const std::uint8_t> payloa
 //       removed: every property that names a location (the location rule: namesLocation() in
 //         xmp.h), face and person regions (mwg-rs:Regions, MP:RegionInfo), the edit history and
 //         ancestry (xmpMM:History, xmpMM:DerivedFrom, photoshop:DocumentAncestors), the gain
-//         map's description (hdrgm:) and the pointer to extended XMP (xmpNote:HasExtendedXMP).
+//         map's description (hdrgm:) and the directory of the items stored after the photo
+//         (Container:Directory), which the converter declares again for a gain map it writes,
+//         and the pointer to extended XMP (xmpNote:HasExtendedXMP).
 //   - IPTC-IIM (iptc.h): the records kept as they are (caption, keywords, credit, rights: no
 //     coordinates), as the one resource of a new segment; Photoshop's other resources
 //     (thumbnails, its own settings) removed.
 //   - Comments: kept as they are, in their order.
 // A kind that is damaged in any way is dropped whole and alone, never the photo.  Not carried at
 // all (segmentKind(), and the readers, which stop at the end of the image): extended XMP, and the
-// gain maps and depth images that follow a phone's photo; they describe pixels the copy no longer
-// has.
+// depth images and other pictures that follow a phone's photo; they describe pixels the copy no
+// longer has.  An HDR gain map ("Ultra HDR", gain_map.h) is the one exception: scaled in step
+// with the photo, it goes in a block of its own with its metadata unchanged.
 Metadata cleaned(const Metadata &metadata, std::uint32_t width, std::uint32_t height);
 
 }  // namespace meta

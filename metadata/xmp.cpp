@@ -22,6 +22,7 @@ constexpr std::string_view kRegions = "http://www.metadataworkinggroup.com/schem
 constexpr std::string_view kMicrosoftPhoto = "http://ns.microsoft.com/photo/1.2/";
 constexpr std::string_view kGainMap = "http://ns.adobe.com/hdr-gain-map/1.0/";
 constexpr std::string_view kXmpNote = "http://ns.adobe.com/xmp/note/";
+constexpr std::string_view kContainer = "http://ns.google.com/photos/1.0/container/";
 
 // A property's name as XMP knows it: its namespace's URI and its local name.
 struct Name {
@@ -40,12 +41,14 @@ std::string asciiLowered(std::string_view text)
 }
 
 // What places, faces and the history of a photo would give away, or describes what the copy no
-// longer has.
+// longer has: the gain map's description and the directory of the items stored after the photo,
+// which the converter declares again for the items it writes.
 bool isRemoved(const Name &n)
 {
     return namesLocation(n.local) || n.is(kRegions, "Regions") || n.is(kMicrosoftPhoto, "RegionInfo") ||
            n.is(kMediaManagement, "History") || n.is(kMediaManagement, "DerivedFrom") ||
-           n.is(kPhotoshop, "DocumentAncestors") || n.uri == kGainMap || n.is(kXmpNote, "HasExtendedXMP");
+           n.is(kPhotoshop, "DocumentAncestors") || n.uri == kGainMap || n.is(kContainer, "Directory") ||
+           n.is(kXmpNote, "HasExtendedXMP");
 }
 
 // The value a property takes in the upright copy of width x height pixels, if it changes.

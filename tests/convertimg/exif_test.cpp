@@ -7,6 +7,7 @@
 #include "imglib/imglib.h"
 #include "metadata/xmp.h"
 #include "tests/convertimg/bmp_builder.h"
+#include "tests/convertimg/exiftool.h"
 #include "tests/support/testimages.h"
 
 #include <gtest/gtest.h>
@@ -271,27 +272,6 @@ TEST(ForeignBitmap, ConvertsAsIfItHadNoBlock)
         EXPECT_EQ(convert(dir, file), encodedAlone(file)) << what;
     // The same block right after the pixels is taken.
     EXPECT_TRUE(hasApp1(convert(dir, withBlock(plain, payload))));
-}
-
-// What exiftool, a reader of every kind of metadata apart from ours, says of JPEG files: their
-// tags as JSON, each with its group ("XMP-dc:Creator"), duplicates included, values unconverted;
-// one object per file, in their order, each starting with its "SourceFile".
-std::string exiftoolTags(const std::vector<std::filesystem::path>& jpegs)
-{
-    std::string command = "exiftool -j -a -G1 -n";
-    for (const auto& jpeg : jpegs)
-        command += " '" + jpeg.string() + "'";
-    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    std::string out;
-    char chunk[4096];
-    for (std::size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0;)
-        out.append(chunk, n);
-    return out;
-}
-
-bool exiftoolMissing()
-{
-    return std::system("exiftool -ver > /dev/null 2>&1") != 0;
 }
 
 // Both phases at 50 %, as the program runs them, on a 64 x 48 photo made with `options`.

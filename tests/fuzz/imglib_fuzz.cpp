@@ -76,6 +76,11 @@ std::pair<int, int> bitmapSize(const fs::path &path)
     const meta::Metadata carried{bitmap->exif, bitmap->xmp, bitmap->iptc, bitmap->comments};
     fuzzing::checkCleaned(carried, static_cast<std::uint32_t>(bitmap->width),
                           static_cast<std::uint32_t>(bitmap->height));
+    // A gain map is carried only in a form the photo declared, and is never larger than it.
+    const meta::GainMap &map = bitmap->gainMap;
+    if (!map.empty())
+        FUZZ_CHECK((map.xmpForm || !map.iso.empty()) && map.width <= static_cast<std::uint32_t>(bitmap->width) &&
+                   map.height <= static_cast<std::uint32_t>(bitmap->height));
     return {bitmap->width, bitmap->height};
 }
 

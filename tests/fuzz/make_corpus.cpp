@@ -1,14 +1,14 @@
 // Writes the seed corpora of the fuzz targets: small JPEGs of every encoding the image library
 // reads (and scans it refuses for their cost), bitmaps of every layout the converter reads, both
-// with EXIF whole and damaged, with a photo editor's XMP, IPTC and comments, and a few paths for the short-path
-// routine.
+// with EXIF whole and damaged, with a photo editor's XMP, IPTC and comments, phones' HDR photos and
+// the parts of their gain maps, and a few paths for the short-path routine.
 //   fuzz_make_corpus tests/fuzz/corpus     (replaces the files it makes, keeps any other)
 #include "metadata/carrier.h"
+#include "metadata/gain_map.h"
 #include "metadata/xmp.h"
 #include "tests/convertimg/bmp_builder.h"
 #include "tests/support/testimages.h"
-
-#include <lcms2.h>
+#include "tests/support/ultrahdr.h"
 
 #include <cstdio>
 #include <exception>
@@ -22,23 +22,6 @@ using testimages::JpegOptions;
 using testimages::Subsampling;
 
 namespace {
-
-// A small RGB profile that is not sRGB, so the reader has a colour transform to make.
-std::vector<std::uint8_t> wideGamutProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<std::uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 void writeJpegs(const fs::path &dir)
 {
@@ -159,12 +142,12 @@ void writeJpegs(const fs::path &dir)
          },
          &quadrants},
         {"exif_8", [](JpegOptions &o) { o.exifOrientation = 8; }, &quadrants},
-        {"icc_wide_gamut", [](JpegOptions &o) { o.iccProfile = wideGamutProfile(); }, &quadrants},
+        {"icc_wide_gamut", [](JpegOptions &o) { o.iccProfile = testimages::wideGamutProfile(); }, &quadrants},
         {"icc_cmyk_exif",
          [](JpegOptions &o) {
              o.colour = ColourModel::InvertedCmyk;
              o.exifOrientation = 6;
-             o.iccProfile = wideGamutProfile();
+             o.iccProfile = testimages::wideGamutProfile();
          },
          &quadrants},
     };
@@ -399,6 +382,79 @@ void writePaths(const fs::path &dir)
         testimages::writeFile(dir / (std::string(name) + ".txt"), std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+// A 4 x 3 grey map in both forms, as the library carries one (without the map's XMP).
+meta::GainMap smallGainMap()
+{
+    meta::GainMap map;
+    map.width = 4;
+    map.height = 3;
+    map.channels = 1;
+    map.pixels.assign(12, 200);
+    map.xmpForm = true;
+    map.isoVersion = testimages::isoVersionPayload();
+    map.iso = testimages::isoGainMapPayload({});
+    return map;
+}
+
+// Phones' HDR photos in both forms of metadata, turned and not, a colour map in its own colours;
+// and the parts of them the gain map target reads: an MPF index, the ISO and XMP metadata, a block.
+void writeGainMaps(const fs::path &jpegs, const fs::path &parts)
+{
+    using testimages::UltraHdrOptions;
+    const auto small = [](bool xmp, bool iso, int orientation) {
+        UltraHdrOptions o;
+        o.quality = 75;
+        o.xmpForm = xmp;
+        o.isoForm = iso;
+        o.orientation = orientation;
+        return o;
+    };
+    UltraHdrOptions colour = small(false, true, 8);
+    colour.mapChannels = 3;
+    colour.values.multichannel = true;
+    colour.values.gainMapMax = {2, 1.5, 1};
+    colour.values.useBaseColourSpace = false;
+    colour.primaryIcc = colour.mapIcc = testimages::wideGamutProfile();
+    const std::pair<const char *, UltraHdrOptions> photos[] = {
+        {"ultrahdr_xmp", small(true, false, 0)},
+        {"ultrahdr_iso_6", small(false, true, 6)},
+        {"ultrahdr_both_3", small(true, true, 3)},
+        {"ultrahdr_colour_own_space_8", colour},
+    };
+    for (const auto &[name, options] : photos)
+        testimages::writeFile(jpegs / (std::string(name) + ".jpg"), testimages::ultraHdrJpeg(options).file);
+
+    const auto without = [](std::vector<std::uint8_t> payload, std::size_t id) {
+        payload.erase(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(id));
+        return payload;
+    };
+    const auto text = [](const std::string &packet) { return std::vector<std::uint8_t>(packet.begin(), packet.end()); };
+    testimages::GainMapValues single;
+    const std::pair<const char *, std::vector<std::uint8_t>> seeds[] = {
+        {"mpf", without(testimages::mpfPayload(40000, 3000, 39000), 4)},
+        {"iso_single", without(testimages::isoGainMapPayload(single), meta::kIsoGainMapId.size())},
+        {"iso_multichannel", without(testimages::isoGainMapPayload(colour.values), meta::kIsoGainMapId.size())},
+        {"xmp_attributes", text(testimages::gainMapXmpPacket(single))},
+        {"xmp_elements", text(testimages::gainMapXmpPacket(single, true))},
+        {"xmp_sequences", text(testimages::gainMapXmpPacket(colour.values))},
+        {"block", meta::gainMapBlock(smallGainMap())},
+    };
+    for (const auto &[name, bytes] : seeds)
+        testimages::writeFile(parts / (std::string(name) + ".bin"), bytes);
+}
+
+// A bitmap as Phase 1 writes one of a phone's HDR photo: a gain map declared in both forms, and
+// the story, for the converter to write back.
+void writeGainMapBitmap(const fs::path &dir)
+{
+    meta::GainMap map = smallGainMap();
+    map.xmp = testimages::bytesOf(std::string(meta::kXmpId) + testimages::gainMapXmpPacket({}));
+    auto bitmap = testbmp::makeBmp({.width = 8, .height = 6});
+    for (const std::vector<std::uint8_t> &block : {meta::gainMapBlock(map), meta::carrierBlocks(story())})
+        bitmap.insert(bitmap.end(), block.begin(), block.end());
+    testimages::writeFile(dir / "ultrahdr.bmp", bitmap);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -409,7 +465,7 @@ int main(int argc, char **argv)
     }
     try {
         const fs::path root = argv[1];
-        for (const char *target : {"imglib", "bmp", "xmp", "shortpath"})
+        for (const char *target : {"imglib", "bmp", "xmp", "gainmap", "shortpath"})
             fs::create_directories(root / target);
         writeJpegs(root / "imglib");
         writeExifJpegs(root / "imglib");
@@ -417,6 +473,8 @@ int main(int argc, char **argv)
         writeExifBitmaps(root / "bmp");
         writeStories(root / "imglib", root / "bmp");
         writeXmpPackets(root / "xmp");
+        writeGainMaps(root / "imglib", root / "gainmap");
+        writeGainMapBitmap(root / "bmp");
         writePaths(root / "shortpath");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());

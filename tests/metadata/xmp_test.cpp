@@ -56,16 +56,18 @@ TEST(Xmp, KeepsTheStoryChangesTheSizeAndRemovesWhatGivesAwayOrNoLongerHolds)
          "</ext:LocationCreated>",
          {"<ext:City>Paris</ext:City>", "</rdf:li></rdf:Bag></ext:LocationCreated>"},
          {"GPS", "48,51", "2,21"}},
-        {"faces, history, ancestry, the gain map and extended XMP",
+        {"faces, history, ancestry, the gain map and its directory, and extended XMP",
          " g:Version=\"1.0\" n:HasExtendedXMP=\"A1B2\" mm:DocumentID=\"xmp.did:1\"",
          "<rs:Regions rdf:parseType=\"Resource\"><rs:RegionList><rdf:Bag><rdf:li>Ana</rdf:li></rdf:Bag></rs:RegionList>"
          "</rs:Regions><ms:RegionInfo><rdf:Description>Luc</rdf:Description></ms:RegionInfo>"
          "<mm:History><rdf:Seq><rdf:li>saved</rdf:li></rdf:Seq></mm:History><mm:DerivedFrom "
          "rdf:parseType=\"Resource\"/>"
          "<ps:DocumentAncestors><rdf:Bag><rdf:li>a</rdf:li></rdf:Bag></ps:DocumentAncestors><g:GainMapMin>0</"
-         "g:GainMapMin>",
+         "g:GainMapMin><C:Directory xmlns:C=\"http://ns.google.com/photos/1.0/container/\" "
+         "xmlns:I=\"http://ns.google.com/photos/1.0/container/item/\"><rdf:Seq><rdf:li rdf:parseType=\"Resource\">"
+         "<C:Item I:Semantic=\"GainMap\" I:Length=\"3663\"/></rdf:li></rdf:Seq></C:Directory>",
          {"mm:DocumentID=\"xmp.did:1\""},
-         {"Ana", "Luc", "History", "saved", "DerivedFrom", "Ancestors", "g:", "HasExtendedXMP"}},
+         {"Ana", "Luc", "History", "saved", "DerivedFrom", "Ancestors", "g:", "HasExtendedXMP", "Directory", "3663"}},
         {"another namespace under a familiar prefix: not resized, but a location all the same",
          " xmlns:exif=\"http://example.org/not-exif/\" exif:PixelXDimension=\"4000\" exif:GPSLatitude=\"45,45N\"",
          "",

@@ -2,6 +2,7 @@
 #include "tests/support/testimages.h"
 
 #include "common/bmp_layout.h"
+#include "metadata/carrier.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,9 +18,26 @@
 #include <system_error>
 
 #include <jpeglib.h>
+#include <lcms2.h>
 #include <unistd.h>
 
 namespace testimages {
+
+std::vector<std::uint8_t> wideGamutProfile()
+{
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
 
 RgbImage::RgbImage(int w, int h)
     : width(w), height(h), rgb(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3, 0)
@@ -392,9 +410,12 @@ std::optional<Bitmap> parseBmp24(const std::vector<std::uint8_t> &file, std::str
     if (pixelsEnd > file.size())
         return refuse(why, "the pixel data runs past the end of the file");
     // The blocks after the pixels, from the last one back; each [payload][size][signature].
+    // A gain map block comes first, right after the pixels.
+    bmp.gainMap = meta::carriedGainMap(file, pixelsEnd);
+    const std::size_t blocksStart = bmp.gainMap.empty() ? pixelsEnd : meta::carriedBlocksStart(file, pixelsEnd);
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
-    for (std::size_t end = file.size(); end != pixelsEnd;) {
-        const std::size_t rest = end - pixelsEnd;
+    for (std::size_t end = file.size(); end != blocksStart;) {
+        const std::size_t rest = end - blocksStart;
         const std::size_t size = rest < 12 ? rest : get32(file, end - 12);
         if (rest < 12 || size > 65533 || size > rest - 12)
             return refuse(why, "the pixel data is followed by something other than metadata blocks");

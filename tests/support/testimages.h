@@ -5,6 +5,8 @@
 // reason.
 #pragma once
 
+#include "metadata/gain_map.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -91,6 +93,10 @@ struct JpegOptions {
     int xDensity = 1;
     int yDensity = 1;
 };
+
+// A small RGB profile that is not sRGB (Adobe RGB (1998)'s primaries, D65, gamma 2.2), so that a
+// reader has a colour transform to make.
+std::vector<std::uint8_t> wideGamutProfile();
 
 // CMYK values the plain CMYK models store for an RGB pixel (K = 255 - max(R, G, B)); the
 // naive conversion back gives the RGB pixel again, to within rounding.
@@ -264,12 +270,13 @@ struct Bitmap {
     std::vector<std::uint8_t> xmp;
     std::vector<std::uint8_t> iptc;
     std::vector<std::vector<std::uint8_t>> comments;
+    meta::GainMap gainMap;  // the gain map block, first after the pixels, if any
 
     const std::uint8_t *at(int x, int y) const { return bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
 };
 
 // Parses an uncompressed 24-bit bitmap (BITMAPFILEHEADER followed by a BITMAPINFOHEADER or a
-// larger header), bottom-up or top-down, and the metadata blocks the image library may put after
+// larger header), bottom-up or top-down, and the gain map and metadata blocks the image library may put after
 // its pixels.  Strict on purpose, so that a test notices a bitmap other programs might refuse:
 // nothing when the bytes are not such a file, are truncated, the sizes in the headers (file
 // size included, which counts the headers and pixels only) disagree with each other or with
