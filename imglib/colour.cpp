@@ -3,6 +3,7 @@
 
 #include <lcms2.h>
 
+#include <cmath>
 #include <string>
 
 namespace imglib {
@@ -45,11 +46,25 @@ struct ProfileCloser {
 };
 using Profile = std::unique_ptr<void, ProfileCloser>;
 
-bool describesSrgb(cmsHPROFILE profile)
+// Whether an RGB profile describes sRGB: named so, and with sRGB's primaries. The name alone is
+// not enough: a phone's Display P3 profile is called "Display P3 Gamut with sRGB Transfer".
+bool describesSrgb(cmsHPROFILE profile, cmsHPROFILE srgb)
 {
     char text[256] = {};
     const cmsUInt32Number n = cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
-    return n > 0 && std::string(text).find("sRGB") != std::string::npos;
+    if (n == 0 || std::string(text).find("sRGB") == std::string::npos)
+        return false;
+    // Profiles written by different tools adapt sRGB's primaries to D50 with slightly different
+    // matrices; a wide-gamut space differs by tenths.
+    constexpr double kTolerance = 0.005;
+    for (const cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
+        const auto *ours = static_cast<const cmsCIEXYZ *>(cmsReadTag(profile, tag));
+        const auto *theirs = static_cast<const cmsCIEXYZ *>(cmsReadTag(srgb, tag));
+        if (ours == nullptr || theirs == nullptr || std::abs(ours->X - theirs->X) > kTolerance ||
+            std::abs(ours->Y - theirs->Y) > kTolerance || std::abs(ours->Z - theirs->Z) > kTolerance)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -63,6 +78,9 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
     if (!source)
         return nullptr;
     const auto profile = static_cast<cmsHPROFILE>(source.get());
+    const Profile srgb(cmsCreate_sRGBProfileTHR(context));
+    if (!srgb)
+        return nullptr;
 
     // LittleCMS returns the header's fields as they are, in its enum types; a damaged profile
     // holds values that are none of the enumerators, so they are kept as plain numbers.
@@ -76,7 +94,7 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
         break;
     case DecodedPixels::Bgr:
         format = TYPE_BGR_8;
-        if (space != cmsSigRgbData || describesSrgb(profile))
+        if (space != cmsSigRgbData || describesSrgb(profile, srgb.get()))
             return nullptr;
         break;
     case DecodedPixels::Cmyk:
@@ -91,9 +109,6 @@ std::unique_ptr<IccTransform> IccTransform::create(const std::uint8_t *data, std
     if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass)
         return nullptr;
 
-    const Profile srgb(cmsCreate_sRGBProfileTHR(context));
-    if (!srgb)
-        return nullptr;
     // Perceptual suits CMYK tables made for photos; matrix-shaper RGB profiles have no
     // perceptual table and LittleCMS falls back to relative colorimetric for them.
     cmsHTRANSFORM transform =

@@ -275,7 +275,7 @@ std::vector<std::uint8_t> saveProfile(cmsHPROFILE profile)
 }
 
 // An Adobe RGB (1998)-like profile: its primaries, D65 white and a 2.2 gamma.
-ProfilePtr adobeRgbLike()
+ProfilePtr adobeRgbLike(const char *name = "Wide gamut test RGB")
 {
     const cmsCIExyY white = {0.3127, 0.3290, 1.0};
     const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
@@ -284,7 +284,7 @@ ProfilePtr adobeRgbLike()
     ProfilePtr profile(cmsCreateRGBProfile(&white, &primaries, curves));
     cmsFreeToneCurve(gamma);
     cmsMLU *description = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(description, "en", "US", "Wide gamut test RGB");
+    cmsMLUsetASCII(description, "en", "US", name);
     cmsWriteTag(profile.get(), cmsSigProfileDescriptionTag, description);
     cmsMLUfree(description);
     return profile;
@@ -334,22 +334,26 @@ std::array<std::uint8_t, 3> toSrgb(cmsHPROFILE profile, const std::uint8_t *colo
 TEST(Read, WideGamutProfileIsConvertedToSrgb)
 {
     TempDir dir;
-    const ProfilePtr profile = adobeRgbLike();
-    JpegOptions o;
-    o.iccProfile = saveProfile(profile.get());
-    o.subsampling = Subsampling::S444;
-    o.quality = 98;
-    ASSERT_FALSE(o.iccProfile.empty());
-    // Saturated greens, where the two spaces differ most, and a neutral grey that must stay
-    // neutral.
-    const std::uint8_t colours[][3] = {{40, 180, 60}, {20, 200, 120}, {128, 128, 128}};
-    for (const auto &c : colours) {
-        const auto expected = toSrgb(profile.get(), c);
-        const auto bmp = decode(writeJpeg(dir / "adobe.jpg", flat(32, 32, c[0], c[1], c[2]), o), dir);
-        ASSERT_TRUE(bmp);
-        EXPECT_LE(colourDistance(bmp->at(16, 16), expected.data()), 4);
-        if (c[0] != c[1]) {
-            EXPECT_GE(colourDistance(bmp->at(16, 16), c), 10) << "the profile was not applied";
+    // A phone's wide-gamut profile may name sRGB, whose transfer curve it shares.
+    for (const char *name : {"Wide gamut test RGB", "Display P3 Gamut with sRGB Transfer"}) {
+        SCOPED_TRACE(name);
+        const ProfilePtr profile = adobeRgbLike(name);
+        JpegOptions o;
+        o.iccProfile = saveProfile(profile.get());
+        o.subsampling = Subsampling::S444;
+        o.quality = 98;
+        ASSERT_FALSE(o.iccProfile.empty());
+        // Saturated greens, where the two spaces differ most, and a neutral grey that must stay
+        // neutral.
+        const std::uint8_t colours[][3] = {{40, 180, 60}, {20, 200, 120}, {128, 128, 128}};
+        for (const auto &c : colours) {
+            const auto expected = toSrgb(profile.get(), c);
+            const auto bmp = decode(writeJpeg(dir / "adobe.jpg", flat(32, 32, c[0], c[1], c[2]), o), dir);
+            ASSERT_TRUE(bmp);
+            EXPECT_LE(colourDistance(bmp->at(16, 16), expected.data()), 4);
+            if (c[0] != c[1]) {
+                EXPECT_GE(colourDistance(bmp->at(16, 16), c), 10) << "the profile was not applied";
+            }
         }
     }
 }
