@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -22,6 +23,25 @@ namespace common {
 enum class FileError { None, CannotOpen, NotRegular, TooLarge, CannotRead };
 
 inline constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+
+// What tells a file unchanged, as make and rsync tell it: the same device and inode, size, and
+// modification and change times.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::pair<time_t, long> modified, changed;  // seconds and nanoseconds
+    bool operator==(const FileIdentity &) const = default;
+};
+
+inline FileIdentity identityOf(const struct stat &status)
+{
+    return {status.st_dev,
+            status.st_ino,
+            status.st_size,
+            {status.st_mtim.tv_sec, status.st_mtim.tv_nsec},
+            {status.st_ctim.tv_sec, status.st_ctim.tv_nsec}};
+}
 
 // A regular file opened for reading, or why it is not.
 struct RegularFile {

@@ -166,8 +166,8 @@ std::shared_ptr<const meta::GainMap> readGainMapOrThrow(const char *path, const 
     const auto storedHeight = static_cast<std::uint64_t>(turns ? width : height);
 
     const common::RegularFile file = common::openRegularFile(path, common::kNoLimit);
-    if (!file)
-        return nullptr;
+    if (!file || common::identityOf(file.status) != photo.identity)
+        return nullptr;  // not the file the photo was read from any more
     for (std::size_t i = 0; i < images.size() && i < kMaxCandidates; ++i) {
         const std::shared_ptr<JpegFile> bytes = imageBytesAt(file, images[i]);
         if (!bytes)

@@ -672,6 +672,7 @@ std::shared_ptr<const JpegFile> loadJpegFile(const char *path)
     if (!size)
         return nullptr;
     file->size = *size;
+    file->identity = common::identityOf(opened.status);
     return file;
 }
 

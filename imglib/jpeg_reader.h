@@ -4,6 +4,8 @@
 #include "imglib/image.h"
 #include "metadata/metadata.h"
 
+#include "common/regular_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +23,9 @@ inline constexpr int kMaxScans = 500;
 struct JpegFile {
     budget::Buffer bytes;
     std::size_t size = 0;  // up to the image's end-of-image marker
+    // The file as it was opened: what follows the image (a gain map) is read from it only while
+    // it is still the same file.
+    common::FileIdentity identity;
 };
 
 // The file at `path` up to the end of its image, or null when it is not a regular, non-empty file

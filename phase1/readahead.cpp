@@ -20,22 +20,13 @@ namespace redim {
 
 namespace {
 
-ReadAhead::FileIdentity identityIn(const struct stat &status)
-{
-    return {status.st_dev,
-            status.st_ino,
-            status.st_size,
-            {status.st_mtim.tv_sec, status.st_mtim.tv_nsec},
-            {status.st_ctim.tv_sec, status.st_ctim.tv_nsec}};
-}
-
 // The identity of the file at `path` now; nothing when there is none.
-std::optional<ReadAhead::FileIdentity> identityOf(const QByteArray &path)
+std::optional<common::FileIdentity> identityOf(const QByteArray &path)
 {
     struct stat status {};
     if (::stat(path.constData(), &status) != 0)
         return std::nullopt;
-    return identityIn(status);
+    return common::identityOf(status);
 }
 
 }  // namespace
@@ -114,7 +105,7 @@ bool ReadAhead::prepare(int index)
     try {
         const common::RegularFile file = common::openRegularFile(path.constData(), common::kNoLimit);
         if (file) {
-            photo.identity = identityIn(file.status);
+            photo.identity = common::identityOf(file.status);
             footprint = footprintOf(file.fd.get(), file.size(), rate_);
             readable = true;
         }

@@ -5,6 +5,8 @@
 #include "budget/memory_budget.h"
 #include "imglib_client/imagelibrary.h"
 
+#include "common/regular_file.h"
+
 #include <condition_variable>
 #include <ctime>
 #include <functional>
@@ -64,22 +66,13 @@ public:
     qint16 writeDIBToFile(quint32 image, const QByteArray &path, qint16 option) override;
     void dibFree(quint32 image) override;
 
-    // What tells a file unchanged (see above).
-    struct FileIdentity {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        std::pair<time_t, long> modified, changed;  // seconds and nanoseconds
-        bool operator==(const FileIdentity &) const = default;
-    };
-
 private:
     struct Photo {
         bool ready = false;
-        FileIdentity identity;   // of the file it was read from
-        quint32 read = 0;        // the image read early; 0: the photo is read at its turn
-        quint32 scaled = 0;      // its scaling at the run's rate, if one was made and succeeded
-        std::uint64_t kept = 0;  // the bytes the window keeps of it, for the budget
+        common::FileIdentity identity;  // of the file it was read from
+        quint32 read = 0;               // the image read early; 0: the photo is read at its turn
+        quint32 scaled = 0;             // its scaling at the run's rate, if one was made and succeeded
+        std::uint64_t kept = 0;         // the bytes the window keeps of it, for the budget
     };
     // The photo handed to the window by its last read, while its scaling is still to be asked.
     struct Handed {
