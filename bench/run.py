@@ -141,16 +141,25 @@ def carries_metadata(marker, payload):
     return marker in (0xED, 0xFE)
 
 
+def variant(photos, cache, name, changed):
+    """The folder `name` in `cache` of every photo as `changed` (its bytes) makes it, made once per
+    version of the corpus."""
+    folder = cache / name
+    done = folder / ".complete"
+    if done.exists() and done.read_text() == CORPUS_VERSION:
+        return folder
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    for path in sorted(photos.glob("*.jpg")):
+        (folder / path.name).write_bytes(changed(path))
+    done.write_text(CORPUS_VERSION)
+    return folder
+
+
 def without_metadata(photos, cache):
     """The same photos with the segments the program carries taken out (EXIF, XMP, IPTC,
     comments), to measure what carrying them through both phases costs."""
-    stripped = cache / "photos-without-metadata"
-    done = stripped / ".complete"
-    if done.exists() and done.read_text() == CORPUS_VERSION:
-        return stripped
-    shutil.rmtree(stripped, ignore_errors=True)
-    stripped.mkdir(parents=True)
-    for path in sorted(photos.glob("*.jpg")):
+    def stripped(path):
         data = path.read_bytes()
         out, i = bytearray(data[:2]), 2
         while i + 4 <= len(data) and data[i] == 0xFF and data[i + 1] not in (0xDA, 0xD9):
@@ -159,10 +168,8 @@ def without_metadata(photos, cache):
             if not carries_metadata(data[i + 1], segment[4:]):
                 out += segment
             i += 2 + length
-        (stripped / path.name).write_bytes(bytes(out + data[i:]))
-    done.write_text(CORPUS_VERSION)
-    return stripped
-
+        return bytes(out + data[i:])
+    return variant(photos, cache, "photos-without-metadata", stripped)
 
 
 def iso_gain_map_segment(payload):
@@ -187,12 +194,6 @@ def with_gain_map(photos, cache):
     """The same photos as a phone would save them in Ultra HDR, ISO 21496-1 form: after the photo,
     a grey gain map JPEG of a quarter of its sides (its own brightness, a plausible map), listed in
     an MPF index; to measure what carrying a gain map through both phases costs."""
-    hdr = cache / "photos-with-gain-map"
-    done = hdr / ".complete"
-    if done.exists() and done.read_text() == CORPUS_VERSION:
-        return hdr
-    shutil.rmtree(hdr, ignore_errors=True)
-    hdr.mkdir(parents=True)
     djpeg, cjpeg = find_tool("djpeg"), find_tool("cjpeg")
     version = iso_gain_map_segment(b"\0\0\0\0")
     # One channel, in the photo's colour space; headroom 0 to 2; gain map 0 to 2 (log2), gamma 1,
@@ -200,7 +201,8 @@ def with_gain_map(photos, cache):
     values = iso_gain_map_segment(struct.pack(">HHB", 0, 0, 0x40) + struct.pack(">IIII", 0, 1, 2, 1) +
                                   struct.pack(">iIiIIIiIiI", 0, 1, 2, 1, 1, 1, 1, 64, 1, 64))
     mpf_bytes = len(mpf_segment(0, 0, 0))
-    for path in sorted(photos.glob("*.jpg")):
+
+    def with_map(path):
         grey = run([djpeg, "-grayscale", "-scale", "1/4", "-pnm", str(path)], capture_output=True).stdout
         coded = run([cjpeg, "-quality", "85"], input=grey, capture_output=True).stdout
         gain_map = coded[:2] + values + coded[2:]
@@ -210,9 +212,9 @@ def with_gain_map(photos, cache):
             i += 2 + struct.unpack(">H", data[i + 2:i + 4])[0]
         primary_length = len(data) + len(version) + mpf_bytes
         mpf = mpf_segment(primary_length, len(gain_map), i + len(version) + 8)
-        (hdr / path.name).write_bytes(data[:i] + version + mpf + data[i:] + gain_map)
-    done.write_text(CORPUS_VERSION)
-    return hdr
+        return data[:i] + version + mpf + data[i:] + gain_map
+    return variant(photos, cache, "photos-with-gain-map", with_map)
+
 
 # ---- The build --------------------------------------------------------------------------------
 
