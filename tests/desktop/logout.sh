@@ -29,16 +29,12 @@ start_run() {
   start_x
   "$program" &
   redim=$!
-  local window dialog
-  window=$(xdotool search --sync --name " Redimensionnement d'images  Jpeg" | head -n 1)
+  wait_for_main_window
   # At 200 %, so that the library works long on each photo: a click on the slider's groove, then
   # its last value.
   xdotool mousemove --window "$window" 30 229 click 1 key End
   xdotool mousemove --window "$window" 420 24 click 1  # "Lire Jpeg"
-  dialog=$(xdotool search --sync --onlyvisible --name "^(Ouvrir|Open)$" | head -n 1)
-  xdotool windowfocus --sync "$dialog"
-  xdotool type --delay 5 "$photos/p001.jpg"
-  xdotool key Return
+  open_in_dialog "$photos/p001.jpg"
   wait_for "two bitmaps" "[ \$(bitmaps) -ge 2 ]"
 }
 

@@ -31,18 +31,13 @@ result=$private/RaduZor
 
 "$program" &
 redim=$!
-window=$(xdotool search --sync --name " Redimensionnement d'images  Jpeg" | head -n 1)
-wait_for "the result folder and its log at start-up" "[ -f '$result/Log.txt' ]"
+wait_for_main_window
 shot 1-start
 
 # The buttons' centres, in the window's own pixels.
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 click 420 24   # "Lire Jpeg"
-dialog=$(xdotool search --sync --onlyvisible --name "^(Ouvrir|Open)$" | head -n 1)
-xdotool windowfocus --sync "$dialog"
-xdotool type --delay 5 "$photos/plage.jpg"
-shot 2-dialog
-xdotool key Return
+open_in_dialog "$photos/plage.jpg" "shot 2-dialog"
 wait_for "three bitmaps" "[ \$(count '*.bmp') -eq 3 ]"
 # The image library at work is the one beside the program (links resolved), found through its
 # run path.

@@ -33,6 +33,41 @@ wait_for() {
   done
 }
 
+# Waits for the program's main window to be shown and its start-up to be over (the result
+# folder's log written), so that clicks reach a window that takes them: sets `window`.
+wait_for_main_window() {
+  window=$(xdotool search --sync --onlyvisible --name " Redimensionnement d'images  Jpeg" | head -n 1)
+  wait_for "the result folder and its log at start-up" "[ -f '$result/Log.txt' ]"
+}
+
+# Opens `path` through the program's open-file dialog: types it into the dialog's name field and
+# presses Return, then waits for the dialog to go. A Return that meets the name's completion list
+# only closes the list, so Return is pressed again while the dialog stays; keys sent before the
+# field had the keyboard are lost, so after that the whole name is typed again over what the
+# field holds. `before`, when given, runs once with the name typed, before the first Return.
+open_in_dialog() {
+  local path=$1 before=${2:-} dialog attempt tick
+  dialog=$(xdotool search --sync --onlyvisible --name "^(Ouvrir|Open)$" | head -n 1)
+  xdotool windowfocus --sync "$dialog"
+  sleep 1  # the name field takes the keyboard a moment after the dialog has it
+  xdotool type --delay 5 "$path"
+  [ -z "$before" ] || eval "$before"
+  for attempt in 1 2 3 4 5 6; do
+    if [ "$attempt" -gt 2 ]; then
+      xdotool windowfocus --sync "$dialog"
+      xdotool key --clearmodifiers ctrl+a
+      xdotool type --delay 5 "$path"
+    fi
+    xdotool key Return
+    for tick in $(seq 50); do
+      xdotool search --onlyvisible --name "^(Ouvrir|Open)$" >/dev/null || return 0
+      sleep 0.1
+    done
+    echo "$name: the open-file dialog is still there, trying again"
+  done
+  fail "the open-file dialog did not take $path"
+}
+
 # Starts an X server of 1280 x 1024 on a display nobody uses (Xvfb picks it): sets DISPLAY and
 # `xvfb`, its process.
 start_x() {
